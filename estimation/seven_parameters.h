@@ -1,0 +1,142 @@
+// Seven-parameter similarity transformation between two Cartesian systems.
+//
+// Model (coordinate-frame rotation convention, small-angle form):
+//
+//     | X' |   | tx |           |  1   ez  -ey | | X |
+//     | Y' | = | ty | + (1 + m) | -ez   1   ex | | Y |
+//     | Z' |   | tz |           |  ey  -ex   1 | | Z |
+//
+// Take care: two sign conventions exist for the rotation terms. This is the
+// coordinate-frame one (PROJ's "+convention=coordinate_frame"); in the
+// position-vector convention every off-diagonal sign is the opposite. The
+// rotation matrix is the linearised one: it is not the product of three exact
+// rotations and is never re-orthogonalised, whatever the size of the angles.
+// The translations are added after scaling and are not themselves scaled.
+//
+// Units: tx, ty, tz in the unit of the coordinates (metres for ECEF);
+// ex, ey, ez in radians; m is the scale difference as a plain ratio (the scale
+// factor is 1 + m; not parts per million). No unit conversion happens anywhere.
+//
+// The model always works on centred coordinates: the estimation reduces both
+// point sets to their own centroids, so the estimated parameters map
+// (source point - ave_src) to (target point - ave_tar). A raw source point p
+// is carried into the target system as ave_tar + transform_point(p - ave_src).
+// The translation of the datum change is therefore carried by the two
+// centroids, and the estimated tx, ty, tz come out (nearly) zero.
+#ifndef SEVENPARAM_ESTIMATION_SEVEN_PARAMETERS_H
+#define SEVENPARAM_ESTIMATION_SEVEN_PARAMETERS_H
+
+#include <Eigen/Dense>
+
+#include <chrono>
+#include <cstddef>
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+
+namespace sevenparam {
+
+// tx, ty, tz, ex, ey, ez, m in this order; zeros are the identity.
+using parameter_vector = Eigen::Matrix<double, 7, 1>;
+// One point per row, columns X, Y, Z.
+using point_matrix = Eigen::Matrix<double, Eigen::Dynamic, 3>;
+// A point or a centroid as a 1 x 3 row.
+using point_row = Eigen::RowVector3d;
+// Partial derivatives of X', Y', Z' (rows) by the seven parameters (columns).
+using design_block = Eigen::Matrix<double, 3, 7>;
+// 3n x 7: rows 3i, 3i+1, 3i+2 are the X', Y', Z' equations of point i.
+using design_matrix = Eigen::Matrix<double, Eigen::Dynamic, 7>;
+// 7 x 7 inverse of the normal matrix.
+using cofactor_matrix = Eigen::Matrix<double, 7, 7>;
+
+// The estimation's one error type: inconsistent or degenerate input, a
+// singular normal matrix, or a loop that does not converge. The message names
+// the problem with the numbers involved.
+class estimation_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Forward transformation of one point (X, Y, Z; coordinate units) by
+// `params`. Returns the 1 x 3 row X', Y', Z':
+//   X' = tx + s*((X + ez*Y) - ey*Z)
+//   Y' = ty + s*((-(ez*X) + Y) + ex*Z)
+//   Z' = tz + s*((ey*X - ex*Y) + Z)        with s = 1 + m.
+// Neither centres nor de-centres; never throws.
+point_row transform_point(const double& X, const double& Y, const double& Z,
+                          const parameter_vector& params);
+
+// Exact partial derivatives of transform_point's three outputs by the seven
+// parameters, at the point (X, Y, Z) and the current params (s = 1 + m):
+//   row X': 1 0 0    0    -s*Z   s*Y   (X + ez*Y) - ey*Z
+//   row Y': 0 1 0   s*Z     0   -s*X   (-(ez*X) + Y) + ex*Z
+//   row Z': 0 0 1  -s*Y    s*X    0    (ey*X - ex*Y) + Z
+// The scale column is the rotated, unscaled point. Never throws.
+design_block point_design_block(const double& X, const double& Y, const double& Z,
+                                const parameter_vector& params);
+
+// Stacks point_design_block of every row of `points` (n x 3, centred
+// source) into a 3n x 7 design matrix, point by point. n = 0 gives a 0 x 7
+// matrix. Never throws (beyond allocation failure).
+design_matrix build_design_matrix(const point_matrix& points, const parameter_vector& params);
+
+// Misclosure vector, 3n x 1 with n the rows of `source`: element 3i + k is
+// target coordinate k of point i minus coordinate k of
+// transform_point(source row i) ("observed minus computed"), in the row order
+// of build_design_matrix. `target` must have at least as many rows as
+// `source`; throws estimation_error otherwise (it never reads past it).
+Eigen::VectorXd build_misclosure(const point_matrix& source, const point_matrix& target,
+                                 const parameter_vector& params);
+
+// Outcome of the adjustment.
+struct adjustment_result {
+    parameter_vector args;   // estimated parameters, order above
+    point_row ave_src;       // centroid of the source points (coordinate units)
+    point_row ave_tar;       // centroid of the target points
+    double sigma0 = 0.0;     // unit-weight standard error: sqrt(v'v / 2)
+    parameter_vector sigmax; // standard errors of args: sigma0 * sqrt(diag(Q))
+    std::size_t iterations = 0;  // adjustment iterations run
+    // Taken just before the adjustment loop; a prediction run reports the
+    // seconds elapsed since then.
+    std::chrono::steady_clock::time_point loop_started;
+};
+
+// Stopping rule of the adjustment loop. With dx the correction of an
+// iteration, the convergence measure is sum_j |dx_j|. The loop ends, converged,
+//   - as soon as the measure is not greater than `threshold`, or
+//   - when the measure has stalled at double-precision rounding noise: it has
+//     set no new lowest value for `stall_iterations` iterations in a row and its
+//     lowest value is below stall_factor * (1 + largest |centred coordinate|).
+//     Earth-size coordinates settle around 1e-9, above the threshold, and are
+//     sound data all the same.
+// When neither has happened after `max_iterations` iterations, it fails with
+// estimation_error("no convergence after N iterations ...").
+struct stopping_rule {
+    double threshold = 1e-10;
+    int stall_iterations = 3;
+    double stall_factor = 1e-12;
+    int max_iterations = 100;
+};
+
+// A normal matrix scaled to a unit diagonal whose reciprocal condition number
+// is below this is rank-deficient (coincident or collinear points).
+constexpr double min_reciprocal_condition = 1e-10;
+
+// Iterated unweighted least squares (Gauss-Newton on centred coordinates).
+//
+// `source` and `target` hold X, Y, Z triples (source_count and target_count
+// values). Writes the listing to `out`: both point matrices, both centroids,
+// both centred matrices, "Args" after each iteration, and the final heading
+// with the parameter vector; each text line is followed by a flush.
+//
+// Throws estimation_error, before anything is printed, when a value count is
+// not a multiple of 3, the two lists hold different numbers of points, there
+// are fewer than 3 points or a coordinate is not finite; and during the loop
+// when the normal matrix is rank-deficient or the loop does not converge.
+adjustment_result estimate_seven_parameters(const double* source, std::size_t source_count,
+                                            const double* target, std::size_t target_count,
+                                            std::ostream& out, const stopping_rule& rule = {});
+
+} // namespace sevenparam
+
+#endif
