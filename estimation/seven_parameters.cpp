@@ -1,1 +1,254 @@
-// placeholder
+#include "estimation/seven_parameters.h"
+
+#include "estimation/array_print.h"
+#include "estimation/console_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <ostream>
+#include <sstream>
+
+namespace sevenparam {
+
+namespace {
+
+constexpr std::size_t values_per_point = 3;
+constexpr int minimum_points = 3;
+constexpr int sigma0_divisor = 2; // divides v'v whatever the number of points
+
+enum parameter_index { tx, ty, tz, ex, ey, ez, m };
+
+std::string format_number(double v)
+{
+    std::ostringstream text;
+    text << v;
+    return text.str();
+}
+
+void write_line(std::ostream& out, const char* text)
+{
+    out << text << '\n';
+    out.flush();
+}
+
+// Refuses a list that is not whole points, and returns its number of points.
+std::size_t count_points(const char* list_name, std::size_t value_count)
+{
+    if (value_count % values_per_point != 0)
+        throw estimation_error(std::string(list_name) + " list holds " +
+                               std::to_string(value_count) + " values, not whole points of 3");
+    return value_count / values_per_point;
+}
+
+void require_finite(const char* list_name, const double* values, std::size_t count)
+{
+    static const char* const axis[] = {"X", "Y", "Z"};
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(values[i]))
+            throw estimation_error(std::string(list_name) + " point " +
+                                   std::to_string(i / values_per_point + 1) +
+                                   " has a coordinate that is not finite: " +
+                                   axis[i % values_per_point] + " = " + format_number(values[i]));
+    }
+}
+
+// The values hold consecutive X, Y, Z triples; one point per row.
+point_matrix to_point_matrix(const double* values, std::size_t points)
+{
+    point_matrix matrix(static_cast<Eigen::Index>(points), 3);
+    for (std::size_t i = 0; i < points; ++i)
+        for (std::size_t k = 0; k < values_per_point; ++k)
+            matrix(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(k)) =
+                values[i * values_per_point + k];
+    return matrix;
+}
+
+// Q = N^-1 for the normal matrix N = B'B.
+//
+// The columns of B differ by many orders of magnitude (1 for the
+// translations, coordinates of 1e6 m for rotations and scale), so N is
+// judged and inverted through its unit-diagonal form: with D = diag(N)^-1/2,
+// N_s = D N D has ones on its diagonal, its condition number measures the
+// geometry of the points rather than their units, and Q = D N_s^-1 D.
+cofactor_matrix invert_normal_matrix(const design_matrix& design)
+{
+    using matrix7 = Eigen::Matrix<double, 7, 7>;
+    const matrix7 normal = design.transpose() * design;
+    const parameter_vector diagonal = normal.diagonal();
+    const auto rank_deficient = [](double reciprocal_condition) {
+        return estimation_error(
+            "the normal matrix is singular or rank-deficient (reciprocal condition number " +
+            format_number(reciprocal_condition) + " below " +
+            format_number(min_reciprocal_condition) +
+            "): the common points are coincident or collinear");
+    };
+    if (!normal.allFinite())
+        throw estimation_error("the normal matrix is not finite: the coordinates are too large");
+    if (!(diagonal.minCoeff() > 0))
+        throw rank_deficient(0.0);
+    const parameter_vector scale = diagonal.cwiseSqrt().cwiseInverse();
+    const matrix7 unit_diagonal = scale.asDiagonal() * normal * scale.asDiagonal();
+    // The exact 2-norm condition of a symmetric positive semi-definite matrix:
+    // its smallest eigenvalue over its largest.
+    const Eigen::SelfAdjointEigenSolver<matrix7> eigen(unit_diagonal, Eigen::EigenvaluesOnly);
+    const double reciprocal_condition =
+        std::max(0.0, eigen.eigenvalues()(0) / eigen.eigenvalues()(6));
+    if (!(reciprocal_condition >= min_reciprocal_condition))
+        throw rank_deficient(reciprocal_condition);
+    const Eigen::LLT<matrix7> cholesky(unit_diagonal);
+    if (cholesky.info() != Eigen::Success)
+        throw rank_deficient(0.0);
+    return scale.asDiagonal() * cholesky.solve(matrix7::Identity()) * scale.asDiagonal();
+}
+
+} // namespace
+
+point_row transform_point(const double& X, const double& Y, const double& Z,
+                          const parameter_vector& params)
+{
+    const double s = 1 + params(m);
+    return point_row(params(tx) + s * ((X + params(ez) * Y) - params(ey) * Z),
+                     params(ty) + s * ((-(params(ez) * X) + Y) + params(ex) * Z),
+                     params(tz) + s * ((params(ey) * X - params(ex) * Y) + Z));
+}
+
+design_block point_design_block(const double& X, const double& Y, const double& Z,
+                                const parameter_vector& params)
+{
+    // d(X', Y', Z') / d(tx, ty, tz) is the identity; the rotation columns are
+    // s times the derivative of R(X, Y, Z); the scale column is R(X, Y, Z),
+    // grouped as in transform_point.
+    const double s = 1 + params(m);
+    design_block block = design_block::Zero();
+    block.leftCols<3>().setIdentity();
+    block(0, ey) = -s * Z;
+    block(0, ez) = s * Y;
+    block(0, m) = (X + params(ez) * Y) - params(ey) * Z;
+    block(1, ex) = s * Z;
+    block(1, ez) = -s * X;
+    block(1, m) = (-(params(ez) * X) + Y) + params(ex) * Z;
+    block(2, ex) = -s * Y;
+    block(2, ey) = s * X;
+    block(2, m) = (params(ey) * X - params(ex) * Y) + Z;
+    return block;
+}
+
+design_matrix build_design_matrix(const point_matrix& points, const parameter_vector& params)
+{
+    design_matrix design(3 * points.rows(), 7);
+    for (Eigen::Index i = 0; i < points.rows(); ++i)
+        design.middleRows<3>(3 * i) =
+            point_design_block(points(i, 0), points(i, 1), points(i, 2), params);
+    return design;
+}
+
+Eigen::VectorXd build_misclosure(const point_matrix& source, const point_matrix& target,
+                                 const parameter_vector& params)
+{
+    if (target.rows() < source.rows())
+        throw estimation_error("source and target hold different numbers of points: " +
+                               std::to_string(source.rows()) + " and " +
+                               std::to_string(target.rows()));
+    Eigen::VectorXd misclosure(3 * source.rows());
+    for (Eigen::Index i = 0; i < source.rows(); ++i) {
+        const point_row computed =
+            transform_point(source(i, 0), source(i, 1), source(i, 2), params);
+        misclosure.segment<3>(3 * i) = (target.row(i) - computed).transpose();
+    }
+    return misclosure;
+}
+
+adjustment_result estimate_seven_parameters(const double* source, std::size_t source_count,
+                                            const double* target, std::size_t target_count,
+                                            std::ostream& out, const stopping_rule& rule)
+{
+    // Input that cannot give a sound estimate is refused before anything is printed.
+    const std::size_t source_points = count_points("source", source_count);
+    const std::size_t target_points = count_points("target", target_count);
+    if (source_points != target_points)
+        throw estimation_error("source and target hold different numbers of points: " +
+                               std::to_string(source_points) + " and " +
+                               std::to_string(target_points));
+    if (source_points < minimum_points)
+        throw estimation_error("too few common points: " + std::to_string(source_points) +
+                               " (at least 3 are needed)");
+    require_finite("source", source, source_count);
+    require_finite("target", target, target_count);
+
+    adjustment_result result;
+    point_matrix source_matrix = to_point_matrix(source, source_points);
+    write_line(out, "source_points: ");
+    print_array(out, "source_points", source_matrix);
+    point_matrix target_matrix = to_point_matrix(target, target_points);
+    write_line(out, "target_points: ");
+    print_array(out, "target_points", target_matrix);
+
+    result.ave_src = source_matrix.colwise().mean();
+    write_line(out, "ave_src: ");
+    print_array(out, "ave_src", result.ave_src);
+    result.ave_tar = target_matrix.colwise().mean();
+    write_line(out, "ave_tar: ");
+    print_array(out, "ave_tar", result.ave_tar);
+
+    // Reducing both sets to their centroids carries the translation of the
+    // datum change in ave_tar - ave_src and keeps the normal equations well
+    // conditioned: the rotation and scale columns hold coordinates of the
+    // size of the network, not of the Earth.
+    source_matrix.rowwise() -= result.ave_src;
+    target_matrix.rowwise() -= result.ave_tar;
+    print_array(out, "source_points", source_matrix);
+    print_array(out, "target_points", target_matrix);
+
+    // Gauss-Newton: linearise transform_point at x, solve the normal
+    // equations (B'B) dx = B'l for the correction, and repeat from x + dx.
+    const double noise_floor =
+        rule.stall_factor *
+        (1 + std::max(source_matrix.cwiseAbs().maxCoeff(), target_matrix.cwiseAbs().maxCoeff()));
+    parameter_vector x = parameter_vector::Zero();
+    double measure = parameter_vector::Ones().cwiseAbs().sum();
+    double lowest = std::numeric_limits<double>::infinity();
+    int iterations_without_new_lowest = 0;
+    Eigen::VectorXd misclosure;
+    cofactor_matrix cofactor;
+    int iteration = 0;
+    result.loop_started = std::chrono::steady_clock::now();
+    while (measure > rule.threshold) {
+        if (iteration == rule.max_iterations)
+            throw estimation_error("no convergence after " + std::to_string(iteration) +
+                                   " iterations (last convergence measure " +
+                                   format_number(measure) + ")");
+        const design_matrix design = build_design_matrix(source_matrix, x);
+        misclosure = build_misclosure(source_matrix, target_matrix, x);
+        cofactor = invert_normal_matrix(design);
+        const parameter_vector correction = cofactor * (design.transpose() * misclosure);
+        x += correction;
+        ++iteration;
+        print_array(out, "Args", x);
+        measure = correction.cwiseAbs().sum();
+        if (!std::isfinite(measure))
+            throw estimation_error("the adjustment diverged after " + std::to_string(iteration) +
+                                   " iterations");
+        // Earth-size coordinates leave corrections at rounding noise above
+        // the threshold; once the measure stops falling there, it is done.
+        if (measure < lowest) {
+            lowest = measure;
+            iterations_without_new_lowest = 0;
+        } else if (++iterations_without_new_lowest >= rule.stall_iterations &&
+                   lowest < noise_floor) {
+            break;
+        }
+    }
+    write_line(out, console_text::parameters_heading);
+    print_array(out, "Args", x);
+
+    result.args = x;
+    result.iterations = static_cast<std::size_t>(iteration);
+    // v'v / 2 with the misclosures of the last iteration, taken before its
+    // correction was added.
+    result.sigma0 = std::sqrt(misclosure.squaredNorm() / sigma0_divisor);
+    result.sigmax = result.sigma0 * cofactor.diagonal().cwiseSqrt();
+    return result;
+}
+
+} // namespace sevenparam

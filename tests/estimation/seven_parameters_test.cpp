@@ -1,0 +1,387 @@
+#include "estimation/seven_parameters.h"
+
+#include "estimation/console_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <vector>
+
+namespace sevenparam {
+namespace {
+
+constexpr double eps = std::numeric_limits<double>::epsilon();
+
+parameter_vector params(double tx, double ty, double tz, double ex, double ey, double ez, double m)
+{
+    parameter_vector p;
+    p << tx, ty, tz, ex, ey, ez, m;
+    return p;
+}
+
+void expect_row(const point_row& actual, double x, double y, double z, double tolerance = 0)
+{
+    EXPECT_NEAR(actual(0), x, tolerance);
+    EXPECT_NEAR(actual(1), y, tolerance);
+    EXPECT_NEAR(actual(2), z, tolerance);
+}
+
+// Applies the model to raw points: target = shift + transform_point(source).
+std::vector<double> transformed(const std::vector<double>& source, const parameter_vector& p,
+                                const point_row& shift = point_row::Zero())
+{
+    std::vector<double> target;
+    for (std::size_t i = 0; i < source.size(); i += 3) {
+        const point_row q = shift + transform_point(source[i], source[i + 1], source[i + 2], p);
+        target.insert(target.end(), {q(0), q(1), q(2)});
+    }
+    return target;
+}
+
+// Points on the ellipsoid's surface (ECEF metres) spread over a latitude and
+// longitude window given in degrees.
+std::vector<double> ecef_points(int count, double lat0, double lat1, double lon0, double lon1,
+                                unsigned seed)
+{
+    const double a = 6378137.0;
+    const double e2 = 6.69437999014e-3;
+    const double degree = std::acos(-1.0) / 180;
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> lat(lat0, lat1), lon(lon0, lon1), h(0, 3000);
+    std::vector<double> values;
+    for (int i = 0; i < count; ++i) {
+        const double phi = lat(random) * degree, lambda = lon(random) * degree;
+        const double n = a / std::sqrt(1 - e2 * std::sin(phi) * std::sin(phi));
+        const double height = h(random);
+        values.push_back((n + height) * std::cos(phi) * std::cos(lambda));
+        values.push_back((n + height) * std::cos(phi) * std::sin(lambda));
+        values.push_back((n * (1 - e2) + height) * std::sin(phi));
+    }
+    return values;
+}
+
+adjustment_result estimate(const std::vector<double>& source, const std::vector<double>& target,
+                           std::ostream& out, const stopping_rule& rule = {})
+{
+    return estimate_seven_parameters(source.data(), source.size(), target.data(), target.size(),
+                                     out, rule);
+}
+
+adjustment_result estimate(const std::vector<double>& source, const std::vector<double>& target)
+{
+    std::ostringstream listing;
+    return estimate(source, target, listing);
+}
+
+std::string error_of(const std::vector<double>& source, const std::vector<double>& target,
+                     const stopping_rule& rule = {})
+{
+    std::ostringstream listing;
+    try {
+        estimate(source, target, listing, rule);
+    } catch (const estimation_error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+// --- The model and its sign convention (coordinate frame, small angles) ---
+
+TEST(TransformPoint, ZeroParametersAreTheIdentity)
+{
+    expect_row(transform_point(6378137.0, -12.5, 0.25, parameter_vector::Zero()), 6378137.0,
+               -12.5, 0.25);
+}
+
+TEST(TransformPoint, CoordinateFrameRotationSigns)
+{
+    const parameter_vector rz = params(0, 0, 0, 0, 0, 0.001, 0);
+    expect_row(transform_point(1, 0, 0, rz), 1, -0.001, 0);
+    expect_row(transform_point(0, 1, 0, rz), 0.001, 1, 0);
+    const parameter_vector rx = params(0, 0, 0, 0.001, 0, 0, 0);
+    expect_row(transform_point(0, 1, 0, rx), 0, 1, -0.001);
+    expect_row(transform_point(0, 0, 1, rx), 0, 0.001, 1);
+    const parameter_vector ry = params(0, 0, 0, 0, 0.001, 0, 0);
+    expect_row(transform_point(1, 0, 0, ry), 1, 0, 0.001);
+    expect_row(transform_point(0, 0, 1, ry), -0.001, 0, 1);
+}
+
+TEST(TransformPoint, TranslationIsAddedAfterScaling)
+{
+    expect_row(transform_point(2, 3, 4, params(1, 0, 0, 0, 0, 0, 0)), 3, 3, 4);
+    expect_row(transform_point(1000, 0, 0, params(0, 0, 0, 0, 0, 0, 0.000001)),
+               (1 + 0.000001) * 1000, 0, 0);
+    // m = -1 collapses every point onto the translation.
+    expect_row(transform_point(5, -6, 7, params(1, 2, 3, 0.1, 0.2, 0.3, -1)), 1, 2, 3);
+}
+
+TEST(TransformPoint, LargeAnglesAreNotNormalised)
+{
+    expect_row(transform_point(1, 0, 0, params(0, 0, 0, 0, 0, 1, 0)), 1, -1, 0);
+}
+
+// --- Observation equations ---
+
+TEST(DesignBlock, AtZeroParametersHoldsThePoint)
+{
+    design_block expected;
+    expected << 1, 0, 0, 0, -3, 2, 1,
+                0, 1, 0, 3, 0, -1, 2,
+                0, 0, 1, -2, 1, 0, 3;
+    EXPECT_EQ(point_design_block(1, 2, 3, parameter_vector::Zero()), expected);
+}
+
+TEST(DesignBlock, RotationColumnsCarryTheScaleFactor)
+{
+    design_block expected;
+    expected << 1, 0, 0, 0, -6, 4, 1,
+                0, 1, 0, 6, 0, -2, 2,
+                0, 0, 1, -4, 2, 0, 3;
+    EXPECT_EQ(point_design_block(1, 2, 3, params(0, 0, 0, 0, 0, 0, 1)), expected);
+}
+
+// The block must be the Jacobian of transform_point itself, or the
+// iteration is no Gauss-Newton step and converges to the wrong place.
+TEST(DesignBlock, IsTheJacobianOfTransformPoint)
+{
+    const parameter_vector p = params(3.5, -2, 7, 2e-4, -3e-4, 5e-4, 4e-5);
+    const double X = 1234.5, Y = -2345.25, Z = 987.75;
+    const design_block block = point_design_block(X, Y, Z, p);
+    for (int j = 0; j < 7; ++j) {
+        const double h = j < 3 ? 1e-3 : 1e-7;
+        parameter_vector up = p, down = p;
+        up(j) += h;
+        down(j) -= h;
+        const point_row slope =
+            (transform_point(X, Y, Z, up) - transform_point(X, Y, Z, down)) / (2 * h);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(block(k, j), slope(k), 1e-6 * (1 + std::abs(slope(k))))
+                << "row " << k << " column " << j;
+    }
+}
+
+TEST(ObservationEquations, RowsFollowPointThenAxis)
+{
+    point_matrix source(2, 3), target(2, 3);
+    source << 1, 2, 3, 4, 5, 6;
+    target << 1.5, 2, 3, 4, 5.25, 6;
+    const design_matrix design = build_design_matrix(source, parameter_vector::Zero());
+    ASSERT_EQ(design.rows(), 6);
+    const design_block second = design.middleRows<3>(3);
+    EXPECT_EQ(second, point_design_block(4, 5, 6, parameter_vector::Zero()));
+    const Eigen::VectorXd misclosure =
+        build_misclosure(source, target, parameter_vector::Zero());
+    ASSERT_EQ(misclosure.size(), 6);
+    EXPECT_EQ(misclosure(0), 0.5);
+    EXPECT_EQ(misclosure(4), 0.25); // Y of point 1
+}
+
+TEST(ObservationEquations, NoPointsGiveNoRows)
+{
+    const point_matrix none(0, 3);
+    EXPECT_EQ(build_design_matrix(none, parameter_vector::Zero()).size(), 0);
+    EXPECT_EQ(build_misclosure(none, none, parameter_vector::Zero()).size(), 0);
+}
+
+TEST(ObservationEquations, ShortTargetIsRefusedNotReadPast)
+{
+    point_matrix source(2, 3), target(1, 3);
+    source << 1, 2, 3, 4, 5, 6;
+    target << 1, 2, 3;
+    EXPECT_THROW(build_misclosure(source, target, parameter_vector::Zero()), estimation_error);
+}
+
+// --- The adjustment ---
+
+TEST(Adjustment, RecoversAnglesAndScaleOfAnEcefNetwork)
+{
+    // Country-sized network, about 6.4e6 m from the geocentre.
+    const std::vector<double> source = ecef_points(12, 30, 40, 110, 120, 7);
+    const parameter_vector truth = params(0, 0, 0, 1.2e-5, -2.3e-5, 3.1e-5, 2.1e-5);
+    const point_row shift(-110.5, 35.25, 82.75);
+    const std::vector<double> target = transformed(source, truth, shift);
+
+    const adjustment_result r = estimate(source, target);
+    for (int j = 3; j < 7; ++j)
+        EXPECT_NEAR(r.args(j), truth(j), 1e-10) << "parameter " << j;
+    // The translation of the datum change is carried by the two centroids.
+    for (int j = 0; j < 3; ++j)
+        EXPECT_NEAR(r.args(j), 0, 1e-6) << "parameter " << j;
+    // Every target point is reproduced from its source point.
+    for (std::size_t i = 0; i < source.size(); i += 3) {
+        const point_row centred(source[i] - r.ave_src(0), source[i + 1] - r.ave_src(1),
+                                source[i + 2] - r.ave_src(2));
+        const point_row back =
+            r.ave_tar + transform_point(centred(0), centred(1), centred(2), r.args);
+        expect_row(back, target[i], target[i + 1], target[i + 2], 1e-6);
+    }
+    EXPECT_LT(r.sigma0, 1e-6);
+}
+
+TEST(Adjustment, IdenticalListsGiveZerosAfterOneIteration)
+{
+    const std::vector<double> points = {0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 10};
+    std::ostringstream listing;
+    const adjustment_result r = estimate(points, points, listing);
+    EXPECT_EQ(r.iterations, 1u);
+    EXPECT_EQ(r.args, parameter_vector::Zero());
+    EXPECT_EQ(r.sigma0, 0);
+    EXPECT_EQ(r.sigmax, parameter_vector::Zero());
+    // One "Args" in the loop and one after the heading.
+    const std::string text = listing.str();
+    std::size_t count = 0;
+    for (std::size_t at = text.find("Args\n"); at != std::string::npos;
+         at = text.find("Args\n", at + 1))
+        ++count;
+    EXPECT_EQ(count, 2u);
+}
+
+TEST(Adjustment, ConstantShiftShowsOnlyInTheCentroids)
+{
+    const std::vector<double> source = {1, 2, 3, 11, 2, 3, 1, 12, 3, 1, 2, 13};
+    const std::vector<double> target =
+        transformed(source, parameter_vector::Zero(), point_row(100, -200, 300));
+    const adjustment_result r = estimate(source, target);
+    EXPECT_NEAR((r.args).cwiseAbs().maxCoeff(), 0, 1e-12);
+    expect_row(r.ave_tar - r.ave_src, 100, -200, 300, 1e-12);
+}
+
+TEST(Adjustment, Sigma0DividesBy2WhateverTheNumberOfPoints)
+{
+    // Noisy observations: sigma0 must be sqrt(v'v / 2) of the residuals the
+    // estimate leaves, not v'v over the redundancy 3n - 7.
+    std::vector<double> source = ecef_points(30, 45, 46, 7, 8, 11);
+    std::vector<double> target = transformed(source, params(0, 0, 0, 1e-6, 2e-6, -1e-6, 5e-6));
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0, 0.01);
+    for (double& v : target)
+        v += noise(random);
+    const adjustment_result r = estimate(source, target);
+    double vv = 0;
+    for (std::size_t i = 0; i < source.size(); i += 3) {
+        const point_row computed = r.ave_tar + transform_point(source[i] - r.ave_src(0),
+                                                               source[i + 1] - r.ave_src(1),
+                                                               source[i + 2] - r.ave_src(2), r.args);
+        for (int k = 0; k < 3; ++k)
+            vv += (target[i + k] - computed(k)) * (target[i + k] - computed(k));
+    }
+    EXPECT_NEAR(r.sigma0, std::sqrt(vv / 2), 1e-9);
+    EXPECT_GT(r.sigma0, 0.01);
+    for (int j = 0; j < 7; ++j)
+        EXPECT_GT(r.sigmax(j), 0);
+}
+
+TEST(Adjustment, ListingFollowsTheRunInOrder)
+{
+    const std::vector<double> source = {0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 10};
+    const std::vector<double> target = transformed(source, params(0, 0, 0, 0, 0, 1e-3, 0));
+    std::ostringstream listing;
+    const adjustment_result r = estimate(source, target, listing);
+    std::vector<std::string> labels;
+    std::istringstream lines(listing.str());
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] != ' ' && line[0] != '[' && line[0] != '-' &&
+            !std::isdigit(static_cast<unsigned char>(line[0])))
+            labels.push_back(line);
+    std::vector<std::string> expected = {"source_points: ", "source_points", "target_points: ",
+                                         "target_points",   "ave_src: ",     "ave_src",
+                                         "ave_tar: ",       "ave_tar",       "source_points",
+                                         "target_points"};
+    for (std::size_t i = 0; i < r.iterations; ++i)
+        expected.push_back("Args");
+    expected.push_back(console_text::parameters_heading);
+    expected.push_back("Args");
+    EXPECT_EQ(labels, expected);
+    EXPECT_GT(r.iterations, 1u);
+}
+
+// Points spread over the whole globe leave corrections at rounding noise
+// above 1e-10: the loop must end, converged, once the measure stalls there.
+TEST(Adjustment, GlobalNetworkConvergesAtRoundingNoise)
+{
+    const std::vector<double> source = ecef_points(40, -80, 80, -180, 180, 1);
+    const parameter_vector truth = params(0, 0, 0, 4e-6, -7e-6, 9e-6, -3e-6);
+    const std::vector<double> target = transformed(source, truth, point_row(-95.5, 12.0, 110.25));
+    const adjustment_result r = estimate(source, target);
+    for (int j = 3; j < 7; ++j)
+        EXPECT_NEAR(r.args(j), truth(j), 1e-12) << "parameter " << j;
+    EXPECT_LT(r.iterations, 100u);
+
+    // This network never gets below the threshold: without the stall rule
+    // the loop would run on.
+    stopping_rule threshold_only;
+    threshold_only.stall_iterations = 1000;
+    threshold_only.max_iterations = 30;
+    EXPECT_EQ(error_of(source, target, threshold_only).rfind("no convergence after 30", 0), 0u);
+}
+
+// --- Input that cannot give a sound estimate ---
+
+TEST(AdjustmentRefuses, ListsThatAreNotWholePoints)
+{
+    const std::vector<double> ten(10, 1.0), nine = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    EXPECT_EQ(error_of(ten, nine), "source list holds 10 values, not whole points of 3");
+    EXPECT_EQ(error_of(nine, ten), "target list holds 10 values, not whole points of 3");
+}
+
+TEST(AdjustmentRefuses, DifferentNumbersOfPoints)
+{
+    const std::vector<double> five = ecef_points(5, 0, 1, 0, 1, 1);
+    const std::vector<double> four = ecef_points(4, 0, 1, 0, 1, 1);
+    EXPECT_EQ(error_of(five, four), "source and target hold different numbers of points: 5 and 4");
+}
+
+TEST(AdjustmentRefuses, FewerThanThreePoints)
+{
+    const std::vector<double> two = {0, 0, 0, 1, 2, 3};
+    EXPECT_EQ(error_of(two, two), "too few common points: 2 (at least 3 are needed)");
+    EXPECT_EQ(error_of({}, {}), "too few common points: 0 (at least 3 are needed)");
+}
+
+TEST(AdjustmentRefuses, CollinearOrCoincidentPoints)
+{
+    const std::vector<double> collinear = {0, 0, 0, 1, 1, 1, 2, 2, 2, 5, 5, 5};
+    EXPECT_NE(error_of(collinear, collinear).find("rank-deficient"), std::string::npos);
+    const std::vector<double> same = {6378137, 0, 0, 6378137, 0, 0, 6378137, 0, 0};
+    EXPECT_NE(error_of(same, same).find("rank-deficient"), std::string::npos);
+    // Nearly collinear at ECEF magnitude: offsets of a micrometre off a 100 km line.
+    std::vector<double> thin;
+    for (int i = 0; i < 6; ++i)
+        thin.insert(thin.end(), {4e6 + 2e4 * i, 3e6 + 1e-6 * (i % 2), 3.5e6 - 1e4 * i});
+    EXPECT_NE(error_of(thin, thin).find("rank-deficient"), std::string::npos);
+}
+
+TEST(AdjustmentRefuses, NonFiniteCoordinates)
+{
+    std::vector<double> source = {0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 10};
+    std::vector<double> target = source;
+    target[4] = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(error_of(source, target), "target point 2 has a coordinate that is not finite: Y = inf");
+    source[8] = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(error_of(source, target), "source point 3 has a coordinate that is not finite: Z = nan");
+}
+
+TEST(AdjustmentRefuses, NoConvergenceWithinTheBound)
+{
+    const std::vector<double> source = ecef_points(10, 30, 31, 100, 101, 2);
+    const std::vector<double> target = transformed(source, params(0, 0, 0, 3e-3, 0, 0, 0));
+    stopping_rule rule;
+    rule.max_iterations = 1;
+    const std::string message = error_of(source, target, rule);
+    EXPECT_EQ(message.rfind("no convergence after 1 iterations (last convergence measure ", 0), 0u)
+        << message;
+}
+
+TEST(AdjustmentRefuses, NothingIsPrintedBeforeRefusingTheInput)
+{
+    const std::vector<double> two = {0, 0, 0, 1, 2, 3};
+    std::ostringstream listing;
+    EXPECT_THROW(estimate(two, two, listing), estimation_error);
+    EXPECT_EQ(listing.str(), "");
+}
+
+} // namespace
+} // namespace sevenparam
