@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <ostream>
 
 namespace sevenparam {
@@ -10,102 +12,184 @@ namespace sevenparam {
 namespace {
 
 constexpr int field_width = 10;
+// Below 2^48 a value's "%10.4f" text has at most 21 characters ("-", 15
+// integer digits, ".", 4 decimals); above, printf may need up to 316.
+constexpr double fast_limit = 281474976710656.0; // 2^48
+constexpr std::size_t fast_text_max = 21;
+constexpr std::size_t slow_text_max = 320;
+// For a value below fast_limit, write_fixed4_before stores fixed-size words
+// and may overwrite up to this many bytes before `end` (its text included).
+constexpr std::size_t fast_write_reach = 40;
 
-void append_right_aligned(std::string& out, const char* text, std::size_t length)
+// ASCII digits of x < 10^4, most significant first in memory, made in
+// parallel lanes of one word: x -> (x / 100, x % 100) in 16-bit lanes ->
+// one digit per byte. x * 103 >> 10 is x / 10 for x < 179.
+std::uint32_t four_digits(std::uint32_t x)
 {
-    if (length < field_width)
-        out.append(field_width - length, ' ');
-    out.append(text, length);
+    std::uint32_t v = (x / 100) | ((x % 100) << 16);
+    const std::uint32_t tens = ((v * 103) >> 10) & 0x000F000Fu;
+    v = ((v - tens * 10) << 8) | tens;
+    return v + 0x30303030u;
 }
 
-} // namespace
+// ASCII digits of x < 10^8 in the same way, one split further:
+// x * 10486 >> 20 is x / 100 for x < 43699.
+std::uint64_t eight_digits(std::uint32_t x)
+{
+    std::uint64_t v = (x / 10000) | (static_cast<std::uint64_t>(x % 10000) << 32);
+    const std::uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007FULL;
+    v = ((v - hundreds * 100) << 16) | hundreds;
+    const std::uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000FULL;
+    v = ((v - tens * 10) << 8) | tens;
+    return v + 0x3030303030303030ULL;
+}
 
-void append_fixed4(std::string& out, double v)
+// Little-endian words hold their first byte lowest; on a big-endian machine
+// the digit words would need their bytes reversed.
+void store(char* dest, std::uint64_t word) { std::memcpy(dest, &word, sizeof word); }
+void store(char* dest, std::uint32_t word) { std::memcpy(dest, &word, sizeof word); }
+
+int count_leading_zeros(std::uint64_t x) // x != 0
+{
+#if defined(__GNUC__)
+    return __builtin_clzll(x);
+#else
+    int zeros = 0;
+    for (std::uint64_t bit = std::uint64_t{1} << 63; (x & bit) == 0; bit >>= 1)
+        ++zeros;
+    return zeros;
+#endif
+}
+
+char* place_before(char* end, const char* text, std::size_t length)
+{
+    std::size_t padding = length < field_width ? field_width - length : 0;
+    std::memcpy(end - length, text, length);
+    while (padding-- > 0)
+        *(end - length - padding - 1) = ' ';
+    return end - length - (length < field_width ? field_width - length : 0);
+}
+
+// Writes the "%10.4f" text of v so that it ends just before `end`, and
+// returns its first byte. The bytes before `end` must be writable: up to
+// fast_write_reach of them when |v| < fast_limit, slow_text_max otherwise.
+// Bytes before the returned start may be overwritten too, so a listing is
+// formatted from its last value to its first.
+char* write_fixed4_before(char* end, double v)
 {
     // printf's own text for the values that have no digits, fixed here so that
     // every C library gives the same listing.
-    if (std::isnan(v)) {
-        append_right_aligned(out, std::signbit(v) ? "-nan" : "nan", std::signbit(v) ? 4 : 3);
-        return;
-    }
-    if (std::isinf(v)) {
-        append_right_aligned(out, v < 0 ? "-inf" : "inf", v < 0 ? 4 : 3);
-        return;
+    if (std::isnan(v))
+        return std::signbit(v) ? place_before(end, "-nan", 4) : place_before(end, "nan", 3);
+    if (std::isinf(v))
+        return v < 0 ? place_before(end, "-inf", 4) : place_before(end, "inf", 3);
+    if (!(std::fabs(v) < fast_limit)) {
+        char buffer[slow_text_max + 1];
+        const int length = std::snprintf(buffer, sizeof buffer, "%10.4f", v);
+        return place_before(end, buffer, static_cast<std::size_t>(length));
     }
 
     // A listing of 20,000 points holds a quarter of a million values, so the
     // common case is formatted here rather than by snprintf, exactly as
     // printf rounds: the decimal nearest to the binary value, ties to even.
     //
-    // |v| = mant * 2^exp2 with mant < 2^53, so |v| * 10^4 = q * 2^(exp2 + 4)
-    // with q = mant * 625 < 2^63: the scaled value is an integer shifted right
-    // by s = -(exp2 + 4) bits, and the bits shifted out decide the rounding.
-    const double magnitude = std::fabs(v);
-    int exp2 = 0;
-    const double fraction = std::frexp(magnitude, &exp2); // magnitude = fraction * 2^exp2
-    const auto mant = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
-    exp2 -= 53;
-    const int s = -(exp2 + 4);
-    if (s <= 0) {
-        // |v| >= 2^48: more digits than the fast path carries.
-        char buffer[400];
-        const int length = std::snprintf(buffer, sizeof buffer, "%10.4f", v);
-        out.append(buffer, static_cast<std::size_t>(length));
-        return;
+    // From the IEEE 754 bits, |v| = mant * 2^exp2 with mant < 2^53, so
+    // |v| * 10^4 = q * 2^(exp2 + 4) with q = mant * 625 < 2^63: the scaled
+    // value is q shifted right by s = -(exp2 + 4) > 0 bits (|v| < 2^48), and
+    // the bits shifted out decide the rounding.
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    const bool negative = (bits >> 63) != 0;
+    const int biased_exponent = static_cast<int>((bits >> 52) & 0x7FF);
+    std::uint64_t mant = bits & ((std::uint64_t{1} << 52) - 1);
+    int exp2 = -1074; // subnormal
+    if (biased_exponent != 0) {
+        mant |= std::uint64_t{1} << 52;
+        exp2 = biased_exponent - 1075;
     }
+    const int s = -(exp2 + 4);
     const std::uint64_t q = mant * 625;
     std::uint64_t units = 0; // round(|v| * 10^4)
     if (s < 64) {
         units = q >> s;
         const std::uint64_t rest = q & ((std::uint64_t{1} << s) - 1);
         const std::uint64_t half = std::uint64_t{1} << (s - 1);
-        if (rest > half || (rest == half && (units & 1) != 0))
-            ++units;
+        // Branch-free: whether a value rounds up is as good as random.
+        units += static_cast<std::uint64_t>((rest > half) | ((rest == half) & (units & 1)));
     } // else q < 2^63 <= half: rounds to zero.
 
-    // Digits from the right: four decimals, the point, at least one integer digit.
-    char digits[32];
-    char* p = digits + sizeof digits;
-    for (int i = 0; i < 4; ++i) {
-        *--p = static_cast<char>('0' + units % 10);
-        units /= 10;
-    }
-    *--p = '.';
-    do {
-        *--p = static_cast<char>('0' + units % 10);
-        units /= 10;
-    } while (units != 0);
-    if (std::signbit(v))
-        *--p = '-';
-    append_right_aligned(out, p, static_cast<std::size_t>(digits + sizeof digits - p));
+    // Fixed work without data-dependent branches (the values of a listing
+    // differ in length and sign at random): all 16 integer digit places and
+    // the decimals are stored as words, then one word of spaces covers the
+    // leading zeros and the padding, and the sign takes the place before the
+    // first digit.
+    const std::uint64_t whole = units / 10000; // < 2^48 < 10^15
+    store(end - 4, four_digits(static_cast<std::uint32_t>(units % 10000)));
+    end[-5] = '.';
+    store(end - 13, eight_digits(static_cast<std::uint32_t>(whole % 100000000)));
+    store(end - 21, eight_digits(static_cast<std::uint32_t>(whole / 100000000)));
+    // Number of integer digits (at least one): from the bit length b of x,
+    // t = b * 1233 / 4096 (1233 / 4096 being just above log10 2) is the
+    // digit count of x or one more, which one comparison settles.
+    static const std::uint64_t powers_of_ten[] = {
+        1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL,
+        100000000ULL, 1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL,
+        10000000000000ULL, 100000000000000ULL, 1000000000000000ULL};
+    const std::uint64_t nonzero = whole | 1;
+    const int estimate = ((64 - count_leading_zeros(nonzero)) * 1233) >> 12;
+    const int whole_digits = estimate + (nonzero < powers_of_ten[estimate] ? 0 : 1);
+    char* const first_digit = end - 5 - whole_digits;
+    std::memcpy(first_digit - 16, "                ", 16);
+    first_digit[-1] = negative ? '-' : ' ';
+    const int length = whole_digits + 5 + (negative ? 1 : 0);
+    return end - (length < field_width ? field_width : length);
+}
+
+} // namespace
+
+void append_fixed4(std::string& out, double v)
+{
+    char buffer[slow_text_max + fast_write_reach];
+    char* const end = buffer + sizeof buffer;
+    const char* const start = write_fixed4_before(end, v);
+    out.append(start, static_cast<std::size_t>(end - start));
 }
 
 void print_array(std::ostream& out, const char* label, const Eigen::Ref<const Eigen::MatrixXd>& a)
 {
     const Eigen::Index rows = a.rows();
     const Eigen::Index cols = a.cols();
-    std::string text;
-    text.reserve(64 + static_cast<std::size_t>(rows * (cols * (field_width + 1) + 1)));
-    text += label;
-    text += "\n[";
-    text += std::to_string(rows);
-    text += ' ';
-    text += std::to_string(cols);
-    text += " 1 1]\n";
+    std::string head = label;
+    head += "\n[" + std::to_string(rows) + ' ' + std::to_string(cols) + " 1 1]\n";
+    out.write(head.data(), static_cast<std::streamsize>(head.size()));
     if (a.size() == 0) {
-        text += "<empty>\n";
-    } else {
-        for (Eigen::Index r = 0; r < rows; ++r) {
-            for (Eigen::Index c = 0; c < cols; ++c) {
-                append_fixed4(text, a(r, c));
-                text += ' ';
-            }
-            text += '\n';
-        }
-        if (rows > 1)
-            text += '\n';
+        out << "<empty>\n";
+        out.flush();
+        return;
     }
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+
+    // The listing is formatted from its end backwards into one buffer sized
+    // for its longest possible text, then written in one piece.
+    std::size_t room =
+        static_cast<std::size_t>(rows) * (static_cast<std::size_t>(cols) * (fast_text_max + 1) + 1) +
+        1 + fast_write_reach;
+    for (Eigen::Index c = 0; c < cols; ++c)
+        for (Eigen::Index r = 0; r < rows; ++r)
+            if (!(std::fabs(a(r, c)) < fast_limit))
+                room += slow_text_max;
+    const std::unique_ptr<char[]> text(new char[room]);
+    char* const end = text.get() + room;
+    char* start = end;
+    if (rows > 1)
+        *--start = '\n';
+    for (Eigen::Index r = rows - 1; r >= 0; --r) {
+        *--start = '\n';
+        for (Eigen::Index c = cols - 1; c >= 0; --c) {
+            *--start = ' ';
+            start = write_fixed4_before(start, a(r, c));
+        }
+    }
+    out.write(start, static_cast<std::streamsize>(end - start));
     out.flush();
 }
 

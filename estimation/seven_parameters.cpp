@@ -74,7 +74,9 @@ point_matrix to_point_matrix(const double* values, std::size_t points)
 cofactor_matrix invert_normal_matrix(const design_matrix& design)
 {
     using matrix7 = Eigen::Matrix<double, 7, 7>;
-    const matrix7 normal = design.transpose() * design;
+    matrix7 normal = matrix7::Zero();
+    normal.selfadjointView<Eigen::Lower>().rankUpdate(design.transpose());
+    normal.triangularView<Eigen::StrictlyUpper>() = normal.transpose();
     const parameter_vector diagonal = normal.diagonal();
     const auto rank_deficient = [](double reciprocal_condition) {
         return estimation_error(
