@@ -1,0 +1,73 @@
+// Time of one whole estimation, listing included (sent to a stream that
+// discards it), for networks of 100 to 21,845 points: the most one
+// profile value can carry.
+#include "estimation/seven_parameters.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <ostream>
+#include <random>
+#include <streambuf>
+#include <vector>
+
+namespace {
+
+using namespace sevenparam;
+
+// Accepts every byte and keeps none.
+class discarding_buffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// A country-sized ECEF network (metres) and its image under a known
+// transformation, with millimetre noise.
+void make_network(int points, std::vector<double>& source, std::vector<double>& target)
+{
+    const double a = 6378137.0, e2 = 6.69437999014e-3, degree = std::acos(-1.0) / 180;
+    std::mt19937 random(42);
+    std::uniform_real_distribution<double> lat(30, 40), lon(110, 120), height(0, 2000);
+    std::normal_distribution<double> noise(0, 0.001);
+    parameter_vector truth;
+    truth << 0, 0, 0, 1.2e-5, -2.3e-5, 3.1e-5, 2.1e-5;
+    source.clear();
+    target.clear();
+    for (int i = 0; i < points; ++i) {
+        const double phi = lat(random) * degree, lambda = lon(random) * degree, h = height(random);
+        const double n = a / std::sqrt(1 - e2 * std::sin(phi) * std::sin(phi));
+        const double x = (n + h) * std::cos(phi) * std::cos(lambda);
+        const double y = (n + h) * std::cos(phi) * std::sin(lambda);
+        const double z = (n * (1 - e2) + h) * std::sin(phi);
+        source.insert(source.end(), {x, y, z});
+        const point_row q = transform_point(x, y, z, truth);
+        target.insert(target.end(), {q(0) - 110.5 + noise(random), q(1) + 35.25 + noise(random),
+                                     q(2) + 82.75 + noise(random)});
+    }
+}
+
+void estimate_network(benchmark::State& state)
+{
+    std::vector<double> source, target;
+    make_network(static_cast<int>(state.range(0)), source, target);
+    discarding_buffer buffer;
+    std::ostream listing(&buffer);
+    for (auto _ : state) {
+        adjustment_result r = estimate_seven_parameters(source.data(), source.size(), target.data(),
+                                                        target.size(), listing);
+        benchmark::DoNotOptimize(r);
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(estimate_network)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(4000)
+    ->Arg(21845)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+} // namespace
+
+BENCHMARK_MAIN();
