@@ -10,7 +10,9 @@
 // letter case). The decimal separator is always ".", whatever the process
 // locale: a comma always separates fields. A field may be followed by white
 // space (tab, LF, VT, FF, CR) and nothing else. A final comma adds nothing;
-// the empty text, or one of spaces alone, is the empty list.
+// the empty text, or one of spaces alone, is the empty list. Any other empty
+// field ("1,,2", ",1", ",") is an invalid number. A NUL byte is an ordinary
+// byte of its field, so it makes that field invalid.
 #ifndef SEVENPARAM_NUMLIST_NUMBER_LIST_H
 #define SEVENPARAM_NUMLIST_NUMBER_LIST_H
 
@@ -37,8 +39,9 @@ private:
     std::string field_text_;
 };
 
-// A field whose value lies outside the range of a double (overflow, or
-// underflow to zero). what() is "stod argument out of range".
+// A field whose value lies outside the range of a double: overflow, or a value
+// so small that it rounds to zero. A value that rounds to a subnormal double is
+// read as that value. what() is "stod argument out of range".
 class number_out_of_range_error : public std::out_of_range {
 public:
     number_out_of_range_error(std::size_t field_number, std::string field_text);
@@ -57,7 +60,8 @@ private:
 std::vector<double> parse_number_list(std::string text);
 
 // Parses `text` like parse_number_list into a newly allocated array of exactly
-// as many doubles as there are values, and stores that number in `count`.
+// as many doubles as there are values, and stores that number in `count`
+// (the true number of values, however many there are).
 // For a text without values it returns null and leaves `count` untouched, so
 // callers set their count to 0 first. Raises the errors of parse_number_list.
 std::unique_ptr<double[]> read_coordinate_list(const std::string& text, std::size_t& count);

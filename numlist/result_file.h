@@ -37,6 +37,8 @@ inline constexpr double print_threshold = 1e-6;
 
 // v as the C library's "%f" writes it in the "C" locale: optional "-",
 // integer digits, ".", six decimals. 2 -> "2.000000", -0.0 -> "-0.000000".
+// The point is "." whatever locale the process has set. Infinities and NaNs
+// read "inf", "-inf", "nan", "-nan" on every platform.
 std::string number_to_text(double v);
 
 // number_to_text of each value, separated by ","; "" for no values.
@@ -52,10 +54,12 @@ std::string compose_parameter_output(const double* args, const double* ave_src,
 std::string compose_prediction_output(const std::string& src, const std::string& des,
                                       const std::string& test, const std::string& joined);
 
-// Creates or truncates `path` as a text file and writes `text` in one piece.
-// Returns true when the file was opened, written whole and closed; false
-// otherwise, with `reason` set to the system's text for the failure
-// (strerror of errno).
+// Creates or truncates `path` as a text file (mode "wt") and writes `text` in
+// one piece. Returns true when the file was opened, written whole and closed;
+// false otherwise, with `reason` set to the system's text for the failure
+// (strerror of errno), and `reason` untouched on success. An empty path fails
+// at the open; a path holding a NUL byte fails without an open ("Invalid
+// argument"). After a failed write or close the file may hold part of `text`.
 bool write_text_file(const std::string& path, const std::string& text, std::string& reason);
 
 } // namespace sevenparam

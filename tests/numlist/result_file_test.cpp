@@ -1,0 +1,155 @@
+#include "numlist/result_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace sevenparam {
+namespace {
+
+namespace fs = std::filesystem;
+
+const double nan_v = std::numeric_limits<double>::quiet_NaN();
+
+TEST(NumberToText, WritesSixDecimals) {
+    EXPECT_EQ("2.000000", number_to_text(2));
+    EXPECT_EQ("-0.500000", number_to_text(-0.5));
+    EXPECT_EQ("0.000000", number_to_text(1e-7));
+    EXPECT_EQ("-0.000000", number_to_text(-0.0));
+    EXPECT_EQ("-0.000000", number_to_text(-1e-7));
+    EXPECT_EQ("1000000000.000000", number_to_text(1e9));
+    // 309 integer digits, the point and six decimals.
+    EXPECT_EQ(316u, number_to_text(std::numeric_limits<double>::max()).size());
+    EXPECT_EQ("inf,-inf,nan",
+              join_numbers({std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(), nan_v}));
+}
+
+// The text must be exactly the C library's "%f" in the "C" locale, halfway
+// cases (1/128, 3/128) included.
+TEST(NumberToText, MatchesPrintfInTheCLocale) {
+    std::vector<double> values = {0.0078125, 0.0234375, 5e-7, -5e-7, 2.5, 0.1, 1e22,
+                                  123456.7890125, std::numeric_limits<double>::denorm_min(),
+                                  -std::numeric_limits<double>::max()};
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> mantissa(-10, 10);
+    std::uniform_int_distribution<int> exponent(-12, 20);
+    for (int i = 0; i < 2000; ++i) {
+        values.push_back(mantissa(random) * std::pow(10.0, exponent(random)));
+    }
+    for (double v : values) {
+        char expected[400];
+        std::snprintf(expected, sizeof expected, "%f", v);
+        EXPECT_EQ(expected, number_to_text(v)) << v;
+    }
+}
+
+TEST(JoinNumbers, CommasBetweenValuesOnly) {
+    EXPECT_EQ("", join_numbers({}));
+    EXPECT_EQ("1.000000", join_numbers({1}));
+    EXPECT_EQ("1.000000,-0.000000,0.000001", join_numbers({1, -1e-7, 1.1e-6}));
+}
+
+TEST(ParameterOutput, Example) {
+    const double args[7] = {12.5, -3.25, 0.0000004, 0.00001, 0, 0, 0.0002};
+    const double ave_src[3] = {100, 200, 30};
+    const double ave_tar[3] = {112.5, 196.75, 30};
+    EXPECT_EQ("args=12.500000,-3.250000,0.000000,0.000010,0.000000,0.000000,0.000200\n"
+              "avesrc=100.000000,200.000000,30.000000\n"
+              "avetar=112.500000,196.750000,30.000000\n",
+              compose_parameter_output(args, ave_src, ave_tar));
+}
+
+TEST(ParameterOutput, ThresholdIsStrictOnTheMagnitude) {
+    const double args[7] = {9e-7, -9e-7, 1.1e-6, -1.1e-6, 1e-6, -1e-6, nan_v};
+    const double ave_src[3] = {1e9, -1e-7, -0.0};
+    const double ave_tar[3] = {nan_v, -nan_v, 1e-6};
+    EXPECT_EQ("args=0.000000,0.000000,0.000001,-0.000001,0.000000,0.000000,0.000000\n"
+              "avesrc=1000000000.000000,0.000000,0.000000\n"
+              "avetar=0.000000,0.000000,0.000000\n",
+              compose_parameter_output(args, ave_src, ave_tar));
+}
+
+TEST(PredictionOutput, RepeatsTheTextsAsGiven) {
+    const std::string joined = join_numbers({112.5, 196.75, -1e-7});
+    EXPECT_EQ("src=1, 2,3 , 4,5,6\n"
+              "des=7,8,9\n"
+              "test=10 , 20 , 30\n"
+              "output=112.500000,196.750000,-0.000000\n",
+              compose_prediction_output("1, 2,3 , 4,5,6", "7,8,9", "10 , 20 , 30", joined));
+}
+
+class WriteTextFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device seed;
+        dir_ = fs::temp_directory_path() / ("numlist_test_" + std::to_string(seed()));
+        fs::create_directory(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    static std::string read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(WriteTextFile, WritesAndOverwrites) {
+    const std::string path = (dir_ / "out.txt").string();
+    std::string reason = "untouched";
+    ASSERT_TRUE(write_text_file(path, "src=1,2,3\nlonger second line\n", reason));
+    ASSERT_TRUE(write_text_file(path, "args=1\n", reason));
+    EXPECT_EQ("untouched", reason);
+#ifdef _WIN32
+    EXPECT_EQ("args=1\r\n", read(path));
+#else
+    EXPECT_EQ("args=1\n", read(path));
+#endif
+    ASSERT_TRUE(write_text_file(path, "", reason));
+    EXPECT_EQ("", read(path));
+}
+
+// An unwritable result file was once reported as written.
+TEST_F(WriteTextFile, FailureCarriesTheSystemReason) {
+    std::string reason;
+    EXPECT_FALSE(write_text_file((dir_ / "missing" / "out.txt").string(), "x\n", reason));
+    EXPECT_EQ("No such file or directory", reason);
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+    reason.clear();
+    EXPECT_FALSE(write_text_file("", "x\n", reason));
+    EXPECT_FALSE(reason.empty());
+
+    // fopen would see only the part before the NUL and write another file.
+    reason.clear();
+    const std::string cut = (dir_ / "a").string();
+    EXPECT_FALSE(write_text_file(cut + std::string("\0b", 2), "x\n", reason));
+    EXPECT_EQ("Invalid argument", reason);
+    EXPECT_FALSE(fs::exists(cut));
+}
+
+// A full device accepts the open; the failure shows up at the close for a
+// short text (it sat in the stream's buffer) and at the write for a long one.
+TEST_F(WriteTextFile, FullDeviceIsAFailure) {
+    if (!fs::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    for (const std::size_t size : {std::size_t{10}, std::size_t{1} << 20}) {
+        std::string reason;
+        EXPECT_FALSE(write_text_file("/dev/full", std::string(size, 'x'), reason)) << size;
+        EXPECT_EQ("No space left on device", reason) << size;
+    }
+}
+
+} // namespace
+} // namespace sevenparam
