@@ -1,1 +1,10 @@
-int main() { return 0; }
+// sevenparam: estimates the seven parameters of a similarity transformation
+// between two Cartesian coordinate sets; see driver/run.h for the run.
+#include "driver/run.h"
+
+#include <iostream>
+
+int main(int argc, char* argv[])
+{
+    return sevenparam::run(argc, argv, std::cout, std::cerr);
+}
