@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <algorithm>
+#include <vector>
 #include <ostream>
 
 namespace sevenparam {
@@ -157,6 +158,11 @@ void append_fixed4(std::string& out, double v)
 
 void print_array(std::ostream& out, const char* label, const Eigen::Ref<const Eigen::MatrixXd>& a)
 {
+    // Like every formatted output function: nothing is formatted for a
+    // stream that cannot take output.
+    const std::ostream::sentry ready(out);
+    if (!ready)
+        return;
     const Eigen::Index rows = a.rows();
     const Eigen::Index cols = a.cols();
     std::string head = label;
@@ -168,28 +174,35 @@ void print_array(std::ostream& out, const char* label, const Eigen::Ref<const Ei
         return;
     }
 
-    // The listing is formatted from its end backwards into one buffer sized
-    // for its longest possible text, then written in one piece.
-    std::size_t room =
-        static_cast<std::size_t>(rows) * (static_cast<std::size_t>(cols) * (fast_text_max + 1) + 1) +
-        1 + fast_write_reach;
-    for (Eigen::Index c = 0; c < cols; ++c)
-        for (Eigen::Index r = 0; r < rows; ++r)
-            if (!(std::fabs(a(r, c)) < fast_limit))
-                room += slow_text_max;
-    const std::unique_ptr<char[]> text(new char[room]);
-    char* const end = text.get() + room;
-    char* start = end;
-    if (rows > 1)
-        *--start = '\n';
-    for (Eigen::Index r = rows - 1; r >= 0; --r) {
-        *--start = '\n';
-        for (Eigen::Index c = cols - 1; c >= 0; --c) {
-            *--start = ' ';
-            start = write_fixed4_before(start, a(r, c));
+    // Rows are formatted in groups, each from its end backwards into a buffer
+    // sized for its longest possible text and written in one piece: no write
+    // per row, and no buffer the size of the whole listing.
+    constexpr Eigen::Index rows_per_group = 1024;
+    std::vector<char> buffer;
+    for (Eigen::Index first = 0; first < rows; first += rows_per_group) {
+        const Eigen::Index last = std::min(rows, first + rows_per_group);
+        std::size_t room = static_cast<std::size_t>(last - first) *
+                               (static_cast<std::size_t>(cols) * (fast_text_max + 1) + 1) +
+                           1 + fast_write_reach;
+        for (Eigen::Index r = first; r < last; ++r)
+            for (Eigen::Index c = 0; c < cols; ++c)
+                if (!(std::fabs(a(r, c)) < fast_limit))
+                    room += slow_text_max;
+        if (buffer.size() < room)
+            buffer.resize(room);
+        char* const end = buffer.data() + room;
+        char* start = end;
+        if (last == rows && rows > 1)
+            *--start = '\n';
+        for (Eigen::Index r = last - 1; r >= first; --r) {
+            *--start = '\n';
+            for (Eigen::Index c = cols - 1; c >= 0; --c) {
+                *--start = ' ';
+                start = write_fixed4_before(start, a(r, c));
+            }
         }
+        out.write(start, static_cast<std::streamsize>(end - start));
     }
-    out.write(start, static_cast<std::streamsize>(end - start));
     out.flush();
 }
 

@@ -26,7 +26,9 @@ void append_fixed4(std::string& out, double v);
 
 // Writes the listing of `a` under `label` to `out`. The whole listing is
 // formatted in memory and written in one piece, then the stream is flushed
-// once. Returns nothing; stream errors are the stream's state.
+// once. A stream that is not good() (for instance one without a buffer)
+// receives nothing and nothing is formatted. Returns nothing; stream errors
+// are the stream's state.
 void print_array(std::ostream& out, const char* label,
                  const Eigen::Ref<const Eigen::MatrixXd>& a);
 

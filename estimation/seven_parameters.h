@@ -45,7 +45,7 @@ using point_row = Eigen::RowVector3d;
 // Partial derivatives of X', Y', Z' (rows) by the seven parameters (columns).
 using design_block = Eigen::Matrix<double, 3, 7>;
 // 3n x 7: rows 3i, 3i+1, 3i+2 are the X', Y', Z' equations of point i.
-using design_matrix = Eigen::Matrix<double, Eigen::Dynamic, 7>;
+using design_matrix = Eigen::Matrix<double, Eigen::Dynamic, 7, Eigen::RowMajor>;
 // 7 x 7 inverse of the normal matrix.
 using cofactor_matrix = Eigen::Matrix<double, 7, 7>;
 

@@ -107,6 +107,35 @@ TEST(ArrayListing, PointMatrixOneRowPerPoint)
               "\n");
 }
 
+// Long listings are formatted in groups of rows; the text must not show it.
+TEST(ArrayListing, LongListingMatchesPrintfRowByRow)
+{
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> coordinate(-7e6, 7e6);
+    Eigen::MatrixXd points(2500, 3);
+    for (Eigen::Index i = 0; i < points.size(); ++i)
+        points.data()[i] = coordinate(random);
+    points(1023, 2) = 1e300; // wider than the usual room of a value
+    points(1024, 0) = -std::numeric_limits<double>::infinity();
+    points(2499, 1) = std::numeric_limits<double>::quiet_NaN();
+    std::string expected = "source_points\n[2500 3 1 1]\n";
+    for (Eigen::Index r = 0; r < points.rows(); ++r) {
+        for (Eigen::Index c = 0; c < 3; ++c)
+            expected += (std::isnan(points(r, c)) ? "       nan" : std::isinf(points(r, c)) ? "      -inf" : printf_fixed4(points(r, c))) + " ";
+        expected += "\n";
+    }
+    expected += "\n";
+    EXPECT_EQ(listing("source_points", points), expected);
+}
+
+TEST(ArrayListing, StreamThatTakesNoOutputGetsNothing)
+{
+    std::ostringstream out;
+    out.setstate(std::ios::badbit);
+    print_array(out, "Args", Eigen::MatrixXd::Ones(7, 1));
+    EXPECT_EQ(out.str(), "");
+}
+
 TEST(ArrayListing, EmptyArray)
 {
     EXPECT_EQ(listing("source_points", Eigen::MatrixXd(0, 3)),
