@@ -7,7 +7,7 @@ namespace sevenparam {
 namespace {
 
 const char* const all_option_names[] = {
-    option_name::inputfile, option_name::outfile, option_name::inputsrc,
+    option_name::inputfile, option_name::outfile,   option_name::inputsrc,
     option_name::inputdes,  option_name::inputtest,
 };
 

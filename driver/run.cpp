@@ -90,8 +90,8 @@ bool parse_lists(const run_texts& texts, parsed_lists& lists, std::ostream& err)
 int parameter_end(const adjustment_result& result, const std::string& result_path,
                   std::ostream& err)
 {
-    const std::string text = compose_parameter_output(result.args.data(), result.ave_src.data(),
-                                                      result.ave_tar.data());
+    const std::string text =
+        compose_parameter_output(result.args.data(), result.ave_src.data(), result.ave_tar.data());
     std::string reason;
     if (!write_text_file(result_path, text, reason)) {
         report_unwritable(err, result_path, reason);
@@ -229,9 +229,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 
     // Steps 8 to 10, guarded against the estimation's error.
     try {
-        const adjustment_result result =
-            estimate_seven_parameters(lists.source.get(), lists.source_count, lists.target.get(),
-                                      lists.target_count, out);
+        const adjustment_result result = estimate_seven_parameters(
+            lists.source.get(), lists.source_count, lists.target.get(), lists.target_count, out);
         // Step 9: choice of the end.
         if (lists.test_points.empty()) {
             return parameter_end(result, result_path, err);

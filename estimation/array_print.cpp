@@ -1,12 +1,12 @@
 #include "estimation/array_print.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
-#include <vector>
 #include <ostream>
+#include <vector>
 
 namespace sevenparam {
 
@@ -47,8 +47,14 @@ std::uint64_t eight_digits(std::uint32_t x)
 
 // Little-endian words hold their first byte lowest; on a big-endian machine
 // the digit words would need their bytes reversed.
-void store(char* dest, std::uint64_t word) { std::memcpy(dest, &word, sizeof word); }
-void store(char* dest, std::uint32_t word) { std::memcpy(dest, &word, sizeof word); }
+void store(char* dest, std::uint64_t word)
+{
+    std::memcpy(dest, &word, sizeof word);
+}
+void store(char* dest, std::uint32_t word)
+{
+    std::memcpy(dest, &word, sizeof word);
+}
 
 int count_leading_zeros(std::uint64_t x) // x != 0
 {
@@ -132,10 +138,22 @@ char* write_fixed4_before(char* end, double v)
     // Number of integer digits (at least one): from the bit length b of x,
     // t = b * 1233 / 4096 (1233 / 4096 being just above log10 2) is the
     // digit count of x or one more, which one comparison settles.
-    static const std::uint64_t powers_of_ten[] = {
-        1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL,
-        100000000ULL, 1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL,
-        10000000000000ULL, 100000000000000ULL, 1000000000000000ULL};
+    static const std::uint64_t powers_of_ten[] = {1ULL,
+                                                  10ULL,
+                                                  100ULL,
+                                                  1000ULL,
+                                                  10000ULL,
+                                                  100000ULL,
+                                                  1000000ULL,
+                                                  10000000ULL,
+                                                  100000000ULL,
+                                                  1000000000ULL,
+                                                  10000000000ULL,
+                                                  100000000000ULL,
+                                                  1000000000000ULL,
+                                                  10000000000000ULL,
+                                                  100000000000000ULL,
+                                                  1000000000000000ULL};
     const std::uint64_t nonzero = whole | 1;
     const int estimate = ((64 - count_leading_zeros(nonzero)) * 1233) >> 12;
     const int whole_digits = estimate + (nonzero < powers_of_ten[estimate] ? 0 : 1);

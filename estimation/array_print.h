@@ -29,8 +29,7 @@ void append_fixed4(std::string& out, double v);
 // once. A stream that is not good() (for instance one without a buffer)
 // receives nothing and nothing is formatted. Returns nothing; stream errors
 // are the stream's state.
-void print_array(std::ostream& out, const char* label,
-                 const Eigen::Ref<const Eigen::MatrixXd>& a);
+void print_array(std::ostream& out, const char* label, const Eigen::Ref<const Eigen::MatrixXd>& a);
 
 } // namespace sevenparam
 

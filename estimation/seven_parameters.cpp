@@ -46,10 +46,10 @@ void require_finite(const char* list_name, const double* values, std::size_t cou
     static const char* const axis[] = {"X", "Y", "Z"};
     for (std::size_t i = 0; i < count; ++i) {
         if (!std::isfinite(values[i]))
-            throw estimation_error(std::string(list_name) + " point " +
-                                   std::to_string(i / values_per_point + 1) +
-                                   " has a coordinate that is not finite: " +
-                                   axis[i % values_per_point] + " = " + format_number(values[i]));
+            throw estimation_error(
+                std::string(list_name) + " point " + std::to_string(i / values_per_point + 1) +
+                " has a coordinate that is not finite: " + axis[i % values_per_point] + " = " +
+                format_number(values[i]));
     }
 }
 
@@ -149,9 +149,9 @@ Eigen::VectorXd build_misclosure(const point_matrix& source, const point_matrix&
                                  const parameter_vector& params)
 {
     if (target.rows() < source.rows())
-        throw estimation_error("source and target hold different numbers of points: " +
-                               std::to_string(source.rows()) + " and " +
-                               std::to_string(target.rows()));
+        throw estimation_error(
+            "source and target hold different numbers of points: " + std::to_string(source.rows()) +
+            " and " + std::to_string(target.rows()));
     Eigen::VectorXd misclosure(3 * source.rows());
     for (Eigen::Index i = 0; i < source.rows(); ++i) {
         const point_row computed =
@@ -169,9 +169,9 @@ adjustment_result estimate_seven_parameters(const double* source, std::size_t so
     const std::size_t source_points = count_points("source", source_count);
     const std::size_t target_points = count_points("target", target_count);
     if (source_points != target_points)
-        throw estimation_error("source and target hold different numbers of points: " +
-                               std::to_string(source_points) + " and " +
-                               std::to_string(target_points));
+        throw estimation_error(
+            "source and target hold different numbers of points: " + std::to_string(source_points) +
+            " and " + std::to_string(target_points));
     if (source_points < minimum_points)
         throw estimation_error("too few common points: " + std::to_string(source_points) +
                                " (at least 3 are needed)");

@@ -90,12 +90,12 @@ Eigen::VectorXd build_misclosure(const point_matrix& source, const point_matrix&
 
 // Outcome of the adjustment.
 struct adjustment_result {
-    parameter_vector args;   // estimated parameters, order above
-    point_row ave_src;       // centroid of the source points (coordinate units)
-    point_row ave_tar;       // centroid of the target points
-    double sigma0 = 0.0;     // unit-weight standard error: sqrt(v'v / 2)
-    parameter_vector sigmax; // standard errors of args: sigma0 * sqrt(diag(Q))
-    std::size_t iterations = 0;  // adjustment iterations run
+    parameter_vector args;      // estimated parameters, order above
+    point_row ave_src;          // centroid of the source points (coordinate units)
+    point_row ave_tar;          // centroid of the target points
+    double sigma0 = 0.0;        // unit-weight standard error: sqrt(v'v / 2)
+    parameter_vector sigmax;    // standard errors of args: sigma0 * sqrt(diag(Q))
+    std::size_t iterations = 0; // adjustment iterations run
     // Taken just before the adjustment loop; a prediction run reports the
     // seconds elapsed since then.
     std::chrono::steady_clock::time_point loop_started;

@@ -8,25 +8,29 @@
 namespace sevenparam {
 
 invalid_number_error::invalid_number_error(std::size_t field_number, std::string field_text)
-    : std::invalid_argument("invalid stod argument"),
-      field_number_(field_number),
-      field_text_(std::move(field_text)) {}
+    : std::invalid_argument("invalid stod argument"), field_number_(field_number),
+      field_text_(std::move(field_text))
+{
+}
 
 number_out_of_range_error::number_out_of_range_error(std::size_t field_number,
                                                      std::string field_text)
-    : std::out_of_range("stod argument out of range"),
-      field_number_(field_number),
-      field_text_(std::move(field_text)) {}
+    : std::out_of_range("stod argument out of range"), field_number_(field_number),
+      field_text_(std::move(field_text))
+{
+}
 
 namespace {
 
 // The white space that strtod skips in the "C" locale, less the space itself,
 // which never reaches a field.
-bool is_field_space(char c) {
+bool is_field_space(char c)
+{
     return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool is_hex_digit(char c) {
+bool is_hex_digit(char c)
+{
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
@@ -34,7 +38,8 @@ bool is_hex_digit(char c) {
 // "0x8p+-1" would read as 4. In strtod's syntax the exponent is one optional
 // sign and then digits; a malformed one is not part of the number and would be
 // left behind as trailing bytes, which makes the field invalid anyway.
-bool hex_exponent_sound(const char* first, const char* last) {
+bool hex_exponent_sound(const char* first, const char* last)
+{
     for (const char* q = first; q != last; ++q) {
         if (*q == 'p' || *q == 'P') {
             ++q;
@@ -50,7 +55,8 @@ bool hex_exponent_sound(const char* first, const char* last) {
 // Converts one field in strtod's "C"-locale syntax. std::from_chars never
 // consults the locale, so a decimal-comma locale in the calling process
 // cannot change what a field means.
-double convert_field(const std::string& field, std::size_t field_number) {
+double convert_field(const std::string& field, std::size_t field_number)
+{
     const char* p = field.data();
     const char* const end = p + field.size();
     while (p != end && is_field_space(*p)) {
@@ -105,7 +111,8 @@ double convert_field(const std::string& field, std::size_t field_number) {
 
 } // namespace
 
-std::vector<double> parse_number_list(std::string text) {
+std::vector<double> parse_number_list(std::string text)
+{
     std::string compact;
     compact.reserve(text.size());
     for (char c : text) {
@@ -132,7 +139,8 @@ std::vector<double> parse_number_list(std::string text) {
     }
 }
 
-std::unique_ptr<double[]> read_coordinate_list(const std::string& text, std::size_t& count) {
+std::unique_ptr<double[]> read_coordinate_list(const std::string& text, std::size_t& count)
+{
     const std::vector<double> values = parse_number_list(text);
     if (values.empty()) {
         return nullptr;

@@ -18,12 +18,13 @@ constexpr std::size_t max_number_text = 320;
 // Positive zero for every value that is not strictly larger than the
 // threshold in magnitude: the negated comparison sends NaN to zero too, and
 // a tiny negative value never prints as "-0.000000".
-double apply_print_threshold(double v) {
+double apply_print_threshold(double v)
+{
     return std::fabs(v) > print_threshold ? v : 0.0;
 }
 
-void append_thresholded(std::string& out, const char* key, const double* values,
-                        std::size_t n) {
+void append_thresholded(std::string& out, const char* key, const double* values, std::size_t n)
+{
     out += key;
     for (std::size_t i = 0; i < n; ++i) {
         if (i != 0) {
@@ -34,7 +35,8 @@ void append_thresholded(std::string& out, const char* key, const double* values,
     out += '\n';
 }
 
-std::string system_reason(int error_number) {
+std::string system_reason(int error_number)
+{
     // Some C libraries leave errno at 0 on a short write; "Success" would
     // then stand as the reason for a failure.
     return std::strerror(error_number != 0 ? error_number : EIO);
@@ -42,7 +44,8 @@ std::string system_reason(int error_number) {
 
 } // namespace
 
-std::string number_to_text(double v) {
+std::string number_to_text(double v)
+{
     // std::to_chars with a precision writes exactly what printf's "%f" writes
     // in the "C" locale, whatever locale the process has set: a decimal comma
     // from snprintf would split one value into two fields of the result line.
@@ -52,7 +55,8 @@ std::string number_to_text(double v) {
     return std::string(buffer, result.ptr);
 }
 
-std::string join_numbers(const std::vector<double>& values) {
+std::string join_numbers(const std::vector<double>& values)
+{
     std::string out;
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (i != 0) {
@@ -64,7 +68,8 @@ std::string join_numbers(const std::vector<double>& values) {
 }
 
 std::string compose_parameter_output(const double* args, const double* ave_src,
-                                     const double* ave_tar) {
+                                     const double* ave_tar)
+{
     std::string out;
     append_thresholded(out, result_key::args, args, 7);
     append_thresholded(out, result_key::avesrc, ave_src, 3);
@@ -73,7 +78,8 @@ std::string compose_parameter_output(const double* args, const double* ave_src,
 }
 
 std::string compose_prediction_output(const std::string& src, const std::string& des,
-                                      const std::string& test, const std::string& joined) {
+                                      const std::string& test, const std::string& joined)
+{
     std::string out;
     out.reserve(src.size() + des.size() + test.size() + joined.size() + 32);
     out += result_key::src;
@@ -91,7 +97,8 @@ std::string compose_prediction_output(const std::string& src, const std::string&
     return out;
 }
 
-bool write_text_file(const std::string& path, const std::string& text, std::string& reason) {
+bool write_text_file(const std::string& path, const std::string& text, std::string& reason)
+{
     // fopen sees the path only up to its first NUL byte and would write to
     // another file than the one named.
     if (path.find('\0') != std::string::npos) {

@@ -14,9 +14,15 @@ constexpr std::size_t line_limit = profile_line_limit;
 constexpr char byte_ff = 0x0C;
 constexpr char byte_sub = 0x1A;
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
-bool ends_line_after_itself(char c) { return c == byte_ff || c == byte_sub; }
+bool ends_line_after_itself(char c)
+{
+    return c == byte_ff || c == byte_sub;
+}
 
 // Bytes that need not be NUL-terminated: lines are cut and trimmed in place.
 struct byte_run {
@@ -24,7 +30,8 @@ struct byte_run {
     std::size_t size;
 };
 
-byte_run trim(const char* data, std::size_t size) {
+byte_run trim(const char* data, std::size_t size)
+{
     while (size > 0 && is_blank(*data)) {
         ++data;
         --size;
@@ -37,7 +44,8 @@ byte_run trim(const char* data, std::size_t size) {
 
 // Length of `text` without reading past `width` bytes: fields handed to the
 // saver need not be terminated, and requested names may be of any length.
-std::size_t bounded_length(const char* text, std::size_t width) {
+std::size_t bounded_length(const char* text, std::size_t width)
+{
     std::size_t n = 0;
     while (n < width && text[n] != '\0') {
         ++n;
@@ -48,7 +56,8 @@ std::size_t bounded_length(const char* text, std::size_t width) {
 // Stores trimmed `text` into a field of limit + 1 bytes. The cut can leave
 // blanks at the new end; they go too, so that a stored text is always trimmed
 // and reads back unchanged after a save.
-void store_trimmed(char* field, std::size_t limit, byte_run text) {
+void store_trimmed(char* field, std::size_t limit, byte_run text)
+{
     std::size_t n = text.size;
     if (n > limit) {
         n = limit;
@@ -61,18 +70,21 @@ void store_trimmed(char* field, std::size_t limit, byte_run text) {
 }
 
 // memmove: a caller may pass its output buffer as the fallback too.
-void copy_cut(char* out, const char* text, std::size_t limit) {
+void copy_cut(char* out, const char* text, std::size_t limit)
+{
     const std::size_t n = bounded_length(text, limit);
     std::memmove(out, text, n);
     out[n] = '\0';
 }
 
-bool is_entry_line(byte_run line) {
+bool is_entry_line(byte_run line)
+{
     const void* eq = std::memchr(line.data, '=', line.size);
     return eq != nullptr && eq != line.data;
 }
 
-bool split_entry(byte_run line, char* key, char* value) {
+bool split_entry(byte_run line, char* key, char* value)
+{
     const char* eq = static_cast<const char*>(std::memchr(line.data, '=', line.size));
     if (eq == nullptr || eq == line.data) {
         return false;
@@ -89,7 +101,8 @@ bool split_entry(byte_run line, char* key, char* value) {
 
 // Same length and equal bytes once 0x20 is cleared in both. The explicit NUL
 // test keeps a stored space from matching the end of a shorter request.
-bool names_match(const char* stored, const char* wanted) {
+bool names_match(const char* stored, const char* wanted)
+{
     const std::size_t n = bounded_length(stored, profile_name_size);
     for (std::size_t i = 0; i < n; ++i) {
         if (wanted[i] == '\0') {
@@ -104,7 +117,8 @@ bool names_match(const char* stored, const char* wanted) {
     return wanted[n] == '\0';
 }
 
-profile_entry* find_entry(profile_entry* list, const char* section, const char* key) {
+profile_entry* find_entry(profile_entry* list, const char* section, const char* key)
+{
     if (section == nullptr || key == nullptr) {
         return nullptr;
     }
@@ -116,7 +130,10 @@ profile_entry* find_entry(profile_entry* list, const char* section, const char* 
     return nullptr;
 }
 
-bool has_value(const profile_entry* e) { return e != nullptr && e->value[0] != '\0'; }
+bool has_value(const profile_entry* e)
+{
+    return e != nullptr && e->value[0] != '\0';
+}
 
 // Builds the entry list line by line.
 struct list_builder {
@@ -125,7 +142,8 @@ struct list_builder {
     profile_entry* first = nullptr;
     profile_entry** tail = &first;
 
-    void take_line(const char* bytes, std::size_t size) {
+    void take_line(const char* bytes, std::size_t size)
+    {
         const byte_run line = trim(bytes, size);
         if (line.size == 0 || line.data[0] == '#' || line.data[0] == ';') {
             return;
@@ -159,7 +177,8 @@ struct list_builder {
 };
 
 // Reads `in` to its end; `failed` tells whether a read error cut it short.
-profile_entry* load_from(std::FILE* in, bool& failed) {
+profile_entry* load_from(std::FILE* in, bool& failed)
+{
     failed = false;
     char* line = static_cast<char*>(std::malloc(line_limit));
     if (line == nullptr) {
@@ -201,7 +220,8 @@ profile_entry* load_from(std::FILE* in, bool& failed) {
 }
 
 // `read_failed` tells whether a read error cut the file short.
-profile_entry* load_path(const char* path, bool& read_failed) {
+profile_entry* load_path(const char* path, bool& read_failed)
+{
     read_failed = false;
     std::FILE* in = path != nullptr ? std::fopen(path, "r") : nullptr;
     if (in == nullptr) {
@@ -215,7 +235,8 @@ profile_entry* load_path(const char* path, bool& read_failed) {
 // Clears the whole field, then copies `value` up to the point where the
 // loader would end its line, so that a written value never adds lines. SUB
 // stays out altogether: a Windows text stream ends its input there.
-void store_written(char* field, const char* value) {
+void store_written(char* field, const char* value)
+{
     std::memset(field, 0, profile_value_size);
     std::size_t n = 0;
     while (n < value_limit && value[n] != '\0' && value[n] != '\n' && value[n] != byte_sub) {
@@ -226,7 +247,8 @@ void store_written(char* field, const char* value) {
     std::memcpy(field, value, n);
 }
 
-void write_value(const char* path, const char* section, const char* key, const char* value) {
+void write_value(const char* path, const char* section, const char* key, const char* value)
+{
     bool read_failed = false;
     profile_entry* list = load_path(path, read_failed);
     // Saving what was gathered from a file that could not be read whole
@@ -240,12 +262,16 @@ void write_value(const char* path, const char* section, const char* key, const c
     profile_free(list);
 }
 
-void put(std::FILE* out, const char* bytes, std::size_t size) { std::fwrite(bytes, 1, size, out); }
+void put(std::FILE* out, const char* bytes, std::size_t size)
+{
+    std::fwrite(bytes, 1, size, out);
+}
 
 } // namespace
 
 int profile_read_string(const char* path, const char* section, const char* key, char* out,
-                        const char* fallback) {
+                        const char* fallback)
+{
     if (out == nullptr) {
         return 0;
     }
@@ -261,7 +287,8 @@ int profile_read_string(const char* path, const char* section, const char* key, 
 }
 
 int profile_read_int(const char* path, const char* section, const char* key, std::int32_t* out,
-                     std::int32_t fallback) {
+                     std::int32_t fallback)
+{
     if (out == nullptr) {
         return 0;
     }
@@ -282,7 +309,8 @@ int profile_read_int(const char* path, const char* section, const char* key, std
 }
 
 int profile_read_double(const char* path, const char* section, const char* key, double* out,
-                        double fallback) {
+                        double fallback)
+{
     if (out == nullptr) {
         return 0;
     }
@@ -294,25 +322,28 @@ int profile_read_double(const char* path, const char* section, const char* key, 
     return 0;
 }
 
-int profile_write_string(const char* path, const char* section, const char* key,
-                         const char* value) {
+int profile_write_string(const char* path, const char* section, const char* key, const char* value)
+{
     write_value(path, section, key, value);
     return 0;
 }
 
-int profile_write_int(const char* path, const char* section, const char* key, std::int32_t value) {
+int profile_write_int(const char* path, const char* section, const char* key, std::int32_t value)
+{
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
     write_value(path, section, key, text);
     return 0;
 }
 
-profile_entry* profile_load(const char* path) {
+profile_entry* profile_load(const char* path)
+{
     bool read_failed = false;
     return load_path(path, read_failed);
 }
 
-profile_entry* profile_load_stream(std::FILE* stream) {
+profile_entry* profile_load_stream(std::FILE* stream)
+{
     if (stream == nullptr) {
         return nullptr;
     }
@@ -320,7 +351,8 @@ profile_entry* profile_load_stream(std::FILE* stream) {
     return load_from(stream, failed);
 }
 
-void profile_save(const char* path, const profile_entry* first) {
+void profile_save(const char* path, const profile_entry* first)
+{
     if (path == nullptr) {
         return;
     }
@@ -350,7 +382,8 @@ void profile_save(const char* path, const profile_entry* first) {
     std::fclose(out);
 }
 
-void profile_free(profile_entry* first) {
+void profile_free(profile_entry* first)
+{
     while (first != nullptr) {
         profile_entry* next = first->next;
         std::free(first);
@@ -358,7 +391,8 @@ void profile_free(profile_entry* first) {
     }
 }
 
-int profile_split_entry(char* key, char* value, const char* line) {
+int profile_split_entry(char* key, char* value, const char* line)
+{
     if (key == nullptr || value == nullptr || line == nullptr) {
         return -1;
     }

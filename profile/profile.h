@@ -109,10 +109,10 @@ struct profile_entry {
     // Place among the entries since the last header, from 0; before the first
     // header, from profile_leading_position.
     std::int32_t position;
-    char section[profile_name_size];  // NUL-terminated, trimmed, maybe ""
-    char key[profile_name_size];      // NUL-terminated, trimmed, never ""
-    char value[profile_value_size];   // NUL-terminated, trimmed, maybe ""
-    profile_entry* next;              // null for the last record
+    char section[profile_name_size]; // NUL-terminated, trimmed, maybe ""
+    char key[profile_name_size];     // NUL-terminated, trimmed, never ""
+    char value[profile_value_size];  // NUL-terminated, trimmed, maybe ""
+    profile_entry* next;             // null for the last record
 };
 
 // Looks up `key` in `section` of the file at `path` and copies its value into
@@ -154,8 +154,7 @@ int profile_read_double(const char* path, const char* section, const char* key, 
 // would lose the rest. A file that cannot be opened for writing is left
 // unchanged. Errors while writing the lines are not detected. Returns 0 in
 // every case.
-int profile_write_string(const char* path, const char* section, const char* key,
-                         const char* value);
+int profile_write_string(const char* path, const char* section, const char* key, const char* value);
 
 // profile_write_string with `value` formatted as "%d" (a minus sign for
 // negative numbers, no leading zeros). Returns 0.

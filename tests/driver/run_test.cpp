@@ -24,8 +24,8 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / (std::string("sevenparam_driver_") + info->name() +
-                                            "_" + std::to_string(std::random_device{}()));
+        dir_ = fs::temp_directory_path() / (std::string("sevenparam_driver_") + info->name() + "_" +
+                                            std::to_string(std::random_device{}()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -119,8 +119,7 @@ adjustment_result shifted(double tx, double ty, double tz)
 TEST(PredictPoints, CentroidsCarryTheShiftAndOnlyWholeTriplesAreRead)
 {
     // The source centroid lands on the target centroid plus the translation.
-    EXPECT_EQ(predict_points({10, 20, 30}, shifted(1, 2, 3)),
-              (std::vector<double>{111, 222, 333}));
+    EXPECT_EQ(predict_points({10, 20, 30}, shifted(1, 2, 3)), (std::vector<double>{111, 222, 333}));
 
     auto r = shifted(0, 0, 0);
     r.args(6) = 1.0; // scale factor 2 about the centroids

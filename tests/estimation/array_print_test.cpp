@@ -37,12 +37,32 @@ std::string listing(const char* label, const Eigen::MatrixXd& a)
 // keeping their sign.
 TEST(Fixed4Format, AgreesWithPrintfOnChosenValues)
 {
-    const double values[] = {0.0, -0.0, 1.0, -1.0, 0.5, 0.03125, 0.09375, -0.03125,
-                             0.00005, 0.00015, -0.00004, 1e-300, -1e-300,
-                             std::numeric_limits<double>::denorm_min(), 0.99995, 9.99995,
-                             6378137.0, -6378137.12345, 123456.78905, 2.8e14, 3e14,
-                             1e20, -1e300, std::numeric_limits<double>::max(),
-                             4503599627370495.5, 281474976710655.9999};
+    const double values[] = {0.0,
+                             -0.0,
+                             1.0,
+                             -1.0,
+                             0.5,
+                             0.03125,
+                             0.09375,
+                             -0.03125,
+                             0.00005,
+                             0.00015,
+                             -0.00004,
+                             1e-300,
+                             -1e-300,
+                             std::numeric_limits<double>::denorm_min(),
+                             0.99995,
+                             9.99995,
+                             6378137.0,
+                             -6378137.12345,
+                             123456.78905,
+                             2.8e14,
+                             3e14,
+                             1e20,
+                             -1e300,
+                             std::numeric_limits<double>::max(),
+                             4503599627370495.5,
+                             281474976710655.9999};
     for (double v : values)
         EXPECT_EQ(fixed4(v), printf_fixed4(v)) << "value " << v;
 }
@@ -76,16 +96,15 @@ TEST(ArrayListing, ColumnVectorEndsWithAnEmptyLine)
 {
     Eigen::MatrixXd args(7, 1);
     args << 0, 1.5, -2, 1e-5, 0.00004, 12345678.9, -0.5;
-    EXPECT_EQ(listing("Args", args),
-              "Args\n[7 1 1 1]\n"
-              "    0.0000 \n"
-              "    1.5000 \n"
-              "   -2.0000 \n"
-              "    0.0000 \n"
-              "    0.0000 \n"
-              "12345678.9000 \n"
-              "   -0.5000 \n"
-              "\n");
+    EXPECT_EQ(listing("Args", args), "Args\n[7 1 1 1]\n"
+                                     "    0.0000 \n"
+                                     "    1.5000 \n"
+                                     "   -2.0000 \n"
+                                     "    0.0000 \n"
+                                     "    0.0000 \n"
+                                     "12345678.9000 \n"
+                                     "   -0.5000 \n"
+                                     "\n");
 }
 
 TEST(ArrayListing, SingleRowHasNoEmptyLine)
@@ -100,11 +119,10 @@ TEST(ArrayListing, PointMatrixOneRowPerPoint)
 {
     Eigen::MatrixXd points(2, 3);
     points << 1, 2, 3, -4.25, 5.125, -6;
-    EXPECT_EQ(listing("source_points", points),
-              "source_points\n[2 3 1 1]\n"
-              "    1.0000     2.0000     3.0000 \n"
-              "   -4.2500     5.1250    -6.0000 \n"
-              "\n");
+    EXPECT_EQ(listing("source_points", points), "source_points\n[2 3 1 1]\n"
+                                                "    1.0000     2.0000     3.0000 \n"
+                                                "   -4.2500     5.1250    -6.0000 \n"
+                                                "\n");
 }
 
 // Long listings are formatted in groups of rows; the text must not show it.
@@ -121,7 +139,10 @@ TEST(ArrayListing, LongListingMatchesPrintfRowByRow)
     std::string expected = "source_points\n[2500 3 1 1]\n";
     for (Eigen::Index r = 0; r < points.rows(); ++r) {
         for (Eigen::Index c = 0; c < 3; ++c)
-            expected += (std::isnan(points(r, c)) ? "       nan" : std::isinf(points(r, c)) ? "      -inf" : printf_fixed4(points(r, c))) + " ";
+            expected += (std::isnan(points(r, c))   ? "       nan"
+                         : std::isinf(points(r, c)) ? "      -inf"
+                                                    : printf_fixed4(points(r, c))) +
+                        " ";
         expected += "\n";
     }
     expected += "\n";

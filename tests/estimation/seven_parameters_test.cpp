@@ -92,8 +92,8 @@ std::string error_of(const std::vector<double>& source, const std::vector<double
 
 TEST(TransformPoint, ZeroParametersAreTheIdentity)
 {
-    expect_row(transform_point(6378137.0, -12.5, 0.25, parameter_vector::Zero()), 6378137.0,
-               -12.5, 0.25);
+    expect_row(transform_point(6378137.0, -12.5, 0.25, parameter_vector::Zero()), 6378137.0, -12.5,
+               0.25);
 }
 
 TEST(TransformPoint, CoordinateFrameRotationSigns)
@@ -128,18 +128,22 @@ TEST(TransformPoint, LargeAnglesAreNotNormalised)
 TEST(DesignBlock, AtZeroParametersHoldsThePoint)
 {
     design_block expected;
+    // clang-format off
     expected << 1, 0, 0, 0, -3, 2, 1,
                 0, 1, 0, 3, 0, -1, 2,
                 0, 0, 1, -2, 1, 0, 3;
+    // clang-format on
     EXPECT_EQ(point_design_block(1, 2, 3, parameter_vector::Zero()), expected);
 }
 
 TEST(DesignBlock, RotationColumnsCarryTheScaleFactor)
 {
     design_block expected;
+    // clang-format off
     expected << 1, 0, 0, 0, -6, 4, 1,
                 0, 1, 0, 6, 0, -2, 2,
                 0, 0, 1, -4, 2, 0, 3;
+    // clang-format on
     EXPECT_EQ(point_design_block(1, 2, 3, params(0, 0, 0, 0, 0, 0, 1)), expected);
 }
 
@@ -172,8 +176,7 @@ TEST(ObservationEquations, RowsFollowPointThenAxis)
     ASSERT_EQ(design.rows(), 6);
     const design_block second = design.middleRows<3>(3);
     EXPECT_EQ(second, point_design_block(4, 5, 6, parameter_vector::Zero()));
-    const Eigen::VectorXd misclosure =
-        build_misclosure(source, target, parameter_vector::Zero());
+    const Eigen::VectorXd misclosure = build_misclosure(source, target, parameter_vector::Zero());
     ASSERT_EQ(misclosure.size(), 6);
     EXPECT_EQ(misclosure(0), 0.5);
     EXPECT_EQ(misclosure(4), 0.25); // Y of point 1
@@ -262,9 +265,9 @@ TEST(Adjustment, Sigma0DividesBy2WhateverTheNumberOfPoints)
     const adjustment_result r = estimate(source, target);
     double vv = 0;
     for (std::size_t i = 0; i < source.size(); i += 3) {
-        const point_row computed = r.ave_tar + transform_point(source[i] - r.ave_src(0),
-                                                               source[i + 1] - r.ave_src(1),
-                                                               source[i + 2] - r.ave_src(2), r.args);
+        const point_row computed =
+            r.ave_tar + transform_point(source[i] - r.ave_src(0), source[i + 1] - r.ave_src(1),
+                                        source[i + 2] - r.ave_src(2), r.args);
         for (int k = 0; k < 3; ++k)
             vv += (target[i + k] - computed(k)) * (target[i + k] - computed(k));
     }
@@ -286,10 +289,9 @@ TEST(Adjustment, ListingFollowsTheRunInOrder)
         if (!line.empty() && line[0] != ' ' && line[0] != '[' && line[0] != '-' &&
             !std::isdigit(static_cast<unsigned char>(line[0])))
             labels.push_back(line);
-    std::vector<std::string> expected = {"source_points: ", "source_points", "target_points: ",
-                                         "target_points",   "ave_src: ",     "ave_src",
-                                         "ave_tar: ",       "ave_tar",       "source_points",
-                                         "target_points"};
+    std::vector<std::string> expected = {
+        "source_points: ", "source_points", "target_points: ", "target_points", "ave_src: ",
+        "ave_src",         "ave_tar: ",     "ave_tar",         "source_points", "target_points"};
     for (std::size_t i = 0; i < r.iterations; ++i)
         expected.push_back("Args");
     expected.push_back(console_text::parameters_heading);
@@ -359,9 +361,11 @@ TEST(AdjustmentRefuses, NonFiniteCoordinates)
     std::vector<double> source = {0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 10};
     std::vector<double> target = source;
     target[4] = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(error_of(source, target), "target point 2 has a coordinate that is not finite: Y = inf");
+    EXPECT_EQ(error_of(source, target),
+              "target point 2 has a coordinate that is not finite: Y = inf");
     source[8] = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(error_of(source, target), "source point 3 has a coordinate that is not finite: Z = nan");
+    EXPECT_EQ(error_of(source, target),
+              "source point 3 has a coordinate that is not finite: Z = nan");
 }
 
 TEST(AdjustmentRefuses, NoConvergenceWithinTheBound)

@@ -22,7 +22,8 @@ namespace {
 
 using namespace sevenparam;
 
-void check(bool condition) {
+void check(bool condition)
+{
     if (!condition) {
         std::abort();
     }
@@ -30,7 +31,8 @@ void check(bool condition) {
 
 // The fields as the reader must see them: spaces removed, split at every
 // comma, the empty rest after a final comma (or of an empty text) dropped.
-std::vector<std::string> expected_fields(const std::string& text) {
+std::vector<std::string> expected_fields(const std::string& text)
+{
     std::string compact;
     for (char c : text) {
         if (c != ' ') {
@@ -53,7 +55,8 @@ std::vector<std::string> expected_fields(const std::string& text) {
     return fields;
 }
 
-bool same_value(double a, double b) {
+bool same_value(double a, double b)
+{
     return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
 }
 
@@ -64,8 +67,8 @@ struct outcome {
     std::string field_text;
 };
 
-template <typename Call>
-outcome run(Call call) {
+template <typename Call> outcome run(Call call)
+{
     outcome o;
     try {
         call();
@@ -79,14 +82,16 @@ outcome run(Call call) {
     return o;
 }
 
-bool is_field_space(char c) {
+bool is_field_space(char c)
+{
     return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 // The outcome that strtod predicts for one field. glibc flags a result that
 // rounds to a subnormal as a range error too; the reader keeps such a value,
 // so only zero and infinity count as out of range here.
-outcome strtod_outcome(const std::string& field, std::size_t field_number, double& value) {
+outcome strtod_outcome(const std::string& field, std::size_t field_number, double& value)
+{
     char* end = nullptr;
     errno = 0;
     value = std::strtod(field.c_str(), &end);
@@ -109,7 +114,8 @@ outcome strtod_outcome(const std::string& field, std::size_t field_number, doubl
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::vector<std::string> fields = expected_fields(text);
 

@@ -28,33 +28,43 @@ namespace {
 
 using sevenparam::profile_entry;
 
-void require(bool ok, const char* what) {
+void require(bool ok, const char* what)
+{
     if (!ok) {
         std::fprintf(stderr, "profile invariant broken: %s\n", what);
         std::abort();
     }
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
-bool is_trimmed(const char* s) {
+bool is_trimmed(const char* s)
+{
     const std::size_t n = std::strlen(s);
     return n == 0 || (!is_blank(s[0]) && !is_blank(s[n - 1]));
 }
 
-bool holds_any(const char* s, const char* bytes) { return std::strpbrk(s, bytes) != nullptr; }
+bool holds_any(const char* s, const char* bytes)
+{
+    return std::strpbrk(s, bytes) != nullptr;
+}
 
 struct record {
     std::int32_t position;
     std::string section, key, value;
-    bool operator==(const record& o) const {
+    bool operator==(const record& o) const
+    {
         return position == o.position && section == o.section && key == o.key && value == o.value;
     }
 };
 
 // Checks every record and copies the list into plain strings, so that it can
 // be freed before the saved form is loaded (records are 33 kB each).
-std::vector<record> check_list(const profile_entry* list, bool& representable) {
+std::vector<record> check_list(const profile_entry* list, bool& representable)
+{
     std::vector<record> records;
     representable = true;
     for (const profile_entry* e = list; e != nullptr; e = e->next) {
@@ -68,8 +78,8 @@ std::vector<record> check_list(const profile_entry* list, bool& representable) {
                 "line byte or '=' in a name");
         const std::size_t value_size = std::strlen(e->value);
         const char* line_end = std::strpbrk(e->value, "\n\r\f\x1A");
-        require(line_end == nullptr ||
-                    (*line_end != '\n' && *line_end != '\r' && line_end == e->value + value_size - 1),
+        require(line_end == nullptr || (*line_end != '\n' && *line_end != '\r' &&
+                                        line_end == e->value + value_size - 1),
                 "line byte inside a value");
         if (records.empty()) {
             require(e->position == 0 || (e->position == sevenparam::profile_leading_position &&
@@ -77,7 +87,8 @@ std::vector<record> check_list(const profile_entry* list, bool& representable) {
                     "first position");
         } else {
             const record& prev = records.back();
-            require(e->position == 0 || (e->position == prev.position + 1 && prev.section == e->section),
+            require(e->position == 0 ||
+                        (e->position == prev.position + 1 && prev.section == e->section),
                     "position sequence");
         }
         if (e->key[0] == '[' && value_size > 0 && e->value[value_size - 1] == ']') {
@@ -91,7 +102,8 @@ std::vector<record> check_list(const profile_entry* list, bool& representable) {
 // A scratch file for the saved form, made once per process.
 struct scratch_file {
     std::string path;
-    scratch_file() {
+    scratch_file()
+    {
         const char* dir = std::getenv("TMPDIR");
         path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/fuzz_profile_XXXXXX";
         const int fd = mkstemp(path.data());
@@ -103,7 +115,8 @@ struct scratch_file {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     static scratch_file scratch;
     static std::vector<char> out(sevenparam::profile_value_size);
 

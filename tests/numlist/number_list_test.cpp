@@ -19,7 +19,8 @@ const double nan_v = std::numeric_limits<double>::quiet_NaN();
 // Compares bit for bit apart from the NaN payload, so that -0.0 differs from
 // 0.0 and a NaN equals a NaN of the same sign.
 void expect_same_values(const std::vector<double>& expected, const std::vector<double>& got,
-                        const std::string& text) {
+                        const std::string& text)
+{
     ASSERT_EQ(expected.size(), got.size()) << "text: " << text;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(std::signbit(expected[i]), std::signbit(got[i])) << text << " value " << i;
@@ -31,14 +32,15 @@ void expect_same_values(const std::vector<double>& expected, const std::vector<d
     }
 }
 
-TEST(ParseNumberList, AcceptedTexts) {
+TEST(ParseNumberList, AcceptedTexts)
+{
     const struct {
         std::string text;
         std::vector<double> values;
     } cases[] = {
         {"1,2,3,4,5,6", {1, 2, 3, 4, 5, 6}},
         {"1, 2, 3", {1, 2, 3}},
-        {"1 2 3", {123}},  // spaces go before the split: one value
+        {"1 2 3", {123}}, // spaces go before the split: one value
         {"1 000.5", {1000.5}},
         {"1.5e3,-2,+.5", {1500, -2, 0.5}},
         {"1,2,3,", {1, 2, 3}},
@@ -59,7 +61,8 @@ TEST(ParseNumberList, AcceptedTexts) {
     }
 }
 
-TEST(ParseNumberList, MinusNanKeepsItsSign) {
+TEST(ParseNumberList, MinusNanKeepsItsSign)
+{
     const std::vector<double> v = parse_number_list("-nan,nan");
     ASSERT_EQ(2u, v.size());
     EXPECT_TRUE(std::isnan(v[0]) && std::signbit(v[0]));
@@ -70,7 +73,8 @@ enum class error_kind { invalid, range };
 
 // Each bad text with the field that its error must name (the leftmost bad
 // one) and that field's text after space removal.
-TEST(ParseNumberList, ErrorsNameTheLeftmostBadField) {
+TEST(ParseNumberList, ErrorsNameTheLeftmostBadField)
+{
     const struct {
         std::string text;
         error_kind kind;
@@ -104,7 +108,7 @@ TEST(ParseNumberList, ErrorsNameTheLeftmostBadField) {
         {"0x1p2,0x8p+-1", error_kind::invalid, 2, "0x8p+-1"},
         {"0x.8P-+1", error_kind::invalid, 1, "0x.8P-+1"},
         {"1e400", error_kind::range, 1, "1e400"},
-        {"1e400x", error_kind::invalid, 1, "1e400x"},  // not a number at all
+        {"1e400x", error_kind::invalid, 1, "1e400x"}, // not a number at all
         {"1, -1e-400", error_kind::range, 2, "-1e-400"},
         {"0x1p-1075", error_kind::range, 1, "0x1p-1075"},
         {"1,abc,1e400", error_kind::invalid, 2, "abc"},
@@ -129,12 +133,14 @@ TEST(ParseNumberList, ErrorsNameTheLeftmostBadField) {
     }
 }
 
-TEST(ParseNumberList, ErrorsAreTheStandardTypes) {
+TEST(ParseNumberList, ErrorsAreTheStandardTypes)
+{
     EXPECT_THROW(parse_number_list("x"), std::invalid_argument);
     EXPECT_THROW(parse_number_list("1e999"), std::out_of_range);
 }
 
-TEST(ReadCoordinateList, CountsEveryValue) {
+TEST(ReadCoordinateList, CountsEveryValue)
+{
     std::size_t count = 0;
     std::unique_ptr<double[]> values = read_coordinate_list("1,2,3,4,5,6,7", count);
     ASSERT_NE(nullptr, values);
@@ -152,7 +158,8 @@ TEST(ReadCoordinateList, CountsEveryValue) {
     EXPECT_EQ(65535.0, values[65535]);
 }
 
-TEST(ReadCoordinateList, EmptyListLeavesCountUntouched) {
+TEST(ReadCoordinateList, EmptyListLeavesCountUntouched)
+{
     for (const std::string text : {"", "   "}) {
         std::size_t count = 42;
         EXPECT_EQ(nullptr, read_coordinate_list(text, count));
@@ -160,7 +167,8 @@ TEST(ReadCoordinateList, EmptyListLeavesCountUntouched) {
     }
 }
 
-TEST(ReadCoordinateList, ErrorLeavesCountUntouched) {
+TEST(ReadCoordinateList, ErrorLeavesCountUntouched)
+{
     std::size_t count = 42;
     EXPECT_THROW(read_coordinate_list("1,2,x", count), invalid_number_error);
     EXPECT_EQ(42u, count);
@@ -170,7 +178,8 @@ TEST(ReadCoordinateList, ErrorLeavesCountUntouched) {
 // point must still be the decimal separator, both when reading and writing.
 class DecimalCommaLocale : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German"}) {
             if (std::setlocale(LC_ALL, name) != nullptr) {
                 return;
@@ -181,7 +190,8 @@ protected:
     void TearDown() override { std::setlocale(LC_ALL, "C"); }
 };
 
-TEST_F(DecimalCommaLocale, PointStaysTheDecimalSeparator) {
+TEST_F(DecimalCommaLocale, PointStaysTheDecimalSeparator)
+{
     ASSERT_STREQ(",", std::localeconv()->decimal_point);
     expect_same_values({1.5, 2.25, 3}, parse_number_list("1.5,2.25,3"), "1.5,2.25,3");
     expect_same_values({1, 5}, parse_number_list("1,5"), "1,5");

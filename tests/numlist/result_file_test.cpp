@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 
 const double nan_v = std::numeric_limits<double>::quiet_NaN();
 
-TEST(NumberToText, WritesSixDecimals) {
+TEST(NumberToText, WritesSixDecimals)
+{
     EXPECT_EQ("2.000000", number_to_text(2));
     EXPECT_EQ("-0.500000", number_to_text(-0.5));
     EXPECT_EQ("0.000000", number_to_text(1e-7));
@@ -28,16 +29,23 @@ TEST(NumberToText, WritesSixDecimals) {
     EXPECT_EQ("1000000000.000000", number_to_text(1e9));
     // 309 integer digits, the point and six decimals.
     EXPECT_EQ(316u, number_to_text(std::numeric_limits<double>::max()).size());
-    EXPECT_EQ("inf,-inf,nan",
-              join_numbers({std::numeric_limits<double>::infinity(),
-                            -std::numeric_limits<double>::infinity(), nan_v}));
+    EXPECT_EQ("inf,-inf,nan", join_numbers({std::numeric_limits<double>::infinity(),
+                                            -std::numeric_limits<double>::infinity(), nan_v}));
 }
 
 // The text must be exactly the C library's "%f" in the "C" locale, halfway
 // cases (1/128, 3/128) included.
-TEST(NumberToText, MatchesPrintfInTheCLocale) {
-    std::vector<double> values = {0.0078125, 0.0234375, 5e-7, -5e-7, 2.5, 0.1, 1e22,
-                                  123456.7890125, std::numeric_limits<double>::denorm_min(),
+TEST(NumberToText, MatchesPrintfInTheCLocale)
+{
+    std::vector<double> values = {0.0078125,
+                                  0.0234375,
+                                  5e-7,
+                                  -5e-7,
+                                  2.5,
+                                  0.1,
+                                  1e22,
+                                  123456.7890125,
+                                  std::numeric_limits<double>::denorm_min(),
                                   -std::numeric_limits<double>::max()};
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> mantissa(-10, 10);
@@ -52,13 +60,15 @@ TEST(NumberToText, MatchesPrintfInTheCLocale) {
     }
 }
 
-TEST(JoinNumbers, CommasBetweenValuesOnly) {
+TEST(JoinNumbers, CommasBetweenValuesOnly)
+{
     EXPECT_EQ("", join_numbers({}));
     EXPECT_EQ("1.000000", join_numbers({1}));
     EXPECT_EQ("1.000000,-0.000000,0.000001", join_numbers({1, -1e-7, 1.1e-6}));
 }
 
-TEST(ParameterOutput, Example) {
+TEST(ParameterOutput, Example)
+{
     const double args[7] = {12.5, -3.25, 0.0000004, 0.00001, 0, 0, 0.0002};
     const double ave_src[3] = {100, 200, 30};
     const double ave_tar[3] = {112.5, 196.75, 30};
@@ -68,7 +78,8 @@ TEST(ParameterOutput, Example) {
               compose_parameter_output(args, ave_src, ave_tar));
 }
 
-TEST(ParameterOutput, ThresholdIsStrictOnTheMagnitude) {
+TEST(ParameterOutput, ThresholdIsStrictOnTheMagnitude)
+{
     const double args[7] = {9e-7, -9e-7, 1.1e-6, -1.1e-6, 1e-6, -1e-6, nan_v};
     const double ave_src[3] = {1e9, -1e-7, -0.0};
     const double ave_tar[3] = {nan_v, -nan_v, 1e-6};
@@ -78,7 +89,8 @@ TEST(ParameterOutput, ThresholdIsStrictOnTheMagnitude) {
               compose_parameter_output(args, ave_src, ave_tar));
 }
 
-TEST(PredictionOutput, RepeatsTheTextsAsGiven) {
+TEST(PredictionOutput, RepeatsTheTextsAsGiven)
+{
     const std::string joined = join_numbers({112.5, 196.75, -1e-7});
     EXPECT_EQ("src=1, 2,3 , 4,5,6\n"
               "des=7,8,9\n"
@@ -89,14 +101,16 @@ TEST(PredictionOutput, RepeatsTheTextsAsGiven) {
 
 class WriteTextFile : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::random_device seed;
         dir_ = fs::temp_directory_path() / ("numlist_test_" + std::to_string(seed()));
         fs::create_directory(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    static std::string read(const fs::path& path) {
+    static std::string read(const fs::path& path)
+    {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
@@ -104,7 +118,8 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(WriteTextFile, WritesAndOverwrites) {
+TEST_F(WriteTextFile, WritesAndOverwrites)
+{
     const std::string path = (dir_ / "out.txt").string();
     std::string reason = "untouched";
     ASSERT_TRUE(write_text_file(path, "src=1,2,3\nlonger second line\n", reason));
@@ -120,7 +135,8 @@ TEST_F(WriteTextFile, WritesAndOverwrites) {
 }
 
 // An unwritable result file was once reported as written.
-TEST_F(WriteTextFile, FailureCarriesTheSystemReason) {
+TEST_F(WriteTextFile, FailureCarriesTheSystemReason)
+{
     std::string reason;
     EXPECT_FALSE(write_text_file((dir_ / "missing" / "out.txt").string(), "x\n", reason));
     EXPECT_EQ("No such file or directory", reason);
@@ -140,7 +156,8 @@ TEST_F(WriteTextFile, FailureCarriesTheSystemReason) {
 
 // A full device accepts the open; the failure shows up at the close for a
 // short text (it sat in the stream's buffer) and at the write for a long one.
-TEST_F(WriteTextFile, FullDeviceIsAFailure) {
+TEST_F(WriteTextFile, FullDeviceIsAFailure)
+{
     if (!fs::exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full";
     }

@@ -27,17 +27,20 @@ using namespace std::string_literals;
 struct row {
     std::int32_t position;
     std::string section, key, value;
-    bool operator==(const row& o) const {
+    bool operator==(const row& o) const
+    {
         return position == o.position && section == o.section && key == o.key && value == o.value;
     }
 };
 
-void PrintTo(const row& r, std::ostream* os) {
+void PrintTo(const row& r, std::ostream* os)
+{
     *os << "{" << r.position << ", [" << r.section << "], " << r.key << " = " << r.value.size()
         << " bytes \"" << r.value.substr(0, 40) << "\"}";
 }
 
-std::vector<row> rows_of(profile_entry* list) {
+std::vector<row> rows_of(profile_entry* list)
+{
     std::vector<row> rows;
     for (const profile_entry* e = list; e != nullptr; e = e->next) {
         rows.push_back({e->position, e->section, e->key, e->value});
@@ -46,14 +49,21 @@ std::vector<row> rows_of(profile_entry* list) {
     return rows;
 }
 
-std::vector<row> load_rows(const std::string& path) { return rows_of(profile_load(path.c_str())); }
+std::vector<row> load_rows(const std::string& path)
+{
+    return rows_of(profile_load(path.c_str()));
+}
 
-std::string data_file(const char* name) { return std::string(PROFILE_TEST_DATA) + "/" + name; }
+std::string data_file(const char* name)
+{
+    return std::string(PROFILE_TEST_DATA) + "/" + name;
+}
 
 // Each test gets a fresh directory of its own and works on "p.ini" in it.
 class Profile : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::random_device rd;
         dir_ = fs::temp_directory_path() / ("sevenparam_profile_" + std::to_string(rd()));
         ASSERT_TRUE(fs::create_directory(dir_));
@@ -63,15 +73,15 @@ protected:
 
     const char* file() const { return file_.c_str(); }
 
-    void write(const std::string& bytes) const {
-        std::ofstream(file_, std::ios::binary) << bytes;
-    }
-    std::string contents() const {
+    void write(const std::string& bytes) const { std::ofstream(file_, std::ios::binary) << bytes; }
+    std::string contents() const
+    {
         std::ifstream in(file_, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     std::vector<row> rows() const { return load_rows(file_); }
-    std::string read(const char* section, const char* key) const {
+    std::string read(const char* section, const char* key) const
+    {
         std::vector<char> out(profile_value_size, 'z');
         EXPECT_EQ(0, profile_read_string(file(), section, key, out.data(), "<fallback>"));
         return out.data();
@@ -83,7 +93,8 @@ protected:
 
 // ---- Line rules ----
 
-TEST_F(Profile, LineEndingBytes) {
+TEST_F(Profile, LineEndingBytes)
+{
     const struct {
         std::string bytes;
         std::vector<row> rows;
@@ -96,7 +107,7 @@ TEST_F(Profile, LineEndingBytes) {
         {"a = b\x1A[s]\nc = d", {{1, "", "a", "b\x1A"}, {0, "s", "c", "d"}}},
         {"a = 1\n\n\r\n \t \nb = 2", {{1, "", "a", "1"}, {2, "", "b", "2"}}},
         {"\t src \t=\t 1 \t", {{1, "", "src", "1"}}},
-        {"\vsrc = 1\v", {{1, "", "\vsrc", "1\v"}}},  // only spaces and tabs are trimmed
+        {"\vsrc = 1\v", {{1, "", "\vsrc", "1\v"}}}, // only spaces and tabs are trimmed
     };
     for (const auto& c : cases) {
         write(c.bytes);
@@ -104,9 +115,14 @@ TEST_F(Profile, LineEndingBytes) {
     }
 }
 
-TEST_F(Profile, SampleFiles) {
+TEST_F(Profile, SampleFiles)
+{
     // A byte-order mark is just bytes: it spoils the header, and a key.
-    EXPECT_EQ((std::vector<row>{{1, "", "src", "1"}, {2, "", "\xEF\xBB\xBF" "des", "2"}}),
+    EXPECT_EQ((std::vector<row>{{1, "", "src", "1"},
+                                {2, "",
+                                 "\xEF\xBB\xBF"
+                                 "des",
+                                 "2"}}),
               load_rows(data_file("bom.ini")));
     EXPECT_EQ((std::vector<row>{{1, "", "a", "1"}, {2, "", "b", "2"}, {0, "s", "c", "3"}}),
               load_rows(data_file("nul_byte.ini")));
@@ -114,7 +130,8 @@ TEST_F(Profile, SampleFiles) {
               load_rows(data_file("crlf.ini")));
 }
 
-TEST_F(Profile, LongPhysicalLineIsReadAsSeveral) {
+TEST_F(Profile, LongPhysicalLineIsReadAsSeveral)
+{
     // 33280 bytes, then the rest of the physical line classified on its own.
     write("k=" + std::string(33278, 'x') + "y = 2\n");
     EXPECT_EQ((std::vector<row>{{1, "", "k", std::string(32767, 'x')}, {2, "", "y", "2"}}), rows());
@@ -125,7 +142,8 @@ TEST_F(Profile, LongPhysicalLineIsReadAsSeveral) {
 
 // ---- Line kinds ----
 
-TEST_F(Profile, LineKinds) {
+TEST_F(Profile, LineKinds)
+{
     const struct {
         std::string bytes;
         std::vector<row> rows;
@@ -136,9 +154,10 @@ TEST_F(Profile, LineKinds) {
         {"[a]\nx = 1\n[ ]\ny = 2", {{0, "a", "x", "1"}, {0, "", "y", "2"}}},
         {"= 5\nsrc\n[a] ; note\nk = v", {{1, "", "k", "v"}}},
         {"   # src = 1\n\t; src = 1\nk=v", {{1, "", "k", "v"}}},
-        {"[a=b\n[a=b]\nk = v\n[\nj = w", {{1, "", "[a", "b"}, {0, "a=b", "k", "v"}, {1, "a=b", "j", "w"}}},
-        {"s = a = b\nt = 1 ; two\nq = \"x\" [y] #z", {{1, "", "s", "a = b"}, {2, "", "t", "1 ; two"},
-                                                    {3, "", "q", "\"x\" [y] #z"}}},
+        {"[a=b\n[a=b]\nk = v\n[\nj = w",
+         {{1, "", "[a", "b"}, {0, "a=b", "k", "v"}, {1, "a=b", "j", "w"}}},
+        {"s = a = b\nt = 1 ; two\nq = \"x\" [y] #z",
+         {{1, "", "s", "a = b"}, {2, "", "t", "1 ; two"}, {3, "", "q", "\"x\" [y] #z"}}},
         {"[a]\n[b]\nk = v", {{0, "b", "k", "v"}}},
         {"k =\nj = \t ", {{1, "", "k", ""}, {2, "", "j", ""}}},
         {"# only\n[a]\n; comments", {}},
@@ -149,7 +168,8 @@ TEST_F(Profile, LineKinds) {
     }
 }
 
-TEST(ProfileSplitEntry, SplitsAtFirstEqualsOrLeavesOutputsAlone) {
+TEST(ProfileSplitEntry, SplitsAtFirstEqualsOrLeavesOutputsAlone)
+{
     char key[profile_name_size];
     std::vector<char> value(profile_value_size);
     EXPECT_EQ(0, profile_split_entry(key, value.data(), "a = b = c"));
@@ -166,7 +186,8 @@ TEST(ProfileSplitEntry, SplitsAtFirstEqualsOrLeavesOutputsAlone) {
 
 // ---- Name match ----
 
-TEST_F(Profile, NameMatch) {
+TEST_F(Profile, NameMatch)
+{
     const struct {
         std::string bytes;
         const char* section;
@@ -179,7 +200,7 @@ TEST_F(Profile, NameMatch) {
         {"[ Paths ]\nsrc = a", "paths", "src", "a"},
         {"[ Paths ]\nsrc = a", "", "src", "<fallback>"},
         {"src = 1", "", "src ", "<fallback>"},
-        {"a b = 1", "", "a", "<fallback>"},  // a prefix is no match
+        {"a b = 1", "", "a", "<fallback>"}, // a prefix is no match
         {"[\xC1]\nk = 1", "\xE1", "K", "1"},
         {"k = 1", " ", "k", "<fallback>"},
         {"src = 1\nSRC = 2", "", "src", "1"},
@@ -193,7 +214,8 @@ TEST_F(Profile, NameMatch) {
 
 // ---- Read conversions ----
 
-TEST_F(Profile, FallbackOnlyForMissingEntryOrEmptyValue) {
+TEST_F(Profile, FallbackOnlyForMissingEntryOrEmptyValue)
+{
     std::int32_t n = 0;
     double x = 0;
     write("src =\nn = abc\nx = abc\n");
@@ -219,15 +241,20 @@ TEST_F(Profile, FallbackOnlyForMissingEntryOrEmptyValue) {
     EXPECT_FALSE(fs::exists(absent));
 }
 
-TEST_F(Profile, NumberConversions) {
+TEST_F(Profile, NumberConversions)
+{
     write("a = 12abc\nb = +5\nc = 0x1A\nd = 2147483647\ne = 99999999999\nf = -99999999999\n"
           "g = 1.5e3\nh = -2.5xyz\ni = 1e999\n");
     const struct {
         const char* key;
         std::int32_t expected;
-    } ints[] = {{"a", 12}, {"b", 5}, {"c", 0}, {"d", INT32_MAX},
+    } ints[] = {{"a", 12},
+                {"b", 5},
+                {"c", 0},
+                {"d", INT32_MAX},
                 // Beyond a 32-bit int atoi is undefined; the library saturates.
-                {"e", INT32_MAX}, {"f", INT32_MIN}};
+                {"e", INT32_MAX},
+                {"f", INT32_MIN}};
     for (const auto& c : ints) {
         std::int32_t n = -1;
         profile_read_int(file(), "", c.key, &n, -1);
@@ -244,7 +271,8 @@ TEST_F(Profile, NumberConversions) {
 
 // ---- Writing and saving ----
 
-TEST_F(Profile, WriteRewritesWholeFileFromEntries) {
+TEST_F(Profile, WriteRewritesWholeFileFromEntries)
+{
     write("# comment\n\nsrc=1\n[empty]\n[ s ]\n  k\t=  v  \nother line\nk=dup\n");
     EXPECT_EQ(0, profile_write_string(file(), "S", "K", "new"));
     EXPECT_EQ("src = 1\n[s]\nk = new\nk = dup\n", contents());
@@ -259,7 +287,8 @@ TEST_F(Profile, WriteRewritesWholeFileFromEntries) {
     EXPECT_EQ("[a]\nx = 1\n[b]\ny = -42\n[a]\nz = -2147483648\n", contents());
 }
 
-TEST_F(Profile, LeadingEntriesSaveWithoutEmptyHeader) {
+TEST_F(Profile, LeadingEntriesSaveWithoutEmptyHeader)
+{
     write("src=1\ndes=2\n[]\ntest=3\n");
     profile_write_string(file(), "", "des", "  a b \t");
     EXPECT_EQ("src = 1\ndes =   a b \t\n[]\ntest = 3\n", contents());
@@ -269,7 +298,8 @@ TEST_F(Profile, LeadingEntriesSaveWithoutEmptyHeader) {
               rows());
 }
 
-TEST_F(Profile, WriteTargets) {
+TEST_F(Profile, WriteTargets)
+{
     // A missing file becomes an empty one.
     EXPECT_EQ(0, profile_write_string(file(), "", "src", "1"));
     EXPECT_TRUE(fs::exists(file_));
@@ -286,7 +316,8 @@ TEST_F(Profile, WriteTargets) {
 
 // Regression: a value holding a line end used to be written as further
 // lines, which read back as entries and headers of their own.
-TEST_F(Profile, WrittenValueCannotAddLines) {
+TEST_F(Profile, WrittenValueCannotAddLines)
+{
     write("[s]\nk = 0\nevil = 1\n");
     profile_write_string(file(), "s", "k", "1\n[x]\nevil = 2");
     EXPECT_EQ("[s]\nk = 1\nevil = 1\n", contents());
@@ -299,7 +330,8 @@ TEST_F(Profile, WrittenValueCannotAddLines) {
 
 #if defined(__GLIBC__)
 // A stream that yields its bytes, then fails instead of ending.
-ssize_t read_then_fail(void* cookie, char* buf, std::size_t size) {
+ssize_t read_then_fail(void* cookie, char* buf, std::size_t size)
+{
     auto* rest = static_cast<std::string*>(cookie);
     if (rest->empty()) {
         errno = EIO;
@@ -311,7 +343,8 @@ ssize_t read_then_fail(void* cookie, char* buf, std::size_t size) {
     return static_cast<ssize_t>(n);
 }
 
-TEST(ProfileLoadStream, ReadErrorKeepsWholeLinesGathered) {
+TEST(ProfileLoadStream, ReadErrorKeepsWholeLinesGathered)
+{
     std::string bytes = "a = 1\n[s]\nb = 2\nc = 3";
     std::FILE* f = fopencookie(&bytes, "r", {read_then_fail, nullptr, nullptr, nullptr});
     ASSERT_NE(nullptr, f);
@@ -323,18 +356,21 @@ TEST(ProfileLoadStream, ReadErrorKeepsWholeLinesGathered) {
 
 // ---- Limits ----
 
-TEST_F(Profile, OverlongTextsAreCutAndStayTrimmed) {
+TEST_F(Profile, OverlongTextsAreCutAndStayTrimmed)
+{
     const std::string s510(510, 's'), k510(510, 'k'), v32766(32766, 'v'), k511(511, 'K');
     // Each cut lands just after a blank, which then goes too.
     write("[" + s510 + " x]\n" + k510 + " y = 1\nv = " + v32766 + " w\n" + std::string(600, 'K') +
           "=2\n");
-    EXPECT_EQ((std::vector<row>{{0, s510, k510, "1"}, {1, s510, "v", v32766}, {2, s510, k511, "2"}}),
-              rows());
+    EXPECT_EQ(
+        (std::vector<row>{{0, s510, k510, "1"}, {1, s510, "v", v32766}, {2, s510, k511, "2"}}),
+        rows());
     EXPECT_EQ("2", read(s510.c_str(), k511.c_str()));
     EXPECT_EQ("<fallback>", read(s510.c_str(), std::string(600, 'K').c_str()));
 }
 
-TEST_F(Profile, OverlongFallbackAndWrittenValueAreCut) {
+TEST_F(Profile, OverlongFallbackAndWrittenValueAreCut)
+{
     const std::string long_text(40000, 'f');
     std::vector<char> out(profile_value_size, 'z');
     profile_read_string(file(), "", "k", out.data(), long_text.c_str());
@@ -347,7 +383,8 @@ TEST_F(Profile, OverlongFallbackAndWrittenValueAreCut) {
 
 // Regression: "key = value" with a 511-byte key and a 32767-byte value is
 // 33281 bytes long, so the value's last byte read back as a line of its own.
-TEST_F(Profile, LongestEntrySavesAsOneLine) {
+TEST_F(Profile, LongestEntrySavesAsOneLine)
+{
     const std::string key(511, 'k'), value(32767, 'v');
     write(key + "=" + value + "\n[s]\nb = 1\n");
     profile_write_int(file(), "s", "b", 2);
