@@ -4,10 +4,10 @@
 #include "estimation/console_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <ostream>
-#include <sstream>
 
 namespace sevenparam {
 
@@ -19,11 +19,14 @@ constexpr int sigma0_divisor = 2; // divides v'v whatever the number of points
 
 enum parameter_index { tx, ty, tz, ex, ey, ez, m };
 
+// A number in a message, as a stream's default format would write it
+// ("%g"), but the same on every C library: a negative NaN stays "-nan".
 std::string format_number(double v)
 {
-    std::ostringstream text;
-    text << v;
-    return text.str();
+    char text[32];
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6);
+    return std::string(text, end.ptr);
 }
 
 void write_line(std::ostream& out, const char* text)

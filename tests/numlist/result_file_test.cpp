@@ -125,11 +125,7 @@ TEST_F(WriteTextFile, WritesAndOverwrites)
     ASSERT_TRUE(write_text_file(path, "src=1,2,3\nlonger second line\n", reason));
     ASSERT_TRUE(write_text_file(path, "args=1\n", reason));
     EXPECT_EQ("untouched", reason);
-#ifdef _WIN32
-    EXPECT_EQ("args=1\r\n", read(path));
-#else
-    EXPECT_EQ("args=1\n", read(path));
-#endif
+    EXPECT_EQ(SEVENPARAM_TEXT_WRITES_CRLF ? "args=1\r\n" : "args=1\n", read(path));
     ASSERT_TRUE(write_text_file(path, "", reason));
     EXPECT_EQ("", read(path));
 }
