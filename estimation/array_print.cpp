@@ -133,8 +133,13 @@ char* write_fixed4_before(char* end, double v)
     const std::uint64_t whole = units / 10000; // < 2^48 < 10^15
     store(end - 4, four_digits(static_cast<std::uint32_t>(units % 10000)));
     end[-5] = '.';
-    store(end - 13, eight_digits(static_cast<std::uint32_t>(whole % 100000000)));
-    store(end - 21, eight_digits(static_cast<std::uint32_t>(whole / 100000000)));
+    if (whole < 100000000) { // coordinates of the Earth's size and less
+        store(end - 13, eight_digits(static_cast<std::uint32_t>(whole)));
+        std::memcpy(end - 21, "00000000", 8);
+    } else {
+        store(end - 13, eight_digits(static_cast<std::uint32_t>(whole % 100000000)));
+        store(end - 21, eight_digits(static_cast<std::uint32_t>(whole / 100000000)));
+    }
     // Number of integer digits (at least one): from the bit length b of x,
     // t = b * 1233 / 4096 (1233 / 4096 being just above log10 2) is the
     // digit count of x or one more, which one comparison settles.

@@ -67,6 +67,50 @@ point_matrix to_point_matrix(const double* values, std::size_t points)
     return matrix;
 }
 
+// The normal equations (B'B) dx = B'l, formed in one pass over the points.
+// Every point's block of B is [I | C_i]: the identity for the translations
+// (d(X', Y', Z') / d(tx, ty, tz)) and C_i, its 3 x 4 rotation and scale
+// columns. Hence
+//
+//     B'B = | n I       sum C_i      |      B'l = | sum l_i      |
+//           | sum C_i'  sum C_i' C_i |            | sum C_i' l_i |
+//
+// which takes a fraction of the products of the general B'B. On centred
+// coordinates sum C_i is zero up to rounding (each column is a rotated or
+// scaled coordinate, summed over points whose centroid is the origin): the
+// translations decouple from rotation and scale, and the centroids carry
+// the shift of the datum.
+struct normal_equations {
+    cofactor_matrix normal;
+    parameter_vector right_side;
+};
+
+normal_equations form_normal_equations(const design_matrix& design,
+                                       const Eigen::VectorXd& misclosure)
+{
+    const Eigen::Index points = design.rows() / 3;
+    Eigen::Matrix<double, 3, 4> sum_c = Eigen::Matrix<double, 3, 4>::Zero();
+    Eigen::Matrix4d sum_cc = Eigen::Matrix4d::Zero();
+    Eigen::Vector3d sum_l = Eigen::Vector3d::Zero();
+    Eigen::Vector4d sum_cl = Eigen::Vector4d::Zero();
+    for (Eigen::Index i = 0; i < points; ++i) {
+        const Eigen::Matrix<double, 3, 4> c = design.block<3, 4>(3 * i, 3);
+        const Eigen::Vector3d l = misclosure.segment<3>(3 * i);
+        sum_c += c;
+        sum_cc.noalias() += c.transpose() * c;
+        sum_l += l;
+        sum_cl.noalias() += c.transpose() * l;
+    }
+    normal_equations equations;
+    equations.normal.topLeftCorner<3, 3>() =
+        static_cast<double>(points) * Eigen::Matrix3d::Identity();
+    equations.normal.topRightCorner<3, 4>() = sum_c;
+    equations.normal.bottomLeftCorner<4, 3>() = sum_c.transpose();
+    equations.normal.bottomRightCorner<4, 4>() = sum_cc;
+    equations.right_side << sum_l, sum_cl;
+    return equations;
+}
+
 // Q = N^-1 for the normal matrix N = B'B.
 //
 // The columns of B differ by many orders of magnitude (1 for the
@@ -74,12 +118,9 @@ point_matrix to_point_matrix(const double* values, std::size_t points)
 // judged and inverted through its unit-diagonal form: with D = diag(N)^-1/2,
 // N_s = D N D has ones on its diagonal, its condition number measures the
 // geometry of the points rather than their units, and Q = D N_s^-1 D.
-cofactor_matrix invert_normal_matrix(const design_matrix& design)
+cofactor_matrix invert_normal_matrix(const cofactor_matrix& normal)
 {
-    using matrix7 = Eigen::Matrix<double, 7, 7>;
-    matrix7 normal = matrix7::Zero();
-    normal.selfadjointView<Eigen::Lower>().rankUpdate(design.transpose());
-    normal.triangularView<Eigen::StrictlyUpper>() = normal.transpose();
+    using matrix7 = cofactor_matrix;
     const parameter_vector diagonal = normal.diagonal();
     const auto rank_deficient = [](double reciprocal_condition) {
         return estimation_error(
@@ -225,8 +266,9 @@ adjustment_result estimate_seven_parameters(const double* source, std::size_t so
                                    format_number(measure) + ")");
         const design_matrix design = build_design_matrix(source_matrix, x);
         misclosure = build_misclosure(source_matrix, target_matrix, x);
-        cofactor = invert_normal_matrix(design);
-        const parameter_vector correction = cofactor * (design.transpose() * misclosure);
+        const normal_equations equations = form_normal_equations(design, misclosure);
+        cofactor = invert_normal_matrix(equations.normal);
+        const parameter_vector correction = cofactor * equations.right_side;
         x += correction;
         ++iteration;
         print_array(out, "Args", x);

@@ -273,8 +273,20 @@ TEST(Adjustment, Sigma0DividesBy2WhateverTheNumberOfPoints)
     }
     EXPECT_NEAR(r.sigma0, std::sqrt(vv / 2), 1e-9);
     EXPECT_GT(r.sigma0, 0.01);
+
+    // sigmax from the cofactor matrix (B'B)^-1, formed here the plain way from
+    // the design matrix at the estimate (the last iteration's differs from it
+    // by a correction below 1e-10).
+    point_matrix centred(static_cast<Eigen::Index>(source.size() / 3), 3);
+    for (Eigen::Index i = 0; i < centred.rows(); ++i)
+        for (Eigen::Index k = 0; k < 3; ++k)
+            centred(i, k) = source[static_cast<std::size_t>(3 * i + k)] - r.ave_src(k);
+    const design_matrix design = build_design_matrix(centred, r.args);
+    const Eigen::Matrix<double, 7, 7> normal = design.transpose() * design;
+    const parameter_vector expected =
+        r.sigma0 * normal.fullPivLu().inverse().diagonal().cwiseSqrt();
     for (int j = 0; j < 7; ++j)
-        EXPECT_GT(r.sigmax(j), 0);
+        EXPECT_NEAR(r.sigmax(j), expected(j), 1e-6 * expected(j)) << "parameter " << j;
 }
 
 TEST(Adjustment, ListingFollowsTheRunInOrder)
