@@ -1,7 +1,7 @@
 # Quick start (Debian 12, as root or with sudo):
-#   make demo   builds sevenparam and runs it on the bundled example
-#   make test   builds everything and runs every test
-# Both install what is missing first (scripts/install-deps).
+#   scripts/install-deps && make demo   builds sevenparam, runs the bundled example
+#   scripts/install-deps && make test   builds everything and runs every test
+# Both targets run scripts/install-deps themselves as well.
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
