@@ -19,6 +19,8 @@ constexpr int sigma0_divisor = 2; // divides v'v whatever the number of points
 
 enum parameter_index { tx, ty, tz, ex, ey, ez, m };
 
+using matrix7 = Eigen::Matrix<double, 7, 7>;
+
 // A number in a message, as a stream's default format would write it
 // ("%g"), but the same on every C library: a negative NaN stays "-nan".
 std::string format_number(double v)
@@ -33,6 +35,20 @@ void write_line(std::ostream& out, const char* text)
 {
     out << text << '\n';
     out.flush();
+}
+
+estimation_error unequal_points(long long source_points, long long target_points)
+{
+    return estimation_error(
+        "source and target hold different numbers of points: " + std::to_string(source_points) +
+        " and " + std::to_string(target_points));
+}
+
+// A heading line "<label>: ", then the listing under the label itself.
+void print_headed(std::ostream& out, const char* label, const Eigen::Ref<const Eigen::MatrixXd>& a)
+{
+    write_line(out, (std::string(label) + ": ").c_str());
+    print_array(out, label, a);
 }
 
 // Refuses a list that is not whole points, and returns its number of points.
@@ -81,7 +97,7 @@ point_matrix to_point_matrix(const double* values, std::size_t points)
 // translations decouple from rotation and scale, and the centroids carry
 // the shift of the datum.
 struct normal_equations {
-    cofactor_matrix normal;
+    matrix7 normal;
     parameter_vector right_side;
 };
 
@@ -118,9 +134,8 @@ normal_equations form_normal_equations(const design_matrix& design,
 // judged and inverted through its unit-diagonal form: with D = diag(N)^-1/2,
 // N_s = D N D has ones on its diagonal, its condition number measures the
 // geometry of the points rather than their units, and Q = D N_s^-1 D.
-cofactor_matrix invert_normal_matrix(const cofactor_matrix& normal)
+cofactor_matrix invert_normal_matrix(const matrix7& normal)
 {
-    using matrix7 = cofactor_matrix;
     const parameter_vector diagonal = normal.diagonal();
     const auto rank_deficient = [](double reciprocal_condition) {
         return estimation_error(
@@ -193,9 +208,7 @@ Eigen::VectorXd build_misclosure(const point_matrix& source, const point_matrix&
                                  const parameter_vector& params)
 {
     if (target.rows() < source.rows())
-        throw estimation_error(
-            "source and target hold different numbers of points: " + std::to_string(source.rows()) +
-            " and " + std::to_string(target.rows()));
+        throw unequal_points(source.rows(), target.rows());
     Eigen::VectorXd misclosure(3 * source.rows());
     for (Eigen::Index i = 0; i < source.rows(); ++i) {
         const point_row computed =
@@ -213,9 +226,8 @@ adjustment_result estimate_seven_parameters(const double* source, std::size_t so
     const std::size_t source_points = count_points("source", source_count);
     const std::size_t target_points = count_points("target", target_count);
     if (source_points != target_points)
-        throw estimation_error(
-            "source and target hold different numbers of points: " + std::to_string(source_points) +
-            " and " + std::to_string(target_points));
+        throw unequal_points(static_cast<long long>(source_points),
+                             static_cast<long long>(target_points));
     if (source_points < minimum_points)
         throw estimation_error("too few common points: " + std::to_string(source_points) +
                                " (at least 3 are needed)");
@@ -224,18 +236,14 @@ adjustment_result estimate_seven_parameters(const double* source, std::size_t so
 
     adjustment_result result;
     point_matrix source_matrix = to_point_matrix(source, source_points);
-    write_line(out, "source_points: ");
-    print_array(out, "source_points", source_matrix);
+    print_headed(out, "source_points", source_matrix);
     point_matrix target_matrix = to_point_matrix(target, target_points);
-    write_line(out, "target_points: ");
-    print_array(out, "target_points", target_matrix);
+    print_headed(out, "target_points", target_matrix);
 
     result.ave_src = source_matrix.colwise().mean();
-    write_line(out, "ave_src: ");
-    print_array(out, "ave_src", result.ave_src);
+    print_headed(out, "ave_src", result.ave_src);
     result.ave_tar = target_matrix.colwise().mean();
-    write_line(out, "ave_tar: ");
-    print_array(out, "ave_tar", result.ave_tar);
+    print_headed(out, "ave_tar", result.ave_tar);
 
     // Reducing both sets to their centroids carries the translation of the
     // datum change in ave_tar - ave_src and keeps the normal equations well
