@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <utility>
 
 namespace sevenparam {
 
@@ -60,16 +61,67 @@ std::size_t count_points(const char* list_name, std::size_t value_count)
     return value_count / values_per_point;
 }
 
+estimation_error not_finite(const char* list_name, std::size_t point, std::size_t axis,
+                            double value)
+{
+    static const char* const axis_name[] = {"X", "Y", "Z"};
+    return estimation_error(std::string(list_name) + " point " + std::to_string(point + 1) +
+                            " has a coordinate that is not finite: " + axis_name[axis] + " = " +
+                            format_number(value));
+}
+
 void require_finite(const char* list_name, const double* values, std::size_t count)
 {
-    static const char* const axis[] = {"X", "Y", "Z"};
     for (std::size_t i = 0; i < count; ++i) {
         if (!std::isfinite(values[i]))
-            throw estimation_error(
-                std::string(list_name) + " point " + std::to_string(i / values_per_point + 1) +
-                " has a coordinate that is not finite: " + axis[i % values_per_point] + " = " +
-                format_number(values[i]));
+            throw not_finite(list_name, i / values_per_point, i % values_per_point, values[i]);
     }
+}
+
+void require_common_points(std::size_t source_points, std::size_t target_points)
+{
+    if (source_points != target_points)
+        throw unequal_points(static_cast<long long>(source_points),
+                             static_cast<long long>(target_points));
+    if (source_points < minimum_points)
+        throw estimation_error("too few common points: " + std::to_string(source_points) +
+                               " (at least 3 are needed)");
+}
+
+void require_finite(const char* list_name, const point_matrix& points)
+{
+    for (Eigen::Index i = 0; i < points.rows(); ++i)
+        for (Eigen::Index k = 0; k < 3; ++k)
+            if (!std::isfinite(points(i, k)))
+                throw not_finite(list_name, static_cast<std::size_t>(i),
+                                 static_cast<std::size_t>(k), points(i, k));
+}
+
+// The coordinate-frame rotation by `angle` (radians) about axis 0 (X), 1 (Y)
+// or 2 (Z), and its derivative by the angle.
+Eigen::Matrix3d axis_rotation(int axis, double angle)
+{
+    const double c = std::cos(angle), s = std::sin(angle);
+    const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+    Eigen::Matrix3d r = Eigen::Matrix3d::Zero();
+    r(axis, axis) = 1;
+    r(i, i) = c;
+    r(j, j) = c;
+    r(i, j) = s;
+    r(j, i) = -s;
+    return r;
+}
+
+Eigen::Matrix3d axis_rotation_derivative(int axis, double angle)
+{
+    const double c = std::cos(angle), s = std::sin(angle);
+    const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+    Eigen::Matrix3d d = Eigen::Matrix3d::Zero();
+    d(i, i) = -s;
+    d(j, j) = -s;
+    d(i, j) = c;
+    d(j, i) = -c;
+    return d;
 }
 
 // The values hold consecutive X, Y, Z triples; one point per row.
@@ -83,10 +135,10 @@ point_matrix to_point_matrix(const double* values, std::size_t points)
     return matrix;
 }
 
-// The normal equations (B'B) dx = B'l, formed in one pass over the points.
-// Every point's block of B is [I | C_i]: the identity for the translations
-// (d(X', Y', Z') / d(tx, ty, tz)) and C_i, its 3 x 4 rotation and scale
-// columns. Hence
+// The normal equations (B'B) dx = B'l, formed in one pass over the points
+// without storing B. Every point's block of B is [I | C_i]: the identity for
+// the translations (d(X', Y', Z') / d(tx, ty, tz)) and C_i, its 3 x 4
+// rotation and scale columns. Hence
 //
 //     B'B = | n I       sum C_i      |      B'l = | sum l_i      |
 //           | sum C_i'  sum C_i' C_i |            | sum C_i' l_i |
@@ -101,16 +153,18 @@ struct normal_equations {
     parameter_vector right_side;
 };
 
-normal_equations form_normal_equations(const design_matrix& design,
-                                       const Eigen::VectorXd& misclosure)
+normal_equations form_normal_equations(const point_matrix& source, const parameter_vector& x,
+                                       rotation_model model, const Eigen::VectorXd& misclosure)
 {
-    const Eigen::Index points = design.rows() / 3;
+    const Eigen::Index points = source.rows();
     Eigen::Matrix<double, 3, 4> sum_c = Eigen::Matrix<double, 3, 4>::Zero();
     Eigen::Matrix4d sum_cc = Eigen::Matrix4d::Zero();
     Eigen::Vector3d sum_l = Eigen::Vector3d::Zero();
     Eigen::Vector4d sum_cl = Eigen::Vector4d::Zero();
     for (Eigen::Index i = 0; i < points; ++i) {
-        const Eigen::Matrix<double, 3, 4> c = design.block<3, 4>(3 * i, 3);
+        const Eigen::Matrix<double, 3, 4> c =
+            point_design_block(model, source(i, 0), source(i, 1), source(i, 2), x)
+                .block<3, 4>(0, 3);
         const Eigen::Vector3d l = misclosure.segment<3>(3 * i);
         sum_c += c;
         sum_cc.noalias() += c.transpose() * c;
@@ -127,6 +181,18 @@ normal_equations form_normal_equations(const design_matrix& design,
     return equations;
 }
 
+// Target minus transformed source, point by point, into `misclosure` (3n).
+void fill_misclosure(const point_matrix& source, const point_matrix& target,
+                     const parameter_vector& x, rotation_model model, Eigen::VectorXd& misclosure)
+{
+    misclosure.resize(3 * source.rows());
+    for (Eigen::Index i = 0; i < source.rows(); ++i) {
+        const point_row computed =
+            transform_point(model, source(i, 0), source(i, 1), source(i, 2), x);
+        misclosure.segment<3>(3 * i) = (target.row(i) - computed).transpose();
+    }
+}
+
 // Q = N^-1 for the normal matrix N = B'B.
 //
 // The columns of B differ by many orders of magnitude (1 for the
@@ -134,7 +200,7 @@ normal_equations form_normal_equations(const design_matrix& design,
 // judged and inverted through its unit-diagonal form: with D = diag(N)^-1/2,
 // N_s = D N D has ones on its diagonal, its condition number measures the
 // geometry of the points rather than their units, and Q = D N_s^-1 D.
-cofactor_matrix invert_normal_matrix(const matrix7& normal)
+cofactor_matrix invert_normal_matrix(const matrix7& normal, double& reciprocal_condition_out)
 {
     const parameter_vector diagonal = normal.diagonal();
     const auto rank_deficient = [](double reciprocal_condition) {
@@ -157,10 +223,75 @@ cofactor_matrix invert_normal_matrix(const matrix7& normal)
         std::max(0.0, eigen.eigenvalues()(0) / eigen.eigenvalues()(6));
     if (!(reciprocal_condition >= min_reciprocal_condition))
         throw rank_deficient(reciprocal_condition);
+    reciprocal_condition_out = reciprocal_condition;
     const Eigen::LLT<matrix7> cholesky(unit_diagonal);
     if (cholesky.info() != Eigen::Success)
         throw rank_deficient(0.0);
     return scale.asDiagonal() * cholesky.solve(matrix7::Identity()) * scale.asDiagonal();
+}
+
+// Gauss-Newton on centred coordinates from `start`: linearise the model at
+// x, solve the normal equations (B'B) dx = B'l for the correction, and repeat
+// from x + dx until the stopping rule ends the loop. Prints "Args" after each
+// iteration and the final heading with the parameters to `out`, and fills
+// the estimate and its figures into `result` (the centroids are the
+// caller's).
+void adjust(const point_matrix& source, const point_matrix& target, rotation_model model,
+            const parameter_vector& start, std::ostream& out, const stopping_rule& rule,
+            adjustment_result& result)
+{
+    const double noise_floor = rule.stall_factor * (1 + std::max(source.cwiseAbs().maxCoeff(),
+                                                                 target.cwiseAbs().maxCoeff()));
+    parameter_vector x = start;
+    double measure = parameter_vector::Ones().cwiseAbs().sum();
+    double lowest = std::numeric_limits<double>::infinity();
+    int iterations_without_new_lowest = 0;
+    Eigen::VectorXd misclosure;
+    cofactor_matrix cofactor;
+    double reciprocal_condition = 0;
+    int iteration = 0;
+    result.loop_started = std::chrono::steady_clock::now();
+    while (measure > rule.threshold) {
+        if (iteration == rule.max_iterations)
+            throw estimation_error("no convergence after " + std::to_string(iteration) +
+                                   " iterations (last convergence measure " +
+                                   format_number(measure) + ")");
+        fill_misclosure(source, target, x, model, misclosure);
+        const normal_equations equations = form_normal_equations(source, x, model, misclosure);
+        cofactor = invert_normal_matrix(equations.normal, reciprocal_condition);
+        const parameter_vector correction = cofactor * equations.right_side;
+        x += correction;
+        ++iteration;
+        print_array(out, "Args", x);
+        measure = correction.cwiseAbs().sum();
+        if (!std::isfinite(measure))
+            throw estimation_error("the adjustment diverged after " + std::to_string(iteration) +
+                                   " iterations");
+        // Earth-size coordinates leave corrections at rounding noise above
+        // the threshold; once the measure stops falling there, it is done.
+        if (measure < lowest) {
+            lowest = measure;
+            iterations_without_new_lowest = 0;
+        } else if (++iterations_without_new_lowest >= rule.stall_iterations &&
+                   lowest < noise_floor) {
+            break;
+        }
+    }
+    write_line(out, console_text::parameters_heading);
+    print_array(out, "Args", x);
+
+    result.args = x;
+    result.iterations = static_cast<std::size_t>(iteration);
+    // v'v / 2 with the misclosures of the last iteration, taken before its
+    // correction was added.
+    result.sigma0 = std::sqrt(misclosure.squaredNorm() / sigma0_divisor);
+    result.sigmax = result.sigma0 * cofactor.diagonal().cwiseSqrt();
+    result.cofactor = cofactor;
+    result.last_measure = measure;
+    result.reciprocal_condition = reciprocal_condition;
+    // The residuals of the final parameters reuse the misclosure's storage.
+    fill_misclosure(source, target, x, model, misclosure);
+    result.residuals = std::move(misclosure);
 }
 
 } // namespace
@@ -225,12 +356,7 @@ adjustment_result estimate_seven_parameters(const double* source, std::size_t so
     // Input that cannot give a sound estimate is refused before anything is printed.
     const std::size_t source_points = count_points("source", source_count);
     const std::size_t target_points = count_points("target", target_count);
-    if (source_points != target_points)
-        throw unequal_points(static_cast<long long>(source_points),
-                             static_cast<long long>(target_points));
-    if (source_points < minimum_points)
-        throw estimation_error("too few common points: " + std::to_string(source_points) +
-                               " (at least 3 are needed)");
+    require_common_points(source_points, target_points);
     require_finite("source", source, source_count);
     require_finite("target", target, target_count);
 
@@ -254,55 +380,85 @@ adjustment_result estimate_seven_parameters(const double* source, std::size_t so
     print_array(out, "source_points", source_matrix);
     print_array(out, "target_points", target_matrix);
 
-    // Gauss-Newton: linearise transform_point at x, solve the normal
-    // equations (B'B) dx = B'l for the correction, and repeat from x + dx.
-    const double noise_floor =
-        rule.stall_factor *
-        (1 + std::max(source_matrix.cwiseAbs().maxCoeff(), target_matrix.cwiseAbs().maxCoeff()));
-    parameter_vector x = parameter_vector::Zero();
-    double measure = parameter_vector::Ones().cwiseAbs().sum();
-    double lowest = std::numeric_limits<double>::infinity();
-    int iterations_without_new_lowest = 0;
-    Eigen::VectorXd misclosure;
-    cofactor_matrix cofactor;
-    int iteration = 0;
-    result.loop_started = std::chrono::steady_clock::now();
-    while (measure > rule.threshold) {
-        if (iteration == rule.max_iterations)
-            throw estimation_error("no convergence after " + std::to_string(iteration) +
-                                   " iterations (last convergence measure " +
-                                   format_number(measure) + ")");
-        const design_matrix design = build_design_matrix(source_matrix, x);
-        misclosure = build_misclosure(source_matrix, target_matrix, x);
-        const normal_equations equations = form_normal_equations(design, misclosure);
-        cofactor = invert_normal_matrix(equations.normal);
-        const parameter_vector correction = cofactor * equations.right_side;
-        x += correction;
-        ++iteration;
-        print_array(out, "Args", x);
-        measure = correction.cwiseAbs().sum();
-        if (!std::isfinite(measure))
-            throw estimation_error("the adjustment diverged after " + std::to_string(iteration) +
-                                   " iterations");
-        // Earth-size coordinates leave corrections at rounding noise above
-        // the threshold; once the measure stops falling there, it is done.
-        if (measure < lowest) {
-            lowest = measure;
-            iterations_without_new_lowest = 0;
-        } else if (++iterations_without_new_lowest >= rule.stall_iterations &&
-                   lowest < noise_floor) {
-            break;
+    adjust(source_matrix, target_matrix, rotation_model::linearised, parameter_vector::Zero(), out,
+           rule, result);
+    return result;
+}
+
+Eigen::Matrix3d rotation_matrix(rotation_model model, double ex, double ey, double ez)
+{
+    Eigen::Matrix3d r;
+    if (model == rotation_model::linearised) {
+        r << 1, ez, -ey, -ez, 1, ex, ey, -ex, 1;
+        return r;
+    }
+    return axis_rotation(2, ez) * axis_rotation(1, ey) * axis_rotation(0, ex);
+}
+
+point_row transform_point(rotation_model model, const double& X, const double& Y, const double& Z,
+                          const parameter_vector& params)
+{
+    if (model == rotation_model::linearised)
+        return transform_point(X, Y, Z, params);
+    const Eigen::Vector3d turned =
+        rotation_matrix(model, params(ex), params(ey), params(ez)) * Eigen::Vector3d(X, Y, Z);
+    return params.head<3>().transpose() + (1 + params(m)) * turned.transpose();
+}
+
+design_block point_design_block(rotation_model model, const double& X, const double& Y,
+                                const double& Z, const parameter_vector& params)
+{
+    if (model == rotation_model::linearised)
+        return point_design_block(X, Y, Z, params);
+    // R = R3(ez) R2(ey) R1(ex); each angle's column is s times R with that
+    // one factor replaced by its derivative, applied to the point.
+    const double s = 1 + params(m);
+    const Eigen::Vector3d p(X, Y, Z);
+    const Eigen::Matrix3d r1 = axis_rotation(0, params(ex)), r2 = axis_rotation(1, params(ey)),
+                          r3 = axis_rotation(2, params(ez));
+    design_block block;
+    block.leftCols<3>().setIdentity();
+    block.col(ex) = s * (r3 * (r2 * (axis_rotation_derivative(0, params(ex)) * p)));
+    block.col(ey) = s * (r3 * (axis_rotation_derivative(1, params(ey)) * (r1 * p)));
+    block.col(ez) = s * (axis_rotation_derivative(2, params(ez)) * (r2 * (r1 * p)));
+    block.col(m) = r3 * (r2 * (r1 * p));
+    return block;
+}
+
+adjustment_result estimate_similarity(const point_matrix& source, const point_matrix& target,
+                                      rotation_model model, const stopping_rule& rule)
+{
+    require_common_points(static_cast<std::size_t>(source.rows()),
+                          static_cast<std::size_t>(target.rows()));
+    require_finite("source", source);
+    require_finite("target", target);
+
+    adjustment_result result;
+    result.ave_src = source.colwise().mean();
+    result.ave_tar = target.colwise().mean();
+    const point_matrix source_centred = source.rowwise() - result.ave_src;
+    const point_matrix target_centred = target.rowwise() - result.ave_tar;
+
+    parameter_vector start = parameter_vector::Zero();
+    if (model == rotation_model::exact) {
+        // The closed-form similarity target = c R source (+ t, zero on
+        // centred points) is the least-squares fit of the exact model; the
+        // loop below then refines it in the model's own parameters.
+        const Eigen::Matrix4d similarity =
+            Eigen::umeyama(source_centred.transpose(), target_centred.transpose(), true);
+        const Eigen::Matrix3d scaled = similarity.topLeftCorner<3, 3>();
+        const double scale = std::cbrt(scaled.determinant());
+        if (std::isfinite(scale) && scale > 0) {
+            const Eigen::Matrix3d r = scaled / scale;
+            start(ex) = std::atan2(-r(2, 1), r(2, 2));
+            start(ey) = std::asin(std::clamp(r(2, 0), -1.0, 1.0));
+            start(ez) = std::atan2(-r(1, 0), r(0, 0));
+            start(m) = scale - 1;
+            start.head<3>() = similarity.topRightCorner<3, 1>();
         }
     }
-    write_line(out, console_text::parameters_heading);
-    print_array(out, "Args", x);
-
-    result.args = x;
-    result.iterations = static_cast<std::size_t>(iteration);
-    // v'v / 2 with the misclosures of the last iteration, taken before its
-    // correction was added.
-    result.sigma0 = std::sqrt(misclosure.squaredNorm() / sigma0_divisor);
-    result.sigmax = result.sigma0 * cofactor.diagonal().cwiseSqrt();
+    std::ostream no_listing(nullptr);
+    adjust(source_centred, target_centred, model, start, no_listing, rule, result);
     return result;
 }
 

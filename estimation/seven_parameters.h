@@ -99,6 +99,23 @@ struct adjustment_result {
     // Taken just before the adjustment loop; a prediction run reports the
     // seconds elapsed since then.
     std::chrono::steady_clock::time_point loop_started;
+
+    // For quality reports; the listing and sevenparam's figures above do not
+    // use them.
+    //
+    // Q = (B'B)^-1 of the last iteration (B at the parameters before its
+    // correction), unit weights; sigmax is sigma0 * sqrt(diag(cofactor)).
+    cofactor_matrix cofactor = cofactor_matrix::Zero();
+    // Residuals after the final correction, 3n x 1 in the row order of
+    // build_design_matrix: centred target minus transform_point(centred
+    // source, args) of the model estimated. sigma0 above does not use them
+    // (it takes the misclosures before the last correction).
+    Eigen::VectorXd residuals;
+    // The convergence measure sum_j |dx_j| of the last iteration.
+    double last_measure = 0.0;
+    // Reciprocal condition number of the last normal matrix scaled to a
+    // unit diagonal (its smallest over its largest eigenvalue).
+    double reciprocal_condition = 0.0;
 };
 
 // Stopping rule of the adjustment loop. With dx the correction of an
@@ -136,6 +153,54 @@ constexpr double min_reciprocal_condition = 1e-10;
 adjustment_result estimate_seven_parameters(const double* source, std::size_t source_count,
                                             const double* target, std::size_t target_count,
                                             std::ostream& out, const stopping_rule& rule = {});
+
+// ---- The same adjustment without a listing, for either rotation model. ----
+
+// Which rotation matrix R the model uses (see the model at the top):
+//   linearised  the small-angle matrix above, exactly the one of
+//               transform_point; sevenparam's only model;
+//   exact       R = R3(ez) * R2(ey) * R1(ex), with the coordinate-frame
+//               rotations about the axes
+//                 R1(a) = | 1    0      0   |   R2(a) = | cos a  0  -sin a |
+//                         | 0  cos a  sin a |           |   0    1    0    |
+//                         | 0 -sin a  cos a |           | sin a  0   cos a |
+//                 R3(a) = |  cos a  sin a  0 |
+//                         | -sin a  cos a  0 |
+//                         |    0      0    1 |
+//               which is orthogonal for any angle and agrees with the
+//               linearised matrix to first order. It is the matrix of PROJ's
+//               "+proj=helmert +convention=coordinate_frame +exact".
+enum class rotation_model { linearised, exact };
+
+// The 3 x 3 rotation matrix R of `model` for the angles ex, ey, ez
+// (radians): a point p (a column) turns into R p, before scaling.
+Eigen::Matrix3d rotation_matrix(rotation_model model, double ex, double ey, double ez);
+
+// transform_point for either model: t + (1 + m) R (X, Y, Z). With
+// rotation_model::linearised it is transform_point itself, bit for bit.
+point_row transform_point(rotation_model model, const double& X, const double& Y, const double& Z,
+                          const parameter_vector& params);
+
+// point_design_block for either model; the rotation columns of the exact
+// model are s * (dR/d angle) (X, Y, Z), its scale column R (X, Y, Z). With
+// rotation_model::linearised it is point_design_block itself.
+design_block point_design_block(rotation_model model, const double& X, const double& Y,
+                                const double& Z, const parameter_vector& params);
+
+// Estimates the parameters of `model` from raw common points, one point per
+// row (n x 3, coordinate units), without printing anything. The input rules
+// and errors are those of estimate_seven_parameters (at least 3 points, equal
+// counts, finite coordinates, the rank limit, the stopping rule).
+//   - linearised: starts from zero and runs the very loop of
+//     estimate_seven_parameters, so every figure of the result is the one
+//     sevenparam gets from the same points;
+//   - exact: Gauss-Newton started from the closed-form similarity of the
+//     centred points (Eigen's umeyama, with scaling), whose rotation is
+//     split into ex, ey, ez as above, so that the loop converges for any
+//     angle; ey is kept within [-pi/2, pi/2].
+// loop_started is set as there; the result carries the same fields.
+adjustment_result estimate_similarity(const point_matrix& source, const point_matrix& target,
+                                      rotation_model model, const stopping_rule& rule = {});
 
 } // namespace sevenparam
 

@@ -399,5 +399,89 @@ TEST(AdjustmentRefuses, NothingIsPrintedBeforeRefusingTheInput)
     EXPECT_EQ(listing.str(), "");
 }
 
+// --- Both rotation models, without a listing ---
+
+point_matrix as_matrix(const std::vector<double>& values)
+{
+    point_matrix points(static_cast<Eigen::Index>(values.size() / 3), 3);
+    for (Eigen::Index i = 0; i < points.rows(); ++i)
+        for (Eigen::Index k = 0; k < 3; ++k)
+            points(i, k) = values[static_cast<std::size_t>(3 * i + k)];
+    return points;
+}
+
+TEST(Similarity, LinearisedIsSevenparamsOwnEstimateBitForBit)
+{
+    std::vector<double> source = ecef_points(40, 30, 40, 110, 120, 5);
+    std::vector<double> target =
+        transformed(source, params(0, 0, 0, 1e-5, -2e-5, 3e-5, 4e-6), point_row(-100, 50, 80));
+    std::mt19937 random(8);
+    std::normal_distribution<double> noise(0, 0.003);
+    for (double& v : target)
+        v += noise(random);
+    const adjustment_result listed = estimate(source, target);
+    const adjustment_result quiet =
+        estimate_similarity(as_matrix(source), as_matrix(target), rotation_model::linearised);
+    EXPECT_EQ(quiet.args, listed.args);
+    EXPECT_EQ(quiet.sigma0, listed.sigma0);
+    EXPECT_EQ(quiet.iterations, listed.iterations);
+    EXPECT_EQ(quiet.cofactor, listed.cofactor);
+    // The final residuals are those of the final parameters.
+    const point_matrix centred_source = as_matrix(source).rowwise() - quiet.ave_src;
+    const point_matrix centred_target = as_matrix(target).rowwise() - quiet.ave_tar;
+    EXPECT_NEAR((build_misclosure(centred_source, centred_target, quiet.args) - quiet.residuals)
+                    .cwiseAbs()
+                    .maxCoeff(),
+                0, 1e-12);
+    EXPECT_GT(quiet.reciprocal_condition, min_reciprocal_condition);
+    EXPECT_LE(quiet.last_measure, 1e-9);
+}
+
+TEST(Similarity, ExactModelFitsRotationsOfDegreesThatTheLinearisedCannot)
+{
+    const double degree = std::acos(-1.0) / 180;
+    const parameter_vector truth = params(0, 0, 0, 5 * degree, -3 * degree, 8 * degree, 1.5e-5);
+    const point_matrix source = as_matrix(ecef_points(15, 30, 40, 110, 120, 9));
+    point_matrix target(source.rows(), 3);
+    for (Eigen::Index i = 0; i < source.rows(); ++i)
+        target.row(i) =
+            point_row(10, -20, 30) +
+            transform_point(rotation_model::exact, source(i, 0), source(i, 1), source(i, 2), truth);
+    const adjustment_result exact = estimate_similarity(source, target, rotation_model::exact);
+    for (int j = 3; j < 7; ++j)
+        EXPECT_NEAR(exact.args(j), truth(j), 1e-12) << "parameter " << j;
+    EXPECT_LT(exact.residuals.cwiseAbs().maxCoeff(), 1e-6);
+    // The exact matrix is orthogonal and agrees with the linearised one to
+    // first order in the angles.
+    const Eigen::Matrix3d r = rotation_matrix(rotation_model::exact, 0.1, -0.2, 0.3);
+    EXPECT_NEAR((r * r.transpose() - Eigen::Matrix3d::Identity()).norm(), 0, 1e-15);
+    EXPECT_NEAR((rotation_matrix(rotation_model::exact, 1e-6, -2e-6, 3e-6) -
+                 rotation_matrix(rotation_model::linearised, 1e-6, -2e-6, 3e-6))
+                    .cwiseAbs()
+                    .maxCoeff(),
+                0, 1e-11);
+    const adjustment_result linear =
+        estimate_similarity(source, target, rotation_model::linearised);
+    EXPECT_GT(linear.residuals.cwiseAbs().maxCoeff(), 1.0);
+}
+
+TEST(Similarity, ExactDesignBlockIsTheDerivativeOfTheExactModel)
+{
+    const parameter_vector at = params(1, 2, 3, 0.3, -0.5, 0.7, 2e-3);
+    const double X = 1234.5, Y = -2345.25, Z = 3456.125;
+    const design_block block = point_design_block(rotation_model::exact, X, Y, Z, at);
+    for (int j = 0; j < 7; ++j) {
+        const double h = 1e-6;
+        parameter_vector up = at, down = at;
+        up(j) += h;
+        down(j) -= h;
+        const point_row slope = (transform_point(rotation_model::exact, X, Y, Z, up) -
+                                 transform_point(rotation_model::exact, X, Y, Z, down)) /
+                                (2 * h);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(block(k, j), slope(k), 1e-5) << "row " << k << " column " << j;
+    }
+}
+
 } // namespace
 } // namespace sevenparam
