@@ -1,0 +1,1 @@
+#include "quality/quality_report.h"

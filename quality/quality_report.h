@@ -1,0 +1,160 @@
+// The content of a quality report: one estimation of the seven parameters
+// from named common points, with its precision, the same transformation in
+// the forms other software takes, the residuals and their statistical tests,
+// the points left out, and the test points carried into the target system.
+//
+// This header is the contract between the computation (build_quality_report)
+// and the renderers of the report (text, JSON, HTML). Everything here is
+// plain data; nothing is formatted.
+//
+// Conventions and units, throughout:
+//   - coordinates, translations, residuals, biases: metres (the unit of the
+//     input coordinates, ECEF for the geodetic parts);
+//   - angles: radians unless a field's name says arcsec (arc-seconds,
+//     1 rad = 206264.806... arcsec) or deg;
+//   - scale difference m: a plain ratio unless a name says ppm (1e-6);
+//   - parameter order and model: those of estimation/seven_parameters.h,
+//     coordinate-frame rotations, on centred coordinates;
+//   - residual v = target - transformed source ("observed minus computed").
+#ifndef SEVENPARAM_QUALITY_QUALITY_REPORT_H
+#define SEVENPARAM_QUALITY_QUALITY_REPORT_H
+
+#include "estimation/seven_parameters.h"
+
+#include <Eigen/Dense>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sevenparam {
+
+// Points with their names, one point per row. names.size() == xyz.rows().
+// A name is the bytes the input gave (maybe GBK); unnamed points are named
+// by their 1-based number ("1", "2", ...).
+struct named_points {
+    std::vector<std::string> names;
+    point_matrix xyz;
+};
+
+// What the user asked of the report.
+struct report_settings {
+    rotation_model model = rotation_model::linearised;
+    double alpha = 0.001;                // significance of each test, two-sided
+    std::optional<double> sigma_apriori; // a-priori standard error of one coordinate (m)
+    // Points to leave out, by name or by 1-based number, as the user gave them.
+    std::vector<std::string> exclude;
+    bool snoop = false; // remove flagged points one by one (data snooping)
+};
+
+// A parameter set with its standard errors.
+// For the centroid-based (as estimated) set: tx, ty, tz (m), ex, ey, ez (rad), m (ratio).
+struct parameter_set {
+    parameter_vector value;
+    parameter_vector sigma;
+};
+
+// The same transformation as origin-based seven parameters (Bursa-Wolf),
+// coordinate-frame convention: p' = T + (1 + m) R p with
+// T = ave_tar + t - (1 + m) R ave_src. Standard errors are propagated from
+// the cofactor matrix with the centroids taken as fixed. The position-vector
+// convention has the same T and m and the rotations negated.
+struct bursa_wolf_set {
+    Eigen::Vector3d translation_m;
+    Eigen::Vector3d rotation_arcsec; // rx, ry, rz, coordinate frame
+    double scale_ppm = 0;
+    Eigen::Vector3d sigma_translation_m;
+    Eigen::Vector3d sigma_rotation_arcsec;
+    double sigma_scale_ppm = 0;
+};
+
+// One point's residual and its tests.
+struct residual_row {
+    std::string name;
+    Eigen::Vector3d xyz_m;    // v in X, Y, Z
+    Eigen::Vector3d enu_m;    // v in local east, north, up at the target point (GRS80)
+    double length_m = 0;      // |v|
+    bool removed = false;     // left out: v is against the final transformation
+    // Tests (zero for a removed point, which is no observation of the estimate).
+    Eigen::Vector3d redundancy = Eigen::Vector3d::Zero(); // diag of the point's Q_vv block
+    Eigen::Vector3d w = Eigen::Vector3d::Zero();          // standardised residuals
+    double figure = 0;                                    // largest |w|
+    bool flagged = false;                                 // figure > critical value
+    Eigen::Vector3d mdb_m = Eigen::Vector3d::Zero();      // minimal detectable bias
+    Eigen::Vector3d check_m = Eigen::Vector3d::Zero();    // check-point residual R_i^-1 v_i
+};
+
+// The global test of v'v / S^2 against chi-square (only with sigma_apriori).
+struct global_test {
+    double statistic = 0;      // v'v / S^2
+    double critical_value = 0; // chi-square quantile at 1 - alpha, 3n - 7 degrees of freedom
+    bool passed = false;
+};
+
+// The per-coordinate test applied to every residual.
+struct residual_tests {
+    double alpha = 0.001;
+    enum class kind { w, tau } test = kind::tau; // w with sigma_apriori, Pope's tau without
+    double critical_value = 0;
+    std::optional<global_test> global;
+};
+
+// A point left out of the final estimation, in the order of removal.
+struct excluded_point {
+    std::string name;
+    enum class reason { option, snooping } why = reason::option;
+    std::optional<double> figure; // its figure when it was removed (snooping)
+};
+
+// A test point carried into the target system.
+struct prediction_row {
+    std::string name;
+    Eigen::Vector3d xyz_m;
+};
+
+struct quality_report {
+    rotation_model model = rotation_model::linearised;
+    std::size_t common_points = 0; // in the final estimation
+    long redundancy = 0;           // 3n - 7
+    std::size_t iterations = 0;
+    double last_measure = 0;         // sum |dx| of the last iteration
+    double reciprocal_condition = 0; // of the unit-diagonal normal matrix
+    std::size_t largest_residual = 0; // index into residuals (a point of the final set)
+
+    point_row centroid_source;
+    point_row centroid_target;
+    parameter_set parameters; // centroid-based, as estimated (sigma from sigma0 below)
+    double sigma0 = 0;        // sqrt(v'v / (3n - 7)), v after the final correction
+    double sigma0_sevenparam = 0; // sqrt(v'v / 2) of the last iteration's misclosures
+    Eigen::Matrix<double, 7, 7> correlation = Eigen::Matrix<double, 7, 7>::Identity();
+
+    bursa_wolf_set bursa_wolf; // coordinate frame
+    std::string towgs84;          // "+towgs84=tx,ty,tz,rx,ry,rz,s" (position vector, m, arcsec, ppm)
+    std::string proj_helmert;     // origin-based set, "+proj=helmert ..." (with +exact for the exact model)
+    std::string proj_molobadekas; // centroid form, "+proj=molobadekas ..."
+    std::string proj_pipeline;    // affine, helmert, affine
+    double linearisation_max_m = 0; // largest |R_lin p - R_exact p|*(1+m) over centred common points
+
+    std::vector<residual_row> residuals; // final set in input order, then removed points
+    residual_tests tests;
+    std::vector<excluded_point> excluded;
+    std::vector<prediction_row> predictions;
+};
+
+// Above this, the report warns that the small-angle model limits the result.
+inline constexpr double linearisation_warning_m = 1e-4;
+
+// Estimates and evaluates. `source` and `target` pair by row; `test` may be
+// empty. Leaves out the points of settings.exclude (by name first, then as a
+// 1-based number), then, with settings.snoop, removes the point with the
+// largest flagged figure and estimates again until nothing is flagged or the
+// removal would leave only 4 points (snooping never goes below 5; each step
+// is one adjustment, linear in the number of points). Throws estimation_error for the estimation's
+// failures and for an exclusion that names no point or leaves fewer than 3.
+quality_report build_quality_report(const named_points& source, const named_points& target,
+                                    const named_points& test, const report_settings& settings);
+
+} // namespace sevenparam
+
+#endif

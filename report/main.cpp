@@ -1,0 +1,5 @@
+// sevenparam-report: the quality report of a seven-parameter estimation.
+int main()
+{
+    return 0;
+}
