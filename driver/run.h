@@ -14,7 +14,8 @@
 //      finite, and stops when the result file is the profile file read;
 //   8. estimates the seven parameters;
 //   9. and 10. writes the parameter output (no test points), or carries the
-//      test points into the target system, prints them, writes the prediction
+//      test points into the target system (stopping when one lands on a
+//      coordinate that is not finite), prints them, writes the prediction
 //      output and prints the precision and timing report;
 //  11. returns the exit status.
 //
@@ -58,7 +59,7 @@ inline constexpr int exit_failure = -1;
 inline constexpr char default_result_name[] = "out.txt";
 
 // The three number list texts of a run, exactly as received (spaces and all):
-// the result file repeats them.
+// the result file repeats them, less their CR, LF and FF bytes.
 struct run_texts {
     std::string src;  // source points
     std::string des;  // target points
