@@ -117,7 +117,19 @@ bool exists_as_other_than_file(const std::string& path)
 {
 #ifdef _WIN32
     struct _stat status {};
-    return _stat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) == 0;
+    if (_stat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) == 0) {
+        return true;
+    }
+    // Device names such as NUL or CON name no file in any directory.
+    const HANDLE handle =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    return type != FILE_TYPE_DISK;
 #else
     struct stat status {};
     return stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);

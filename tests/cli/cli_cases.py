@@ -496,6 +496,12 @@ def profile_linked_as_result(session):
                    files={"p.ini": TINY_PROFILE})
 
 
+def result_to_null_device(session):
+    # A device is written in place: there is no file to replace beside it.
+    device = "NUL" if session.windows else "/dev/null"
+    expect_outcome(session, session.run(TINY_ARGS + ["--outfile", device]))
+
+
 def closed_standard_output(session):
     # The reader is gone before the first line: every write fails.
     read_end, write_end = os.pipe()
@@ -553,6 +559,7 @@ ROBUSTNESS_CASES = [
     Case("result_concurrent_writers", "result_replace", [], check=concurrent_writers),
     Case("result_through_symbolic_link", "result_replace", [], check=result_through_symlink,
          posix_only=True),
+    Case("result_to_the_null_device", "result_replace", [], check=result_to_null_device),
 
     # Under Wine too: the Windows program then writes to the host's pipe or
     # device, and the signal is the host's.
