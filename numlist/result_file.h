@@ -63,12 +63,13 @@ std::string compose_prediction_output(const std::string& src, const std::string&
 // (MoveFileEx with MOVEFILE_REPLACE_EXISTING on Windows): a reader, or
 // another run writing the same path at the same time, sees the old file or a
 // whole new one, never a mixture, and a failed write leaves the old file as
-// it was. Where `path` is a symbolic link, the file it points to is replaced
-// and the link stays. A file that exists but may not be written is not
-// replaced ("Permission denied"); a new file gets the permissions fopen would
-// give it, a replaced one keeps its own. Something at `path` that is not a
-// file (a device such as /dev/null, a FIFO, a directory) is opened and
-// written in place instead.
+// it was. Where `path` is a symbolic link (POSIX systems), the file it
+// points to is replaced and the link stays. A file that exists but may not be
+// written is not replaced ("Permission denied"); a new file gets the
+// permissions fopen would give it, a replaced one keeps its own (a hard link
+// to the old file keeps the old content). Something at `path` that is not a
+// file (a device such as /dev/null or NUL, a FIFO, a directory) is opened
+// and written in place instead.
 // Returns true when the text was written whole and is in place; false
 // otherwise, with `reason` set to the system's text for the failure (strerror
 // of errno), and `reason` untouched on success. An empty path fails with "No
