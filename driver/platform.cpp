@@ -1,19 +1,15 @@
 #include "driver/platform.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
+#ifndef _WIN32
+#include <csignal>
 #endif
 
 namespace sevenparam {
 
-bool path_exists(const std::string& path)
+void ignore_broken_pipe_signal()
 {
-#ifdef _WIN32
-    return _access(path.c_str(), 0) == 0;
-#else
-    return access(path.c_str(), F_OK) == 0;
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 

@@ -2,15 +2,13 @@
 #ifndef SEVENPARAM_DRIVER_PLATFORM_H
 #define SEVENPARAM_DRIVER_PLATFORM_H
 
-#include <string>
-
 namespace sevenparam {
 
-// True when something exists at `path` (a file, a directory or anything
-// else); false when nothing does or the path cannot be examined. The path is
-// taken as the bytes the C run-time library sees; relative paths resolve
-// against the current directory. Raises nothing.
-bool path_exists(const std::string& path);
+// On POSIX systems, ignores SIGPIPE for the whole process: a write to a
+// standard output whose reader has gone then fails (and the run says so at
+// its end) instead of ending the process before the result file is written.
+// Windows has no such signal; there it does nothing. Raises nothing.
+void ignore_broken_pipe_signal();
 
 } // namespace sevenparam
 

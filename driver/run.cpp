@@ -1,15 +1,16 @@
 #include "driver/run.h"
 
 #include "driver/options.h"
-#include "driver/platform.h"
 #include "estimation/array_print.h"
 #include "estimation/console_text.h"
+#include "numlist/message_excerpt.h"
 #include "numlist/number_list.h"
 #include "numlist/result_file.h"
 #include "profile/profile.h"
 
-#include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <ostream>
 #include <utility>
@@ -52,7 +53,56 @@ template <typename ParseError>
 void report_parse_error(std::ostream& err, const char* list, const ParseError& e)
 {
     report(err, std::string(list) + " field " + std::to_string(e.field_number()) + " \"" +
-                    e.field_text() + "\": " + e.what());
+                    message_excerpt(e.field_text()) + "\": " + e.what());
+}
+
+// A number in a message as the stream's default format writes it ("%g"),
+// the same on every C library.
+std::string format_number(double v)
+{
+    char text[32];
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6);
+    return std::string(text, end.ptr);
+}
+
+// The first value of `values` that is not finite, as "point N ... X = v"
+// continued by `what`; empty when every value is finite.
+std::string first_non_finite(const std::vector<double>& values, const char* what)
+{
+    static const char* const axis[] = {"X", "Y", "Z"};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (!std::isfinite(values[i])) {
+            return "test point " + std::to_string(i / 3 + 1) + " " + what + ": " + axis[i % 3] +
+                   " = " + format_number(values[i]);
+        }
+    }
+    return std::string();
+}
+
+// Step 3. A cut value would be read as a shorter list, or a changed number;
+// the run stops before anything is computed. Returns false after reporting
+// the first cut key.
+bool profile_values_whole(const profile_inputs& inputs, std::ostream& err)
+{
+    const struct {
+        bool cut;
+        const char* key;
+        const char* option;
+    } keys[] = {
+        {inputs.src_cut, profile_key::src, option_name::inputsrc},
+        {inputs.des_cut, profile_key::des, option_name::inputdes},
+        {inputs.test_cut, profile_key::test, option_name::inputtest},
+    };
+    for (const auto& k : keys) {
+        if (k.cut) {
+            report(err, std::string(k.key) + " in '" + inputs.path + "' is longer than " +
+                            std::to_string(profile_value_size - 1) + " bytes; give it with " +
+                            k.option + " instead");
+            return false;
+        }
+    }
+    return true;
 }
 
 // Step 7. Every list is parsed before anything is computed, so a bad field
@@ -83,6 +133,14 @@ bool parse_lists(const run_texts& texts, parsed_lists& lists, std::ostream& err)
                         " values, not whole points of 3");
         return false;
     }
+    // Like a common point, a test point must be a place: "inf" or "nan"
+    // would only come out again as a coordinate that is no number.
+    if (const std::string bad =
+            first_non_finite(lists.test_points, "has a coordinate that is not finite");
+        !bad.empty()) {
+        report(err, bad);
+        return false;
+    }
     return true;
 }
 
@@ -106,8 +164,17 @@ int prediction_end(const std::vector<double>& test_points, const adjustment_resu
                    const run_texts& texts, const std::string& result_path, std::ostream& out,
                    std::ostream& err)
 {
+    // A finite test point can still overflow on its way; nothing is printed
+    // or written for it.
+    const std::vector<double> predicted = predict_points(test_points, result);
+    if (const std::string bad =
+            first_non_finite(predicted, "is carried to a coordinate that is not finite");
+        !bad.empty()) {
+        report(err, bad);
+        return exit_failure;
+    }
     // One joined text serves the console line and the "output=" line.
-    const std::string joined = join_numbers(predict_points(test_points, result));
+    const std::string joined = join_numbers(predicted);
     out << console_text::prediction_result << joined << '\n' << std::flush;
 
     std::string reason;
@@ -130,45 +197,6 @@ int prediction_end(const std::vector<double>& test_points, const adjustment_resu
 
 } // namespace
 
-std::string executable_directory(const char* program_path)
-{
-    if (program_path == nullptr) {
-        return std::string();
-    }
-    const std::string path = program_path;
-    const auto last = path.rfind('\\');
-    if (last == std::string::npos) {
-        return std::string();
-    }
-    return path.substr(0, last + 1);
-}
-
-std::optional<run_texts> read_profile_inputs(const std::string& profile_option,
-                                             const std::string& exe_dir)
-{
-    std::string path = profile_option;
-    if (!path_exists(path)) {
-        path = exe_dir + profile_option;
-        if (!path_exists(path)) {
-            return std::nullopt;
-        }
-    }
-
-    std::vector<char> buffer(profile_value_size);
-    const auto read_key = [&](const char* key) {
-        std::fill(buffer.begin(), buffer.end(), '\0');
-        profile_read_string(path.c_str(), "", key, buffer.data(), "");
-        // Bounded, so a value that filled the buffer to its last byte cannot
-        // run past it.
-        return std::string(buffer.begin(), std::find(buffer.begin(), buffer.end(), '\0'));
-    };
-    run_texts texts;
-    texts.src = read_key(profile_key::src);
-    texts.des = read_key(profile_key::des);
-    texts.test = read_key(profile_key::test);
-    return texts;
-}
-
 std::vector<double> predict_points(const std::vector<double>& test_points,
                                    const adjustment_result& result)
 {
@@ -188,7 +216,10 @@ std::vector<double> predict_points(const std::vector<double>& test_points,
     return predicted;
 }
 
-int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+namespace {
+
+// Steps 1 to 11 of the run; run() adds the check of the console output.
+int run_steps(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
     // Step 1: executable directory.
     const std::string exe_dir = executable_directory(argc > 0 ? argv[0] : nullptr);
@@ -198,12 +229,19 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 
     // Step 3: profile inputs.
     run_texts texts;
+    std::optional<file_identity> profile_identity;
     if (const auto profile = find_option(options, option_name::inputfile)) {
         auto from_profile = read_profile_inputs(*profile, exe_dir);
         if (!from_profile) {
             return exit_failure;
         }
-        texts = std::move(*from_profile);
+        if (!profile_values_whole(*from_profile, err)) {
+            return exit_failure;
+        }
+        texts.src = std::move(from_profile->src);
+        texts.des = std::move(from_profile->des);
+        texts.test = std::move(from_profile->test);
+        profile_identity = from_profile->identity;
     }
 
     // Step 4: result file path. A present but empty "--outfile" stays empty
@@ -226,6 +264,13 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     if (!parse_lists(texts, lists, err)) {
         return exit_failure;
     }
+    // The result would replace the user's lists with the run's output.
+    if (profile_identity && names_same_file(result_path, *profile_identity)) {
+        report(err, "result file '" + result_path +
+                        "' is the profile file the lists were read from; give another " +
+                        option_name::outfile);
+        return exit_failure;
+    }
 
     // Steps 8 to 10, guarded against the estimation's error.
     try {
@@ -240,6 +285,21 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         err << e.what() << '\n' << std::flush;
         return exit_failure;
     }
+}
+
+} // namespace
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+{
+    const int status = run_steps(argc, argv, out, err);
+    // A failed write leaves the stream failed for good: one test at the end
+    // covers every line of the run.
+    out.flush();
+    if (!out) {
+        report(err, "cannot write standard output");
+        return exit_failure;
+    }
+    return status;
 }
 
 } // namespace sevenparam

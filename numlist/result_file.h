@@ -6,9 +6,9 @@
 //   avetar=X,Y,Z
 // every value through the print threshold (|v| > 1e-6, else 0) and written as
 // "%f". Prediction output (a run with test points):
-//   src=<source text as given>
-//   des=<target text as given>
-//   test=<test point text as given>
+//   src=<source text as given, less CR, LF and FF>
+//   des=<target text as given, less CR, LF and FF>
+//   test=<test point text as given, less CR, LF and FF>
 //   output=<X,Y,Z of each transformed test point, "%f", no threshold>
 // Every line ends in "\n" (CR LF on Windows, where the file is a text stream).
 // The first three lines of the prediction output read back as entries of a
@@ -50,16 +50,31 @@ std::string compose_parameter_output(const double* args, const double* ave_src,
                                      const double* ave_tar);
 
 // The four lines of the prediction output; `joined` is join_numbers of the
-// transformed test points.
+// transformed test points. The three texts are written without their CR, LF
+// and FF bytes: a number list holds them only as white space around its
+// numbers, so no value changes, and each line of the result stays one
+// profile entry that reads back as the same text.
 std::string compose_prediction_output(const std::string& src, const std::string& des,
                                       const std::string& test, const std::string& joined);
 
-// Creates or truncates `path` as a text file (mode "wt") and writes `text` in
-// one piece. Returns true when the file was opened, written whole and closed;
-// false otherwise, with `reason` set to the system's text for the failure
-// (strerror of errno), and `reason` untouched on success. An empty path fails
-// at the open; a path holding a NUL byte fails without an open ("Invalid
-// argument"). After a failed write or close the file may hold part of `text`.
+// Writes `text` as the whole content of the file at `path`, in text mode
+// (each "\n" as CR LF on Windows). The text goes to a new temporary file in
+// the same directory, which then replaces the file at `path` in one rename
+// (MoveFileEx with MOVEFILE_REPLACE_EXISTING on Windows): a reader, or
+// another run writing the same path at the same time, sees the old file or a
+// whole new one, never a mixture, and a failed write leaves the old file as
+// it was. Where `path` is a symbolic link (POSIX systems), the file it
+// points to is replaced and the link stays. A file that exists but may not be
+// written is not replaced ("Permission denied"); a new file gets the
+// permissions fopen would give it, a replaced one keeps its own (a hard link
+// to the old file keeps the old content). Something at `path` that is not a
+// file (a device such as /dev/null or NUL, a FIFO, a directory) is opened
+// and written in place instead.
+// Returns true when the text was written whole and is in place; false
+// otherwise, with `reason` set to the system's text for the failure (strerror
+// of errno), and `reason` untouched on success. An empty path fails with "No
+// such file or directory"; a path holding a NUL byte fails without an open
+// ("Invalid argument"). A failed write leaves no temporary file behind.
 bool write_text_file(const std::string& path, const std::string& text, std::string& reason);
 
 } // namespace sevenparam

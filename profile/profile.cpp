@@ -53,10 +53,10 @@ std::size_t bounded_length(const char* text, std::size_t width)
     return n;
 }
 
-// Stores trimmed `text` into a field of limit + 1 bytes. The cut can leave
+// The length that trimmed `text` keeps under `limit`. The cut can leave
 // blanks at the new end; they go too, so that a stored text is always trimmed
 // and reads back unchanged after a save.
-void store_trimmed(char* field, std::size_t limit, byte_run text)
+std::size_t kept_length(byte_run text, std::size_t limit)
 {
     std::size_t n = text.size;
     if (n > limit) {
@@ -65,6 +65,13 @@ void store_trimmed(char* field, std::size_t limit, byte_run text)
             --n;
         }
     }
+    return n;
+}
+
+// Stores trimmed `text` into a field of limit + 1 bytes.
+void store_trimmed(char* field, std::size_t limit, byte_run text)
+{
+    const std::size_t n = kept_length(text, limit);
     std::memcpy(field, text.data, n);
     field[n] = '\0';
 }
@@ -77,26 +84,58 @@ void copy_cut(char* out, const char* text, std::size_t limit)
     out[n] = '\0';
 }
 
-bool is_entry_line(byte_run line)
-{
-    const void* eq = std::memchr(line.data, '=', line.size);
-    return eq != nullptr && eq != line.data;
-}
-
-bool split_entry(byte_run line, char* key, char* value)
+// The trimmed key and value of an entry line; false when the line is none
+// (no "=", "=" first, or an empty key).
+bool split_runs(byte_run line, byte_run& key, byte_run& value)
 {
     const char* eq = static_cast<const char*>(std::memchr(line.data, '=', line.size));
     if (eq == nullptr || eq == line.data) {
         return false;
     }
-    const byte_run k = trim(line.data, static_cast<std::size_t>(eq - line.data));
-    if (k.size == 0) {
+    key = trim(line.data, static_cast<std::size_t>(eq - line.data));
+    if (key.size == 0) {
         return false;
     }
-    const byte_run v = trim(eq + 1, static_cast<std::size_t>(line.data + line.size - (eq + 1)));
+    value = trim(eq + 1, static_cast<std::size_t>(line.data + line.size - (eq + 1)));
+    return true;
+}
+
+bool split_entry(byte_run line, char* key, char* value)
+{
+    byte_run k{}, v{};
+    if (!split_runs(line, k, v)) {
+        return false;
+    }
     store_trimmed(key, name_limit, k);
     store_trimmed(value, value_limit, v);
     return true;
+}
+
+// One malloc block: the record, then section, key and value with their NULs.
+// The texts are taken as they are; callers cut them to their limits first.
+profile_entry* new_record(std::int32_t position, byte_run section, byte_run key, byte_run value,
+                          bool value_cut)
+{
+    const std::size_t size = sizeof(profile_entry) + section.size + key.size + value.size + 3;
+    auto* e = static_cast<profile_entry*>(std::malloc(size));
+    if (e == nullptr) {
+        return nullptr;
+    }
+    char* text = reinterpret_cast<char*>(e + 1);
+    const auto place = [&text](byte_run run) {
+        char* start = text;
+        std::memcpy(start, run.data, run.size);
+        start[run.size] = '\0';
+        text += run.size + 1;
+        return start;
+    };
+    e->position = position;
+    e->section = place(section);
+    e->key = place(key);
+    e->value = place(value);
+    e->value_cut = value_cut;
+    e->next = nullptr;
+    return e;
 }
 
 // Same length and equal bytes once 0x20 is cleared in both. The explicit NUL
@@ -117,14 +156,16 @@ bool names_match(const char* stored, const char* wanted)
     return wanted[n] == '\0';
 }
 
-profile_entry* find_entry(profile_entry* list, const char* section, const char* key)
+// The link that points at the first matching record (its predecessor's
+// `next`, or `first` itself); null when none matches.
+profile_entry** find_link(profile_entry** first, const char* section, const char* key)
 {
     if (section == nullptr || key == nullptr) {
         return nullptr;
     }
-    for (profile_entry* e = list; e != nullptr; e = e->next) {
-        if (names_match(e->section, section) && names_match(e->key, key)) {
-            return e;
+    for (profile_entry** link = first; *link != nullptr; link = &(*link)->next) {
+        if (names_match((*link)->section, section) && names_match((*link)->key, key)) {
+            return link;
         }
     }
     return nullptr;
@@ -142,7 +183,8 @@ struct list_builder {
     profile_entry* first = nullptr;
     profile_entry** tail = &first;
 
-    void take_line(const char* bytes, std::size_t size)
+    // `line_cut`: the line ended at the line limit, not at a line end.
+    void take_line(const char* bytes, std::size_t size, bool line_cut)
     {
         const byte_run line = trim(bytes, size);
         if (line.size == 0 || line.data[0] == '#' || line.data[0] == ';') {
@@ -153,19 +195,17 @@ struct list_builder {
             position = 0;
             return;
         }
-        // Checked before allocating: most non-entry lines would otherwise
-        // cost a 33 kB record each.
-        if (!is_entry_line(line)) {
+        byte_run key{}, value{};
+        if (!split_runs(line, key, value)) {
             return;
         }
-        auto* e = static_cast<profile_entry*>(std::calloc(1, sizeof(profile_entry)));
+        const std::size_t value_size = kept_length(value, value_limit);
+        profile_entry* e = new_record(
+            position, {section, std::strlen(section)}, {key.data, kept_length(key, name_limit)},
+            {value.data, value_size}, line_cut || value_size < value.size);
         if (e == nullptr) {
             return;
         }
-        split_entry(line, e->key, e->value);
-        std::memcpy(e->section, section, sizeof section);
-        e->position = position;
-        e->next = nullptr;
         *tail = e;
         tail = &e->next;
         // Saturates instead of wrapping: a wrapped counter would reach 0 and
@@ -195,7 +235,7 @@ profile_entry* load_from(std::FILE* in, bool& failed)
             if (std::ferror(in)) {
                 failed = true;
             } else if (size > 0) {
-                list.take_line(line, size);
+                list.take_line(line, size, false);
             }
             break;
         }
@@ -204,13 +244,28 @@ profile_entry* load_from(std::FILE* in, bool& failed)
             continue;
         }
         bool ends = b == '\n' || b == '\0';
+        bool full = false;
         if (!ends) {
             line[size++] = b;
-            ends = ends_line_after_itself(b) || size == line_limit;
+            full = size == line_limit && !ends_line_after_itself(b);
+            ends = ends_line_after_itself(b) || full;
+        }
+        if (full) {
+            // A line end right after a full line would end an empty line;
+            // taken now, it shows that nothing of this line was cut off.
+            int next = std::getc(in);
+            while (next == '\r') {
+                next = std::getc(in);
+            }
+            if (next == '\n' || next == '\0' || (next == EOF && !std::ferror(in))) {
+                full = false;
+            } else if (next != EOF) {
+                std::ungetc(next, in);
+            }
         }
         if (ends) {
             if (size > 0) {
-                list.take_line(line, size);
+                list.take_line(line, size, full);
             }
             size = 0;
         }
@@ -232,19 +287,18 @@ profile_entry* load_path(const char* path, bool& read_failed)
     return list;
 }
 
-// Clears the whole field, then copies `value` up to the point where the
-// loader would end its line, so that a written value never adds lines. SUB
-// stays out altogether: a Windows text stream ends its input there.
-void store_written(char* field, const char* value)
+// The length of `value` up to the point where the loader would end its
+// line, so that a written value never adds lines. SUB stays out altogether:
+// a Windows text stream ends its input there.
+std::size_t written_length(const char* value)
 {
-    std::memset(field, 0, profile_value_size);
     std::size_t n = 0;
     while (n < value_limit && value[n] != '\0' && value[n] != '\n' && value[n] != byte_sub) {
         if (value[n++] == byte_ff) {
             break;
         }
     }
-    std::memcpy(field, value, n);
+    return n;
 }
 
 void write_value(const char* path, const char* section, const char* key, const char* value)
@@ -254,8 +308,17 @@ void write_value(const char* path, const char* section, const char* key, const c
     // Saving what was gathered from a file that could not be read whole
     // would replace the file by part of it.
     if (!read_failed) {
-        if (profile_entry* e = find_entry(list, section, key)) {
-            store_written(e->value, value != nullptr ? value : "");
+        if (profile_entry** link = find_link(&list, section, key)) {
+            profile_entry* old = *link;
+            const char* text = value != nullptr ? value : "";
+            // A record that cannot be replaced keeps its old value.
+            if (profile_entry* e = new_record(
+                    old->position, {old->section, std::strlen(old->section)},
+                    {old->key, std::strlen(old->key)}, {text, written_length(text)}, false)) {
+                e->next = old->next;
+                *link = e;
+                std::free(old);
+            }
         }
         profile_save(path, list);
     }
@@ -276,7 +339,7 @@ int profile_read_string(const char* path, const char* section, const char* key, 
         return 0;
     }
     profile_entry* list = profile_load(path);
-    const profile_entry* e = find_entry(list, section, key);
+    const profile_entry* e = profile_find(list, section, key);
     if (has_value(e)) {
         copy_cut(out, e->value, value_limit);
     } else {
@@ -293,7 +356,7 @@ int profile_read_int(const char* path, const char* section, const char* key, std
         return 0;
     }
     profile_entry* list = profile_load(path);
-    const profile_entry* e = find_entry(list, section, key);
+    const profile_entry* e = profile_find(list, section, key);
     if (has_value(e)) {
         // strtol reads what atoi reads, and its saturated result gives the
         // out-of-range cases that atoi leaves undefined a defined answer.
@@ -315,7 +378,7 @@ int profile_read_double(const char* path, const char* section, const char* key, 
         return 0;
     }
     profile_entry* list = profile_load(path);
-    const profile_entry* e = find_entry(list, section, key);
+    const profile_entry* e = profile_find(list, section, key);
     // strtod is atof with a defined result for magnitudes beyond a double.
     *out = has_value(e) ? std::strtod(e->value, nullptr) : fallback;
     profile_free(list);
@@ -380,6 +443,14 @@ void profile_save(const char* path, const profile_entry* first)
         put(out, "\n", 1);
     }
     std::fclose(out);
+}
+
+const profile_entry* profile_find(const profile_entry* first, const char* section, const char* key)
+{
+    // find_link does not change the list; it only hands out a link into it.
+    profile_entry* list = const_cast<profile_entry*>(first);
+    profile_entry** link = find_link(&list, section, key);
+    return link != nullptr ? *link : nullptr;
 }
 
 void profile_free(profile_entry* first)

@@ -49,7 +49,11 @@
 // cut at the limit, and blanks that the cut leaves at its end are removed so
 // that every stored name and value stays trimmed (and reads back the same
 // after a save). The same limit cuts a fallback copied into `out` and a
-// written value. Files may be of any size and hold any number of entries.
+// written value. Files may be of any size and hold any number of entries;
+// a loaded record takes memory in proportion to its own bytes, not to the
+// limits. A record whose value was cut, at the value limit or by the line
+// limit ending its line early, is marked (profile_entry::value_cut), so that
+// a caller can tell a whole value from part of one.
 //
 // Name match. A requested name matches a stored one when both have the same
 // length and their bytes are equal at every place once the bit 0x20 is
@@ -103,16 +107,20 @@ inline constexpr int profile_line_limit = 33280;
 // it and the file keeps its shape. The counter never passes INT32_MAX.
 inline constexpr std::int32_t profile_leading_position = 1;
 
-// One stored entry line. Records are allocated one by one with calloc and
-// linked in file order; the operation that loaded them frees them.
+// One stored entry line. Each record is one malloc block that holds the
+// record and, after it, its three texts with their NULs; records are linked
+// in file order and the operation that loaded them frees them. The texts fit
+// the field widths above: a section and a key of at most 511 bytes, a value
+// of at most 32767.
 struct profile_entry {
     // Place among the entries since the last header, from 0; before the first
     // header, from profile_leading_position.
     std::int32_t position;
-    char section[profile_name_size]; // NUL-terminated, trimmed, maybe ""
-    char key[profile_name_size];     // NUL-terminated, trimmed, never ""
-    char value[profile_value_size];  // NUL-terminated, trimmed, maybe ""
-    profile_entry* next;             // null for the last record
+    char* section;       // NUL-terminated, trimmed, maybe ""
+    char* key;           // NUL-terminated, trimmed, never ""
+    char* value;         // NUL-terminated, trimmed, maybe ""
+    bool value_cut;      // the line held more of the value than `value`
+    profile_entry* next; // null for the last record
 };
 
 // Looks up `key` in `section` of the file at `path` and copies its value into
@@ -175,13 +183,18 @@ profile_entry* profile_load(const char* path);
 profile_entry* profile_load_stream(std::FILE* stream);
 
 // Writes the list starting at `first` (null: no records) to `path`, opened
-// with mode "w+", in the written form above. Fields are read only up to
-// their width, whether NUL-terminated or not. When `path` cannot be opened
-// nothing happens; write errors are not detected.
+// with mode "w+", in the written form above. Texts are read only up to their
+// field width (512 or 32768 bytes), whether NUL-terminated or not. When
+// `path` cannot be opened nothing happens; write errors are not detected.
 void profile_save(const char* path, const profile_entry* first);
 
 // Frees every record of the list starting at `first` (null is allowed).
 void profile_free(profile_entry* first);
+
+// The first record of the list starting at `first` whose section and key
+// match `section` and `key` under the name match above, or null (also for a
+// null `section` or `key`). The lookup of every read operation.
+const profile_entry* profile_find(const profile_entry* first, const char* section, const char* key);
 
 // Splits a trimmed line at its first "=": `key` (512 bytes) receives the
 // trimmed text before it and `value` (32768 bytes) the trimmed text after it,

@@ -23,6 +23,10 @@ Data sets:
            same equations in double precision.
 """
 
+import errno
+import os
+import subprocess
+import time
 from dataclasses import dataclass, field
 
 # Console texts, GBK bytes as the program writes them.
@@ -79,6 +83,19 @@ class Case:
     runs: list
     files: dict = field(default_factory=dict)  # place -> bytes or DIRECTORY
     launch: str = PLAIN
+    # A function of a run_cli_tests.Session that runs and judges the case
+    # itself, raising CheckFailed; `runs` is then empty.
+    check: object = None
+    posix_only: bool = False  # pipes, FIFOs, signals, links, /dev files
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise CheckFailed(message)
 
 
 def case(name, group, args, files=None, launch=PLAIN, **expect):
@@ -338,3 +355,250 @@ CASES = [
                Run(["--inputfile", "first.txt", "--outfile", "second.txt"],
                    stdout=REPORT, results={"cwd:second.txt": SameAs("cwd:first.txt")})]),
 ]
+
+
+# --- Robustness of the data's path around the estimation. ---
+
+def cannot_read_whole(key, option, profile="p.ini"):
+    return (f"sevenparam: {key} in '{profile}' is longer than 32767 bytes; "
+            f"give it with {option} instead\n").encode()
+
+
+# 900 points in 36 kB: more than one profile value holds (about 800 points).
+LONG_LIST = ",".join(f"{-2154143.6091 + i:.4f},{4318986.5342 - i:.4f},{4131969.2493 + 2 * i:.4f}"
+                     for i in range(900))
+assert len(LONG_LIST) > 32767
+
+# 50,000 entries before the three keys, and a later duplicate that the first
+# match never sees.
+LARGE_PROFILE = ("".join(f"key{i} = {i},{i},{i}\n" for i in range(50000)) +
+                 "src = " + TINY_SRC + "\ndes = " + TINY_DES + "\ntest = " + TINY_TEST +
+                 "\nsrc = " + TINY_DES + "\n").encode()
+
+# Line breaks and form feeds where a field may hold white space.
+TINY_SRC_BROKEN = "0,0,0,\n10,0,0,\r\n0,10,0,\f0,0,10"
+TINY_TEST_BROKEN = "2.5,2.5,2.5\r\n,1,2,3\n"
+
+TINY_PROFILE = lines("src=" + TINY_SRC, "des=" + TINY_DES, "test=" + TINY_TEST)
+PROFILE_RUN = ["--inputfile", "p.ini", "--outfile", "r.txt"]
+SAME_FILE = (b"sevenparam: result file '%s' is the profile file the lists were read from; "
+             b"give another --outfile\n")
+STDOUT_FAILED = b"sevenparam: cannot write standard output\n"
+
+
+def expect_outcome(session, outcome, status=0, stderr=b"", files=None):
+    """Judges (status, stdout, stderr) of Session.run, and the working
+    directory: exactly `files` (name -> expected bytes, "\\n" line ends),
+    nothing else, no temporary file left behind."""
+    code, _, err = outcome
+    expect(code == status & 0xFF, f"exit status {code}, expected {status & 0xFF}; stderr {err!r}")
+    expect(err == session.console(stderr), f"stderr {err!r}, expected {stderr!r}")
+    files = files or {}
+    cwd = session.path("cwd:")
+    present = sorted(p.name for p in cwd.iterdir())
+    expect(present == sorted(files), f"files {present}, expected {sorted(files)}")
+    for name, content in files.items():
+        actual = (cwd / name).read_bytes()
+        expect(actual == session.file(content), f"{name} holds {actual[:300]!r}")
+
+
+def profile_through_stdin(session):
+    outcome = session.run(["--inputfile", "/dev/stdin", "--outfile", "r.txt"],
+                          stdin_bytes=TINY_PROFILE)
+    expect_outcome(session, outcome, files={"r.txt": TINY_PREDICTION})
+
+
+def profile_through_pipe_descriptor(session):
+    # What a shell's "<(cat p.ini)" hands over: a pipe under /dev/fd.
+    read_end, write_end = os.pipe()
+    os.write(write_end, TINY_PROFILE)
+    os.close(write_end)
+    try:
+        proc = session.start(["--inputfile", f"/dev/fd/{read_end}", "--outfile", "r.txt"],
+                             pass_fds=(read_end,))
+    finally:
+        os.close(read_end)
+    expect_outcome(session, session.finish(proc), files={"r.txt": TINY_PREDICTION})
+
+
+def profile_through_fifo(session):
+    fifo = session.path("cwd:p.fifo")
+    os.mkfifo(fifo)
+    proc = session.start(["--inputfile", "p.fifo", "--outfile", "r.txt"])
+    # The writer's open waits for the program's; a non-blocking open fails
+    # until then, so it is retried until a deadline instead of hanging.
+    deadline = time.monotonic() + 30
+    while True:
+        try:
+            fd = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+            break
+        except OSError as e:
+            if not (e.errno == errno.ENXIO and time.monotonic() < deadline and proc.poll() is None):
+                proc.kill()
+                session.finish(proc)
+                raise CheckFailed(f"the program never opened the FIFO: {e}") from None
+            time.sleep(0.01)
+    os.set_blocking(fd, True)
+    os.write(fd, TINY_PROFILE)
+    os.close(fd)
+    # A program that opens the FIFO a second time waits there for ever.
+    outcome = session.finish(proc)
+    os.remove(fifo)
+    expect_outcome(session, outcome, files={"r.txt": TINY_PREDICTION})
+
+
+def concurrent_writers(session):
+    """Pairs of runs writing the same result file at once, each file big
+    enough to take several writes: the file afterwards is always one run's
+    whole output, and both runs succeed."""
+    tests = {name: ",".join(f"{i % 97 + 0.25},{i % 89 + 0.5},{i % 83 + 0.75}" for i in range(400))
+             for name in ("a", "b")}
+    runs = {"a": TINY_ARGS + ["--inputtest", tests["a"]],
+            "b": ["--inputsrc", ROT_SRC, "--inputdes", ROT_DES, "--inputtest", tests["b"]]}
+    expected = {}
+    for name, args in runs.items():
+        code, _, err = session.run(args + ["--outfile", name + ".txt"], stdout=subprocess.DEVNULL)
+        expect(code == 0, f"single run {name}: status {code}, stderr {err!r}")
+        expected[name] = session.path(f"cwd:{name}.txt").read_bytes()
+        os.remove(session.path(f"cwd:{name}.txt"))
+    # Many tries, bounded in time: Wine starts programs far more slowly.
+    pairs, started = 0, time.monotonic()
+    while pairs < 60 and (pairs < 8 or time.monotonic() - started < 30):
+        procs = [session.start(args + ["--outfile", "r.txt"], stdout=subprocess.DEVNULL)
+                 for args in runs.values()]
+        for proc in procs:
+            code, _, err = session.finish(proc)
+            expect(code == 0, f"pair {pairs + 1}: status {code}, {err!r}")
+        content = session.path("cwd:r.txt").read_bytes()
+        expect(content in expected.values(),
+               f"pair {pairs + 1}: r.txt is neither run's output ({len(content)} bytes)")
+        present = sorted(p.name for p in session.path("cwd:").iterdir())
+        expect(present == ["r.txt"], f"pair {pairs + 1}: files {present}")
+        pairs += 1
+
+
+def result_through_symlink(session):
+    # The link stays a link; the file it points to receives the result.
+    link = session.path("cwd:link.txt")
+    os.symlink("real.txt", link)
+    outcome = session.run(TINY_ARGS + ["--outfile", "link.txt"])
+    expect(link.is_symlink(), "the link was replaced by a file")
+    os.remove(link)
+    expect_outcome(session, outcome, files={"real.txt": TINY_PARAMETERS})
+
+
+def profile_linked_as_result(session):
+    (session.path("cwd:p.ini")).write_bytes(TINY_PROFILE)
+    os.symlink("p.ini", session.path("cwd:link.txt"))
+    outcome = session.run(["--inputfile", "p.ini", "--outfile", "link.txt"])
+    os.remove(session.path("cwd:link.txt"))
+    expect_outcome(session, outcome, status=FAIL, stderr=SAME_FILE % b"link.txt",
+                   files={"p.ini": TINY_PROFILE})
+
+
+def result_to_null_device(session):
+    # A device is written in place: there is no file to replace beside it.
+    device = "NUL" if session.windows else "/dev/null"
+    expect_outcome(session, session.run(TINY_ARGS + ["--outfile", device]))
+
+
+def closed_standard_output(session):
+    # The reader is gone before the first line: every write fails.
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        proc = session.start(TINY_ARGS + ["--inputtest", TINY_TEST, "--outfile", "r.txt"],
+                             stdout=write_end)
+    finally:
+        os.close(write_end)
+    expect_outcome(session, session.finish(proc), status=FAIL, stderr=STDOUT_FAILED,
+                   files={"r.txt": TINY_PREDICTION})
+
+
+def full_standard_output(session):
+    with open("/dev/full", "wb") as full:
+        outcome = session.run(TINY_ARGS + ["--outfile", "r.txt"], stdout=full)
+    expect_outcome(session, outcome, status=FAIL, stderr=STDOUT_FAILED,
+                   files={"r.txt": TINY_PARAMETERS})
+
+
+ROBUSTNESS_CASES = [
+    # A cut value would be a smaller network or a changed number.
+    case("profile_cut_source_value", "profile_cut", PROFILE_RUN,
+         files={"cwd:p.ini": lines("src=" + LONG_LIST, "des=" + TINY_DES)},
+         status=FAIL, stdout=ECHO_ONLY, stderr=cannot_read_whole("src", "--inputsrc")),
+    case("profile_cut_target_value", "profile_cut", PROFILE_RUN + ["--inputsrc", TINY_SRC],
+         files={"cwd:p.ini": lines("des=" + LONG_LIST)},
+         status=FAIL, stdout=ECHO_ONLY, stderr=cannot_read_whole("des", "--inputdes")),
+    case("profile_cut_test_value", "profile_cut", PROFILE_RUN,
+         files={"cwd:p.ini": lines("src=" + TINY_SRC, "des=" + TINY_DES, "test=" + LONG_LIST)},
+         status=FAIL, stdout=ECHO_ONLY, stderr=cannot_read_whole("test", "--inputtest")),
+
+    case("profile_of_50000_entries", "profile_large", PROFILE_RUN,
+         files={"cwd:p.ini": LARGE_PROFILE}, stdout=REPORT,
+         results={"cwd:r.txt": TINY_PREDICTION}),
+
+    Case("profile_through_standard_input", "profile_pipe", [], check=profile_through_stdin,
+         posix_only=True),
+    Case("profile_through_pipe_descriptor", "profile_pipe", [],
+         check=profile_through_pipe_descriptor, posix_only=True),
+    Case("profile_through_named_fifo", "profile_pipe", [], check=profile_through_fifo,
+         posix_only=True),
+
+    # The texts lose their line breaks, not a value: the file reads back as
+    # the same run.
+    Case("result_texts_with_line_breaks_round_trip", "result_one_line",
+         runs=[Run(["--inputsrc", TINY_SRC_BROKEN, "--inputdes", TINY_DES,
+                    "--inputtest", TINY_TEST_BROKEN, "--outfile", "first.txt"],
+                   stdout=REPORT, results={"cwd:first.txt": prediction(
+                       "0,0,0,10,0,0,0,10,0,0,0,10", TINY_DES, "2.5,2.5,2.5,1,2,3",
+                       TINY_OUTPUT)}),
+               Run(["--inputfile", "first.txt", "--outfile", "second.txt"],
+                   stdout=REPORT, results={"cwd:second.txt": SameAs("cwd:first.txt")})]),
+
+    Case("result_concurrent_writers", "result_replace", [], check=concurrent_writers),
+    Case("result_through_symbolic_link", "result_replace", [], check=result_through_symlink,
+         posix_only=True),
+    Case("result_to_the_null_device", "result_replace", [], check=result_to_null_device),
+
+    # Under Wine too: the Windows program then writes to the host's pipe or
+    # device, and the signal is the host's.
+    Case("stdout_closed_pipe", "stdout_failure", [], check=closed_standard_output),
+    Case("stdout_full_device", "stdout_failure", [], check=full_standard_output),
+
+    case("test_point_infinite", "test_points_finite", TINY_ARGS + ["--inputtest", "inf,0,0"],
+         status=FAIL, stdout=ECHO_ONLY,
+         stderr=b"sevenparam: test point 1 has a coordinate that is not finite: X = inf\n"),
+    case("test_point_nan", "test_points_finite",
+         TINY_ARGS + ["--inputtest", "1,2,3,4,-nan,6", "--outfile", "r.txt"],
+         status=FAIL, stdout=ECHO_ONLY,
+         stderr=b"sevenparam: test point 2 has a coordinate that is not finite: Y = -nan\n"),
+    # Scale 1.5 carries 1.7e308 past the largest double.
+    case("test_point_carried_past_the_largest_double", "test_points_finite",
+         ["--inputsrc", ROT_SRC, "--inputdes", ROT_DES, "--inputtest", "1,2,3,1.7e308,0,0",
+          "--outfile", "r.txt"],
+         status=FAIL, stdout=PARTIAL,
+         stderr=b"sevenparam: test point 2 is carried to a coordinate that is not finite: "
+                b"X = inf\n"),
+
+    case("result_is_the_profile", "result_is_profile",
+         ["--inputfile", "p.ini", "--outfile", "p.ini"], files={"cwd:p.ini": TINY_PROFILE},
+         status=FAIL, stdout=ECHO_ONLY, stderr=SAME_FILE % b"p.ini"),
+    case("result_is_the_profile_by_another_name", "result_is_profile",
+         ["--inputfile", "p.ini", "--outfile", "./p.ini"], files={"cwd:p.ini": TINY_PROFILE},
+         status=FAIL, stdout=ECHO_ONLY, stderr=SAME_FILE % b"./p.ini"),
+    Case("result_is_the_profile_through_a_link", "result_is_profile", [],
+         check=profile_linked_as_result, posix_only=True),
+
+    case("message_shows_a_short_excerpt_of_a_long_field", "message_excerpt",
+         TINY_ARGS[:2] + ["--inputdes", "1" * 10000, "--outfile", "r.txt"],
+         status=FAIL, stdout=ECHO_ONLY,
+         stderr=b'sevenparam: des field 1 "' + b"1" * 40 +
+                b'...": stod argument out of range\n'),
+    case("message_escapes_control_bytes", "message_excerpt",
+         TINY_ARGS + ["--inputtest", "1,2,3\x1b[2J\x07\x7f\n4"],
+         status=FAIL, stdout=ECHO_ONLY,
+         stderr=b'sevenparam: test field 3 "3\\x1B[2J\\x07\\x7F\\x0A4": '
+                b'invalid stod argument\n'),
+]
+CASES += ROBUSTNESS_CASES

@@ -139,5 +139,23 @@ TEST(Run, WithoutArgumentsEndsSilentlyWithFailure)
     EXPECT_EQ(err.str(), "");
 }
 
+// A run whose console output was lost used to end 0 without a word.
+TEST(Run, FailedConsoleOutputIsReportedAfterTheRun)
+{
+    const char* argv[] = {"sevenparam",
+                          "--inputsrc",
+                          "0,0,0,1,0,0,0,1,0",
+                          "--inputdes",
+                          "0,0,0,1,0,0,0,1,0",
+                          "--outfile",
+                          ""};
+    std::ostringstream out;
+    std::ostringstream err;
+    out.setstate(std::ios::badbit);
+    EXPECT_EQ(run(7, argv, out, err), exit_failure);
+    EXPECT_EQ(err.str(), "sevenparam: cannot write result file '': No such file or directory\n"
+                         "sevenparam: cannot write standard output\n");
+}
+
 } // namespace
 } // namespace sevenparam

@@ -332,6 +332,20 @@ TEST(Adjustment, GlobalNetworkConvergesAtRoundingNoise)
     EXPECT_EQ(error_of(source, target, threshold_only).rfind("no convergence after 30", 0), 0u);
 }
 
+// Identical lists give a correction of exactly 0 in every iteration, so with
+// a threshold that is never met only the stall rule can end the loop: its
+// lowest measure, 0, is set in iteration 1, and the loop ends after
+// stall_iterations more without a new lowest, not one later.
+TEST(Adjustment, StallEndsTheLoopAfterExactlyStallIterations)
+{
+    const std::vector<double> points = {0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 10};
+    stopping_rule never_below;
+    never_below.threshold = -1;
+    std::ostringstream listing;
+    EXPECT_EQ(estimate(points, points, listing, never_below).iterations,
+              1u + static_cast<unsigned>(never_below.stall_iterations));
+}
+
 // --- Input that cannot give a sound estimate ---
 
 TEST(AdjustmentRefuses, ListsThatAreNotWholePoints)
@@ -366,6 +380,39 @@ TEST(AdjustmentRefuses, CollinearOrCoincidentPoints)
     for (int i = 0; i < 6; ++i)
         thin.insert(thin.end(), {4e6 + 2e4 * i, 3e6 + 1e-6 * (i % 2), 3.5e6 - 1e4 * i});
     EXPECT_NE(error_of(thin, thin).find("rank-deficient"), std::string::npos);
+}
+
+// Six points on a 100 km line at ECEF magnitude, every other one d metres
+// off it: the reciprocal condition number is 2.45e-10 (d / 1 m)^2, so the
+// limit of 1e-10 lies at d = 0.64 m. Offsets of millimetres leave it far
+// below the limit, yet well above 0.
+TEST(AdjustmentRefuses, NearlyCollinearPointsBelowTheRankLimit)
+{
+    const struct {
+        double offset;
+        bool refused;
+    } cases[] = {{0.003, true}, {0.6, true}, {0.7, false}};
+    for (const auto& c : cases) {
+        std::vector<double> line;
+        for (int i = 0; i < 6; ++i)
+            line.insert(line.end(), {4e6 + 2e4 * i, 3e6 + c.offset * (i % 2), 3.5e6 - 1e4 * i});
+        EXPECT_EQ(error_of(line, line).find("rank-deficient") != std::string::npos, c.refused)
+            << "offset " << c.offset;
+    }
+}
+
+// A measure that stops falling counts as converged only below the noise
+// floor: with a floor of 0, a loop stalled at a measure of 0 is not done.
+TEST(AdjustmentRefuses, StallAtOrAboveTheNoiseFloor)
+{
+    const std::vector<double> points = {0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 10};
+    stopping_rule rule;
+    rule.threshold = -1;
+    rule.max_iterations = 10;
+    rule.stall_factor = 0;
+    EXPECT_EQ(error_of(points, points, rule).rfind("no convergence after 10 iterations", 0), 0u);
+    rule.stall_factor = std::numeric_limits<double>::denorm_min();
+    EXPECT_EQ(error_of(points, points, rule), "no error");
 }
 
 TEST(AdjustmentRefuses, NonFiniteCoordinates)

@@ -62,15 +62,18 @@ struct record {
 };
 
 // Checks every record and copies the list into plain strings, so that it can
-// be freed before the saved form is loaded (records are 33 kB each).
+// be freed before the saved form is loaded.
 std::vector<record> check_list(const profile_entry* list, bool& representable)
 {
     std::vector<record> records;
     representable = true;
     for (const profile_entry* e = list; e != nullptr; e = e->next) {
-        require(std::memchr(e->section, 0, sizeof e->section) != nullptr, "section unterminated");
-        require(std::memchr(e->key, 0, sizeof e->key) != nullptr, "key unterminated");
-        require(std::memchr(e->value, 0, sizeof e->value) != nullptr, "value unterminated");
+        require(std::memchr(e->section, 0, sevenparam::profile_name_size) != nullptr,
+                "section unterminated");
+        require(std::memchr(e->key, 0, sevenparam::profile_name_size) != nullptr,
+                "key unterminated");
+        require(std::memchr(e->value, 0, sevenparam::profile_value_size) != nullptr,
+                "value unterminated");
         require(e->key[0] != '\0', "empty key");
         require(is_trimmed(e->section) && is_trimmed(e->key) && is_trimmed(e->value),
                 "field not trimmed");

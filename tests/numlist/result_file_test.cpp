@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -162,6 +163,41 @@ TEST_F(WriteTextFile, FullDeviceIsAFailure)
         EXPECT_FALSE(write_text_file("/dev/full", std::string(size, 'x'), reason)) << size;
         EXPECT_EQ("No space left on device", reason) << size;
     }
+}
+
+// A line break in a list text used to split its result line in two, and the
+// file then read back as a shorter list.
+TEST(ComposePredictionOutput, TextsKeepOneLineEach)
+{
+    EXPECT_EQ("src=0,0,0,50,50,50\ndes=1, 2,\v3\ntest=\t4\noutput=9\n",
+              compose_prediction_output("0,0,0,\n50,50,50\r\n", "1, 2,\v3\f", "\t4\r", "9"));
+}
+
+TEST_F(WriteTextFile, ReplacesWholeLeavingNoOtherFile)
+{
+    const fs::path path = dir_ / "out.txt";
+    std::string reason;
+    ASSERT_TRUE(write_text_file(path.string(), "old\n", reason));
+#ifndef _WIN32
+    // A replaced file keeps its permissions, as when it was overwritten.
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
+    ASSERT_TRUE(write_text_file(path.string(), "new\n", reason));
+    EXPECT_EQ(SEVENPARAM_TEXT_WRITES_CRLF ? "new\r\n" : "new\n", read(path));
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(path).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
+    // A directory is opened in place, which fails, and nothing is left.
+    fs::create_directory(dir_ / "sub");
+    EXPECT_FALSE(write_text_file((dir_ / "sub").string(), "x\n", reason));
+    EXPECT_TRUE(fs::is_directory(dir_ / "sub"));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"out.txt", "sub"}));
 }
 
 } // namespace

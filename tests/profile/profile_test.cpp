@@ -408,5 +408,32 @@ TEST_F(Profile, LongestEntrySavesAsOneLine)
     EXPECT_EQ((std::vector<row>{{1, "", key, value}, {0, "s", "b", "2"}}), rows());
 }
 
+// A value cut at its limit, or by the line limit, was taken for the whole.
+TEST_F(Profile, CutValuesAreMarked)
+{
+    const std::string k = "k" + std::string(600, ' ') + "=";
+    const std::string full(profile_line_limit - k.size(), 'v'); // fills the line
+    const struct {
+        std::string bytes;
+        std::size_t value_size;
+        bool cut;
+    } cases[] = {
+        {"k = " + std::string(32767, 'v') + "\nj = 1", 32767, false},
+        {"k = " + std::string(32768, 'v') + "\nj = 1", 32767, true},
+        // A full line that ends there lost nothing; one that goes on did.
+        {k + full + "\r\nj = 1", full.size(), false},
+        {k + full, full.size(), false},
+        {k + full + "j = 1", full.size(), true},
+    };
+    for (const auto& c : cases) {
+        write(c.bytes);
+        profile_entry* list = profile_load(file());
+        ASSERT_NE(nullptr, list);
+        EXPECT_EQ(c.value_size, std::strlen(list->value)) << c.bytes.size();
+        EXPECT_EQ(c.cut, list->value_cut) << c.bytes.size();
+        profile_free(list);
+    }
+}
+
 } // namespace
 } // namespace sevenparam
