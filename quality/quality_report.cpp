@@ -1,1 +1,312 @@
 #include "quality/quality_report.h"
+
+#include "quality/exports.h"
+#include "quality/geodesy.h"
+#include "quality/precision.h"
+#include "quality/statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+
+namespace sevenparam {
+
+namespace {
+
+// Snooping stops before the final set would drop below this.
+constexpr long least_points_after_snooping = 5;
+constexpr long least_common_points = 3;
+
+void require_consistent(const named_points& points, const char* role)
+{
+    if (points.names.size() != static_cast<std::size_t>(points.xyz.rows()))
+        throw estimation_error(std::string(role) +
+                               " points: " + std::to_string(points.names.size()) + " names for " +
+                               std::to_string(points.xyz.rows()) + " points");
+}
+
+void require_settings(const report_settings& settings)
+{
+    if (!(settings.alpha > 0 && settings.alpha < 1))
+        throw estimation_error("the significance level must lie between 0 and 1, not " +
+                               std::to_string(settings.alpha));
+    if (settings.sigma_apriori &&
+        !(std::isfinite(*settings.sigma_apriori) && *settings.sigma_apriori > 0))
+        throw estimation_error("the a-priori standard error must be a positive number of metres");
+}
+
+// The 1-based number `text` names, or 0 when it is no number from 1 to count.
+std::size_t point_number(const std::string& text, std::size_t count)
+{
+    if (text.empty() || text.size() > 18)
+        return 0;
+    std::size_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return 0;
+        number = number * 10 + static_cast<std::size_t>(c - '0');
+    }
+    return number <= count ? number : 0;
+}
+
+// Marks the points of settings.exclude in `kept` (false) and lists them.
+void apply_exclusions(const report_settings& settings, const named_points& source,
+                      std::vector<char>& kept, std::vector<std::size_t>& removed,
+                      quality_report& report)
+{
+    const std::size_t count = source.names.size();
+    const auto remove = [&](std::size_t i) {
+        if (!kept[i])
+            return;
+        kept[i] = 0;
+        removed.push_back(i);
+        excluded_point point;
+        point.name = source.names[i];
+        point.why = excluded_point::reason::option;
+        report.excluded.push_back(std::move(point));
+    };
+    for (const std::string& wanted : settings.exclude) {
+        bool found = false;
+        for (std::size_t i = 0; i < count; ++i)
+            if (source.names[i] == wanted) {
+                remove(i);
+                found = true;
+            }
+        if (found)
+            continue;
+        const std::size_t number = point_number(wanted, count);
+        if (number == 0)
+            throw estimation_error("the point to leave out '" + wanted +
+                                   "' is neither the name of a common point nor a number from 1 "
+                                   "to " +
+                                   std::to_string(count));
+        remove(number - 1);
+    }
+    const std::size_t left = count - removed.size();
+    if (left < static_cast<std::size_t>(least_common_points))
+        throw estimation_error("leaving out " + std::to_string(removed.size()) + " of " +
+                               std::to_string(count) + " common points leaves " +
+                               std::to_string(left) + ": at least 3 are needed");
+}
+
+// The rows of `all` whose `kept` flag is set, in order.
+point_matrix kept_rows(const point_matrix& all, const std::vector<char>& kept, std::size_t count)
+{
+    point_matrix rows(static_cast<Eigen::Index>(count), 3);
+    Eigen::Index k = 0;
+    for (Eigen::Index i = 0; i < all.rows(); ++i)
+        if (kept[static_cast<std::size_t>(i)])
+            rows.row(k++) = all.row(i);
+    return rows;
+}
+
+// One adjustment of the kept points with the figures its tests need.
+struct adjustment {
+    adjustment_result result;
+    std::vector<std::size_t> index; // input row of each adjusted point
+    double sigma0 = 0;              // sqrt(v'v / (3n - 7))
+    double sigma = 0;               // the one of the tests: a priori, else sigma0
+};
+
+adjustment adjust_kept(const named_points& source, const named_points& target,
+                       const std::vector<char>& kept, std::size_t count,
+                       const report_settings& settings)
+{
+    adjustment a;
+    a.index.reserve(count);
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        if (kept[i])
+            a.index.push_back(i);
+    if (count == kept.size()) {
+        a.result = estimate_similarity(source.xyz, target.xyz, settings.model);
+    } else {
+        a.result = estimate_similarity(kept_rows(source.xyz, kept, count),
+                                       kept_rows(target.xyz, kept, count), settings.model);
+    }
+    a.sigma0 = unit_weight_error(a.result.residuals);
+    a.sigma = settings.sigma_apriori ? *settings.sigma_apriori : a.sigma0;
+    return a;
+}
+
+// R_i of the adjusted point at input row i.
+Eigen::Matrix3d residual_cofactor_of(const adjustment& a, const point_matrix& source,
+                                     Eigen::Index i, rotation_model model)
+{
+    const adjustment_result& r = a.result;
+    const design_block block =
+        point_design_block(model, source(i, 0) - r.ave_src(0), source(i, 1) - r.ave_src(1),
+                           source(i, 2) - r.ave_src(2), r.args);
+    return residual_cofactor_block(block, r.cofactor);
+}
+
+// Input row of the point with the largest figure above `critical`, or -1.
+long worst_flagged(const adjustment& a, const point_matrix& source, double critical,
+                   rotation_model model)
+{
+    long worst = -1;
+    double largest = critical;
+    for (std::size_t k = 0; k < a.index.size(); ++k) {
+        const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
+        const double figure = point_figure(residual_cofactor_of(a, source, i, model),
+                                           a.result.residuals.segment<3>(3 * k), a.sigma);
+        if (figure > largest) {
+            largest = figure;
+            worst = static_cast<long>(i);
+        }
+    }
+    return worst;
+}
+
+// The target system's image of a source point under the final transformation.
+Eigen::Vector3d carry(const adjustment_result& r, const point_row& p, rotation_model model)
+{
+    const point_row centred = p - r.ave_src;
+    return (r.ave_tar + transform_point(model, centred(0), centred(1), centred(2), r.args))
+        .transpose();
+}
+
+residual_row residual_of(const std::string& name, const Eigen::Vector3d& v,
+                         const point_row& target_point)
+{
+    residual_row row;
+    row.name = name;
+    row.xyz_m = v;
+    row.enu_m = enu_rotation(ecef_to_geodetic_trig(target_point.transpose())) * v;
+    row.length_m = v.norm();
+    return row;
+}
+
+} // namespace
+
+quality_report build_quality_report(const named_points& source, const named_points& target,
+                                    const named_points& test, const report_settings& settings)
+{
+    require_consistent(source, "source");
+    require_consistent(target, "target");
+    require_consistent(test, "test");
+    require_settings(settings);
+    if (source.xyz.rows() != target.xyz.rows())
+        throw estimation_error("source and target hold different numbers of points: " +
+                               std::to_string(source.xyz.rows()) + " and " +
+                               std::to_string(target.xyz.rows()));
+
+    quality_report report;
+    report.model = settings.model;
+    const std::size_t count = static_cast<std::size_t>(source.xyz.rows());
+    std::vector<char> kept(count, 1);
+    std::vector<std::size_t> removed; // input rows in the order of removal
+    apply_exclusions(settings, source, kept, removed, report);
+
+    // Estimate; with snooping, drop the worst flagged point and again.
+    adjustment a;
+    double critical = 0;
+    for (;;) {
+        const std::size_t points = count - removed.size();
+        a = adjust_kept(source, target, kept, points, settings);
+        const long redundancy = redundancy_of(static_cast<long>(points));
+        critical = settings.sigma_apriori ? w_critical_value(settings.alpha)
+                                          : tau_critical_value(settings.alpha, redundancy);
+        if (!settings.snoop || static_cast<long>(points) - 1 < least_points_after_snooping)
+            break;
+        const long worst = worst_flagged(a, source.xyz, critical, settings.model);
+        if (worst < 0)
+            break;
+        const std::size_t i = static_cast<std::size_t>(worst);
+        const std::size_t k = static_cast<std::size_t>(
+            std::lower_bound(a.index.begin(), a.index.end(), i) - a.index.begin());
+        excluded_point point;
+        point.name = source.names[i];
+        point.why = excluded_point::reason::snooping;
+        point.figure =
+            point_figure(residual_cofactor_of(a, source.xyz, worst, settings.model),
+                         a.result.residuals.segment<3>(3 * static_cast<Eigen::Index>(k)), a.sigma);
+        report.excluded.push_back(std::move(point));
+        kept[i] = 0;
+        removed.push_back(i);
+    }
+    const adjustment_result& r = a.result;
+    const std::size_t points = a.index.size();
+
+    // Summary, parameters, precision.
+    report.common_points = points;
+    report.redundancy = redundancy_of(static_cast<long>(points));
+    report.iterations = r.iterations;
+    report.last_measure = r.last_measure;
+    report.reciprocal_condition = r.reciprocal_condition;
+    report.centroid_source = r.ave_src;
+    report.centroid_target = r.ave_tar;
+    report.parameters.value = r.args;
+    report.sigma0 = a.sigma0;
+    report.parameters.sigma = standard_errors(r.cofactor, a.sigma0);
+    report.sigma0_sevenparam = r.sigma0;
+    report.correlation = correlation_matrix(r.cofactor);
+
+    // Exports.
+    report.bursa_wolf =
+        origin_based_set(r.args, r.cofactor, a.sigma0, r.ave_src, r.ave_tar, settings.model);
+    proj_texts texts =
+        proj_exports(r.args, report.bursa_wolf, r.ave_src, r.ave_tar, settings.model);
+    report.towgs84 = std::move(texts.towgs84);
+    report.proj_helmert = std::move(texts.helmert);
+    report.proj_molobadekas = std::move(texts.molobadekas);
+    report.proj_pipeline = std::move(texts.pipeline);
+
+    // Tests and residuals of the final set, then of the removed points.
+    report.tests.alpha = settings.alpha;
+    report.tests.test =
+        settings.sigma_apriori ? residual_tests::kind::w : residual_tests::kind::tau;
+    report.tests.critical_value = critical;
+    if (settings.sigma_apriori) {
+        global_test global;
+        global.statistic =
+            r.residuals.squaredNorm() / (*settings.sigma_apriori * *settings.sigma_apriori);
+        global.critical_value = chi_square_critical_value(settings.alpha, report.redundancy);
+        global.passed = global.statistic <= global.critical_value;
+        report.tests.global = global;
+    }
+
+    report.residuals.reserve(points + removed.size());
+    const Eigen::Matrix3d lin_minus_exact = linearisation_difference(r.args);
+    double largest_squared_linearisation = 0;
+    for (std::size_t k = 0; k < points; ++k) {
+        const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
+        const Eigen::Vector3d v = r.residuals.segment<3>(3 * static_cast<Eigen::Index>(k));
+        residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
+        const point_statistics s =
+            test_point(residual_cofactor_of(a, source.xyz, i, settings.model), v, a.sigma);
+        row.redundancy = s.redundancy;
+        row.w = s.w;
+        row.figure = s.figure;
+        row.flagged = s.figure > critical;
+        row.mdb_m = s.mdb_m;
+        row.check_m = s.check_m;
+        if (k == 0 || row.length_m > report.residuals[report.largest_residual].length_m)
+            report.largest_residual = k;
+        report.residuals.push_back(std::move(row));
+        const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
+        largest_squared_linearisation =
+            std::max(largest_squared_linearisation, (lin_minus_exact * centred).squaredNorm());
+    }
+    report.linearisation_max_m = std::sqrt(largest_squared_linearisation);
+    for (const std::size_t i : removed) {
+        const Eigen::Index row_index = static_cast<Eigen::Index>(i);
+        const Eigen::Vector3d v = target.xyz.row(row_index).transpose() -
+                                  carry(r, source.xyz.row(row_index), settings.model);
+        residual_row row = residual_of(source.names[i], v, target.xyz.row(row_index));
+        row.removed = true;
+        report.residuals.push_back(std::move(row));
+    }
+
+    // Test points.
+    report.predictions.reserve(test.names.size());
+    for (Eigen::Index i = 0; i < test.xyz.rows(); ++i) {
+        prediction_row row;
+        row.name = test.names[static_cast<std::size_t>(i)];
+        row.xyz_m = carry(r, test.xyz.row(i), settings.model);
+        report.predictions.push_back(std::move(row));
+    }
+    return report;
+}
+
+} // namespace sevenparam
