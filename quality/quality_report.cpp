@@ -101,9 +101,35 @@ point_matrix kept_rows(const point_matrix& all, const std::vector<char>& kept, s
     return rows;
 }
 
+// The design blocks of centred source points at one estimate. The last four
+// columns of point_design_block are linear in the point (the rotation's and
+// scale's derivatives of (1 + m) R p), so the blocks at the three unit
+// vectors give every point's block by a few products, without the model's
+// trigonometry per point.
+struct design_by_axis {
+    Eigen::Matrix<double, 3, 4> axis[3];
+
+    design_by_axis() = default;
+    design_by_axis(rotation_model model, const parameter_vector& args)
+    {
+        for (int k = 0; k < 3; ++k) {
+            const Eigen::Vector3d unit = Eigen::Vector3d::Unit(k);
+            axis[k] = point_design_block(model, unit(0), unit(1), unit(2), args).rightCols<4>();
+        }
+    }
+    design_block at(const Eigen::Vector3d& p) const
+    {
+        design_block block;
+        block.leftCols<3>().setIdentity();
+        block.rightCols<4>() = p(0) * axis[0] + p(1) * axis[1] + p(2) * axis[2];
+        return block;
+    }
+};
+
 // One adjustment of the kept points with the figures its tests need.
 struct adjustment {
     adjustment_result result;
+    design_by_axis design;
     std::vector<std::size_t> index; // input row of each adjusted point
     double sigma0 = 0;              // sqrt(v'v / (3n - 7))
     double sigma = 0;               // the one of the tests: a priori, else sigma0
@@ -124,6 +150,7 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
         a.result = estimate_similarity(kept_rows(source.xyz, kept, count),
                                        kept_rows(target.xyz, kept, count), settings.model);
     }
+    a.design = design_by_axis(settings.model, a.result.args);
     a.sigma0 = unit_weight_error(a.result.residuals);
     a.sigma = settings.sigma_apriori ? *settings.sigma_apriori : a.sigma0;
     return a;
@@ -131,24 +158,20 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
 
 // R_i of the adjusted point at input row i.
 Eigen::Matrix3d residual_cofactor_of(const adjustment& a, const point_matrix& source,
-                                     Eigen::Index i, rotation_model model)
+                                     Eigen::Index i)
 {
-    const adjustment_result& r = a.result;
-    const design_block block =
-        point_design_block(model, source(i, 0) - r.ave_src(0), source(i, 1) - r.ave_src(1),
-                           source(i, 2) - r.ave_src(2), r.args);
-    return residual_cofactor_block(block, r.cofactor);
+    const Eigen::Vector3d centred = (source.row(i) - a.result.ave_src).transpose();
+    return residual_cofactor_block(a.design.at(centred), a.result.cofactor);
 }
 
 // Input row of the point with the largest figure above `critical`, or -1.
-long worst_flagged(const adjustment& a, const point_matrix& source, double critical,
-                   rotation_model model)
+long worst_flagged(const adjustment& a, const point_matrix& source, double critical)
 {
     long worst = -1;
     double largest = critical;
     for (std::size_t k = 0; k < a.index.size(); ++k) {
         const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
-        const double figure = point_figure(residual_cofactor_of(a, source, i, model),
+        const double figure = point_figure(residual_cofactor_of(a, source, i),
                                            a.result.residuals.segment<3>(3 * k), a.sigma);
         if (figure > largest) {
             largest = figure;
@@ -209,7 +232,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
                                           : tau_critical_value(settings.alpha, redundancy);
         if (!settings.snoop || static_cast<long>(points) - 1 < least_points_after_snooping)
             break;
-        const long worst = worst_flagged(a, source.xyz, critical, settings.model);
+        const long worst = worst_flagged(a, source.xyz, critical);
         if (worst < 0)
             break;
         const std::size_t i = static_cast<std::size_t>(worst);
@@ -219,7 +242,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
         point.name = source.names[i];
         point.why = excluded_point::reason::snooping;
         point.figure =
-            point_figure(residual_cofactor_of(a, source.xyz, worst, settings.model),
+            point_figure(residual_cofactor_of(a, source.xyz, worst),
                          a.result.residuals.segment<3>(3 * static_cast<Eigen::Index>(k)), a.sigma);
         report.excluded.push_back(std::move(point));
         kept[i] = 0;
@@ -273,8 +296,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
         const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
         const Eigen::Vector3d v = r.residuals.segment<3>(3 * static_cast<Eigen::Index>(k));
         residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
-        const point_statistics s =
-            test_point(residual_cofactor_of(a, source.xyz, i, settings.model), v, a.sigma);
+        const point_statistics s = test_point(residual_cofactor_of(a, source.xyz, i), v, a.sigma);
         row.redundancy = s.redundancy;
         row.w = s.w;
         row.figure = s.figure;

@@ -12,7 +12,7 @@ namespace sevenparam {
 
 namespace {
 
-constexpr double unchecked = 1e-10; // redundancy (or eigenvalue of R_i) below: not checked
+constexpr double unchecked = 1e-10; // redundancy (or determinant of R_i) below: not checked
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
 void require_alpha(double alpha)
@@ -92,17 +92,17 @@ point_statistics test_point(const Eigen::Matrix3d& residual_cofactor, const Eige
     }
     s.figure = point_figure(residual_cofactor, v, sigma);
 
-    // R_i^-1 v_i through the eigen-decomposition of the symmetric R_i, which
-    // also tells whether the others check the point in every direction.
-    Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen;
-    eigen.computeDirect(residual_cofactor);
-    const Eigen::Vector3d lambda = eigen.eigenvalues();
-    if (lambda(0) >= unchecked) {
-        const Eigen::Matrix3d& u = eigen.eigenvectors();
-        s.check_m = u * (u.transpose() * v).cwiseQuotient(lambda);
-    } else {
+    // R_i^-1 v_i. R_i is symmetric with eigenvalues in [0, 1], so a
+    // determinant of at least `unchecked` bounds its smallest eigenvalue
+    // from below by as much: the others check the point in every direction.
+    Eigen::Matrix3d inverse;
+    double determinant = 0;
+    bool invertible = false;
+    residual_cofactor.computeInverseAndDetWithCheck(inverse, determinant, invertible, 0.0);
+    if (invertible && determinant >= unchecked)
+        s.check_m = inverse * v;
+    else
         s.check_m.setConstant(not_a_number);
-    }
     return s;
 }
 

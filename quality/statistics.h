@@ -20,9 +20,10 @@
 //   figure             the largest |w_k|;
 //   check-point residual  R_i^-1 v_i (m): the residual the point would have
 //                      had it been left out of the estimation.
-// Where a point is not checked by the others (r_k below 1e-10, or R_i
-// singular to that level, as with only 3 common points), the quantities
-// that divide by it are NaN and the figure ignores them. With sigma = 0 (a
+// Where a point is not checked by the others (r_k below 1e-10, or the
+// determinant of R_i below 1e-10, as with only 3 common points, where R_i is
+// singular), the quantities that divide by it are NaN and the figure
+// ignores them. With sigma = 0 (a
 // perfect fit) w is 0.
 //
 // Critical values are two-sided per coordinate at significance alpha:
