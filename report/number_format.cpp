@@ -1,0 +1,92 @@
+#include "report/number_format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <system_error>
+
+namespace sevenparam {
+
+namespace {
+
+bool append_non_finite(std::string& out, double value)
+{
+    if (std::isnan(value)) {
+        out += "nan";
+    } else if (std::isinf(value)) {
+        out += value < 0 ? "-inf" : "inf";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+template <typename... Format> void append_to_chars(std::string& out, double value, Format... format)
+{
+    char buffer[400]; // room for any double in fixed form with 9 decimals
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format...);
+    out.append(buffer, result.ec == std::errc() ? result.ptr : buffer);
+}
+
+constexpr double powers_of_ten[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+
+} // namespace
+
+void append_shortest(std::string& out, double value)
+{
+    if (!append_non_finite(out, value)) {
+        append_to_chars(out, value);
+    }
+}
+
+void append_json_number(std::string& out, double value)
+{
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    const std::size_t start = out.size();
+    append_to_chars(out, value);
+    if (out.find_first_of(".e", start) == std::string::npos) {
+        out += ".0";
+    }
+}
+
+void append_fixed(std::string& out, double value, int decimals)
+{
+    if (append_non_finite(out, value)) {
+        return;
+    }
+    const double scaled = value * powers_of_ten[decimals];
+    // Residual tables hold millions of numbers: integer digits are much faster
+    // than a general conversion. The product's rounding error is far below the
+    // last digit shown; large values take the general path.
+    if (!(std::fabs(scaled) < 9e15)) {
+        append_to_chars(out, value, std::chars_format::fixed, decimals);
+        return;
+    }
+    const std::int64_t units = std::llround(scaled);
+    std::uint64_t magnitude = static_cast<std::uint64_t>(units < 0 ? -units : units);
+    char digits[32];
+    char* p = digits + sizeof digits;
+    for (int i = 0; i < decimals || magnitude > 0 || i <= decimals; ++i) {
+        if (i == decimals && decimals > 0) {
+            *--p = '.';
+        }
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    }
+    if (units < 0) {
+        *--p = '-';
+    }
+    out.append(p, digits + sizeof digits);
+}
+
+void append_significant(std::string& out, double value, int digits)
+{
+    if (!append_non_finite(out, value)) {
+        append_to_chars(out, value, std::chars_format::general, digits);
+    }
+}
+
+} // namespace sevenparam
