@@ -2,13 +2,13 @@
 
 #include "numlist/number_list.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 
 namespace sevenparam {
 
@@ -117,8 +117,6 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
     points.xyz.reserve(size / 40 * 3);
     points.lines.reserve(size / 40);
 
-    // Where each name was first seen; the views point into `text`.
-    std::unordered_map<std::string_view, std::size_t> seen;
     bool named = false;
     std::size_t first_line = 0; // line of the first point, which decides `named`
 
@@ -154,9 +152,6 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
         if (first_line == 0) {
             first_line = line;
             named = has_name;
-            if (named) {
-                seen.reserve(size / 40);
-            }
         } else if (has_name != named) {
             fail(file, line,
                  has_name ? "a named point, where line " + std::to_string(first_line) +
@@ -169,12 +164,6 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
             points.xyz.push_back(coordinate(fields[first_coordinate + axis], axis, file, line));
         }
         if (has_name) {
-            const auto [at, fresh] = seen.emplace(fields[0], line);
-            if (!fresh) {
-                fail(file, line,
-                     "name " + excerpt(fields[0]) + " already used on line " +
-                         std::to_string(at->second));
-            }
             points.names.emplace_back(fields[0]);
         }
         points.lines.push_back(line);

@@ -14,13 +14,13 @@
 //
 // NAME is any run of bytes without blanks, commas, "#", CR or LF; it is kept
 // as those bytes, whatever their encoding (a file from a Chinese Windows
-// system names its points in GBK). A file either names every point or none,
-// and the names of one file are distinct.
+// system names its points in GBK). A file either names every point or none.
+// Names are not required to be distinct: points pair by order, not by name.
 //
 // Any other line is malformed: a wrong number of fields, an empty field (two
 // commas, a comma at either end), a coordinate that is no number, out of
 // range or not finite, a point without a name in a file that names its
-// points (or the other way round), a name used twice. Reading stops at the
+// points (or the other way round). Reading stops at the
 // first malformed line with point_file_error, whose message names the file,
 // the 1-based line and what is wrong, quoting the offending bytes cut to a
 // short excerpt with control bytes escaped:

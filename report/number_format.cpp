@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 
 namespace sevenparam {
@@ -52,34 +53,47 @@ void append_json_number(std::string& out, double value)
     }
 }
 
-void append_fixed(std::string& out, double value, int decimals)
+std::size_t format_fixed(char* out, double value, int decimals)
 {
-    if (append_non_finite(out, value)) {
-        return;
-    }
     const double scaled = value * powers_of_ten[decimals];
     // Residual tables hold millions of numbers: integer digits are much faster
     // than a general conversion. The product's rounding error is far below the
-    // last digit shown; large values take the general path.
+    // last digit shown; large and non-finite values take the general path.
     if (!(std::fabs(scaled) < 9e15)) {
-        append_to_chars(out, value, std::chars_format::fixed, decimals);
-        return;
+        std::string text;
+        if (!append_non_finite(text, value)) {
+            append_to_chars(text, value, std::chars_format::fixed, decimals);
+        }
+        std::memcpy(out, text.data(), text.size());
+        return text.size();
     }
-    const std::int64_t units = std::llround(scaled);
+    const auto units = static_cast<std::int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
     std::uint64_t magnitude = static_cast<std::uint64_t>(units < 0 ? -units : units);
     char digits[32];
     char* p = digits + sizeof digits;
-    for (int i = 0; i < decimals || magnitude > 0 || i <= decimals; ++i) {
-        if (i == decimals && decimals > 0) {
-            *--p = '.';
-        }
+    for (int i = 0; i < decimals; ++i) {
         *--p = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     }
+    if (decimals > 0) {
+        *--p = '.';
+    }
+    do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude > 0);
     if (units < 0) {
         *--p = '-';
     }
-    out.append(p, digits + sizeof digits);
+    const auto length = static_cast<std::size_t>(digits + sizeof digits - p);
+    std::memcpy(out, p, length);
+    return length;
+}
+
+void append_fixed(std::string& out, double value, int decimals)
+{
+    char buffer[fixed_capacity];
+    out.append(buffer, format_fixed(buffer, value, decimals));
 }
 
 void append_significant(std::string& out, double value, int digits)

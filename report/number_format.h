@@ -3,6 +3,7 @@
 #ifndef SEVENPARAM_REPORT_NUMBER_FORMAT_H
 #define SEVENPARAM_REPORT_NUMBER_FORMAT_H
 
+#include <cstddef>
 #include <string>
 
 namespace sevenparam {
@@ -18,6 +19,13 @@ void append_shortest(std::string& out, double value);
 // The same as a JSON number: an integral value keeps a ".0" ("42.0"), so that
 // it reads back as a floating-point number; a non-finite value is "null".
 void append_json_number(std::string& out, double value);
+
+// format_fixed's largest output.
+inline constexpr std::size_t fixed_capacity = 400;
+
+// append_fixed into `out`, which has room for fixed_capacity bytes; returns
+// the length written.
+std::size_t format_fixed(char* out, double value, int decimals);
 
 // `value` with exactly `decimals` (0 to 9) digits after the point, rounded to
 // nearest, without an exponent; a value that rounds to zero has no minus sign.

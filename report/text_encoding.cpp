@@ -56,6 +56,16 @@ bool is_wide(std::uint32_t code)
            (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x20000 && code <= 0x3FFFD);
 }
 
+bool is_ascii(std::string_view bytes)
+{
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool is_utf8(std::string_view bytes)
@@ -78,7 +88,7 @@ std::string to_utf8(const std::string& bytes)
 
 std::size_t display_width(std::string_view bytes)
 {
-    if (!is_utf8(bytes)) {
+    if (is_ascii(bytes) || !is_utf8(bytes)) {
         return bytes.size();
     }
     std::size_t width = 0;

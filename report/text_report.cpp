@@ -312,23 +312,23 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
     line += '\n';
     out << line;
 
-    std::string cell;
+    char cell[fixed_capacity];
     for (const Row& r : rows) {
         line.assign(indent);
         line += r.name;
         pad(line, name_width - display_width(r.name));
         for (std::size_t k = 0; k < columns.size(); ++k) {
-            cell.clear();
+            std::size_t length = 1;
             if (columns[k].test && removed(r)) {
-                cell = "-";
+                cell[0] = '-';
             } else {
-                append_fixed(cell, columns[k].value(r), columns[k].decimals);
+                length = format_fixed(cell, columns[k].value(r), columns[k].decimals);
             }
             line += gap;
-            if (cell.size() < widths[k]) {
-                pad(line, widths[k] - cell.size());
+            if (length < widths[k]) {
+                pad(line, widths[k] - length);
             }
-            line += cell;
+            line.append(cell, length);
         }
         if (const char* note = note_of(r); *note) {
             line += gap;
