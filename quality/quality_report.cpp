@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 namespace sevenparam {
@@ -66,14 +67,21 @@ void apply_exclusions(const report_settings& settings, const named_points& sourc
         point.why = excluded_point::reason::option;
         report.excluded.push_back(std::move(point));
     };
+    // The points of each wanted name, from one pass over the names.
+    std::unordered_map<std::string, std::vector<std::size_t>> named;
+    for (const std::string& wanted : settings.exclude)
+        named.emplace(wanted, std::vector<std::size_t>());
+    if (!named.empty())
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto found = named.find(source.names[i]);
+            if (found != named.end())
+                found->second.push_back(i);
+        }
     for (const std::string& wanted : settings.exclude) {
-        bool found = false;
-        for (std::size_t i = 0; i < count; ++i)
-            if (source.names[i] == wanted) {
-                remove(i);
-                found = true;
-            }
-        if (found)
+        const std::vector<std::size_t>& rows = named[wanted];
+        for (const std::size_t i : rows)
+            remove(i);
+        if (!rows.empty())
             continue;
         const std::size_t number = point_number(wanted, count);
         if (number == 0)
