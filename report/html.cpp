@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -212,8 +213,41 @@ struct map_frame {
     double y(double n) const { return top + (max_n - n) * px_per_m; }
 };
 
+// At most this many points are drawn in each figure: a browser draws a few
+// thousand SVG elements with ease, not a million. Beyond it the figures show
+// the points left out and the flagged ones first, then those with the
+// largest residuals; the tables list every point.
+constexpr std::size_t figure_point_limit = 5000;
+
+// The residual rows that the figures draw, in table order.
+std::vector<std::size_t> drawn_rows(const quality_report& report)
+{
+    std::vector<std::size_t> rows(report.residuals.size());
+    std::iota(rows.begin(), rows.end(), std::size_t{0});
+    if (rows.size() > figure_point_limit) {
+        const auto before = [&report](std::size_t a, std::size_t b) {
+            const residual_row& ra = report.residuals[a];
+            const residual_row& rb = report.residuals[b];
+            const bool marked_a = ra.removed || ra.flagged, marked_b = rb.removed || rb.flagged;
+            if (marked_a != marked_b) {
+                return marked_a;
+            }
+            if (ra.length_m != rb.length_m) {
+                return ra.length_m > rb.length_m;
+            }
+            return a < b;
+        };
+        const auto limit = static_cast<std::ptrdiff_t>(figure_point_limit);
+        std::nth_element(rows.begin(), rows.begin() + limit, rows.end(), before);
+        rows.resize(figure_point_limit);
+        std::sort(rows.begin(), rows.end());
+    }
+    return rows;
+}
+
 void write_map(std::ostream& out, const quality_report& report,
-               const std::vector<std::optional<Eigen::Vector3d>>& positions)
+               const std::vector<std::optional<Eigen::Vector3d>>& positions,
+               const std::vector<std::size_t>& drawn)
 {
     // The plane: east and north at the target centroid. Coordinates that
     // are plainly not Earth-centred (a centroid within 43 km of the origin,
@@ -231,8 +265,8 @@ void write_map(std::ostream& out, const quality_report& report,
         const residual_row* row;
     };
     std::vector<placed> points;
-    points.reserve(report.residuals.size());
-    for (std::size_t i = 0; i < report.residuals.size(); ++i) {
+    points.reserve(drawn.size());
+    for (const std::size_t i : drawn) {
         if (!positions[i]) {
             continue;
         }
@@ -245,6 +279,9 @@ void write_map(std::ostream& out, const quality_report& report,
         points.push_back({plane.x(), plane.y(), v.x(), v.y(), &row});
     }
 
+    // Flagged points and points left out are drawn last, on top of the others.
+    std::stable_partition(points.begin(), points.end(),
+                          [](const placed& p) { return !p.row->flagged && !p.row->removed; });
     if (points.empty()) {
         out << "<p class=\"note\">No common point could be placed on a map.</p>\n";
         return;
@@ -401,11 +438,13 @@ void write_map(std::ostream& out, const quality_report& report,
 
 // ---- Bars of the up residuals ----
 
-void write_up_bars(std::ostream& out, const quality_report& report)
+void write_up_bars(std::ostream& out, const quality_report& report,
+                   const std::vector<std::size_t>& drawn)
 {
-    const std::size_t count = report.residuals.size();
+    const std::size_t count = drawn.size();
     double largest = 0; // largest |up| of the final set (m)
-    for (const residual_row& row : report.residuals) {
+    for (const std::size_t i : drawn) {
+        const residual_row& row = report.residuals[i];
         if (!row.removed) {
             largest = std::max(largest, std::abs(row.enu_m.z()));
         }
@@ -442,15 +481,15 @@ void write_up_bars(std::ostream& out, const quality_report& report)
     out << "<line class=\"axis\" x1=\"" << left << "\" y1=\"" << fixed(zero_y, 1) << "\" x2=\""
         << width - right << "\" y2=\"" << fixed(zero_y, 1) << "\"/>\n";
 
-    for (std::size_t i = 0; i < count; ++i) {
-        const residual_row& row = report.residuals[i];
+    for (std::size_t slot_index = 0; slot_index < count; ++slot_index) {
+        const residual_row& row = report.residuals[drawn[slot_index]];
         const double up = row.enu_m.z();
         double bar = up * px_per_m;
         const bool clipped = std::abs(bar) > half;
         if (clipped) {
             bar = bar > 0 ? half : -half;
         }
-        const double centre = left + (static_cast<double>(i) + 0.5) * slot;
+        const double centre = left + (static_cast<double>(slot_index) + 0.5) * slot;
         const std::string name = name_text(row.name);
         out << "<g><title>" << name << ": up " << fixed(up * mm_per_m, 2) << " mm"
             << (row.flagged ? ", flagged" : "") << (row.removed ? ", left out" : "")
@@ -766,14 +805,22 @@ void write_html_report(std::ostream& out, const quality_report& report,
     write_summary(out, report);
     write_excluded(out, report);
 
+    const std::vector<std::size_t> drawn = drawn_rows(report);
+    std::string selection;
+    if (drawn.size() < report.residuals.size()) {
+        selection = " Drawn: " + std::to_string(drawn.size()) + " of the " +
+                    std::to_string(report.residuals.size()) +
+                    " points, those left out or flagged first, then those with the largest "
+                    "residuals.";
+    }
     out << "<h2>Residuals of the common points</h2>\n<figure>\n";
-    write_map(out, report, row_positions(report, common_target));
-    out << "<figcaption>Common points in the local "
-        << "east/north plane at the target centroid, with the horizontal residual of each "
-           "point as a magnified arrow.</figcaption>\n</figure>\n<figure>\n";
-    write_up_bars(out, report);
-    out << "<figcaption>Up residual of each point (mm), in the order of the table "
-           "below.</figcaption>\n</figure>\n";
+    write_map(out, report, row_positions(report, common_target), drawn);
+    out << "<figcaption>Common points in the local east/north plane at the target centroid, "
+           "with the horizontal residual of each point as a magnified arrow."
+        << selection << "</figcaption>\n</figure>\n<figure>\n";
+    write_up_bars(out, report, drawn);
+    out << "<figcaption>Up residual of each point (mm), in the order of the table below."
+        << selection << "</figcaption>\n</figure>\n";
 
     write_parameters(out, report);
     write_bursa_wolf(out, report);
