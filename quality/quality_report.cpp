@@ -141,6 +141,19 @@ struct adjustment {
     std::vector<std::size_t> index; // input row of each adjusted point
     double sigma0 = 0;              // sqrt(v'v / (3n - 7))
     double sigma = 0;               // the one of the tests: a priori, else sigma0
+    double critical = 0;            // critical value of the per-coordinate test
+
+    Eigen::Vector3d residual(std::size_t k) const
+    {
+        return result.residuals.segment<3>(3 * static_cast<Eigen::Index>(k));
+    }
+    // R_k of the k-th adjusted point.
+    Eigen::Matrix3d residual_cofactor(const point_matrix& source, std::size_t k) const
+    {
+        const Eigen::Vector3d centred =
+            (source.row(static_cast<Eigen::Index>(index[k])) - result.ave_src).transpose();
+        return residual_cofactor_block(design.at(centred), result.cofactor);
+    }
 };
 
 adjustment adjust_kept(const named_points& source, const named_points& target,
@@ -161,32 +174,90 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
     a.design = design_by_axis(settings.model, a.result.args);
     a.sigma0 = unit_weight_error(a.result.residuals);
     a.sigma = settings.sigma_apriori ? *settings.sigma_apriori : a.sigma0;
+    a.critical = settings.sigma_apriori
+                     ? w_critical_value(settings.alpha)
+                     : tau_critical_value(settings.alpha, redundancy_of(static_cast<long>(count)));
     return a;
 }
 
-// R_i of the adjusted point at input row i.
-Eigen::Matrix3d residual_cofactor_of(const adjustment& a, const point_matrix& source,
-                                     Eigen::Index i)
+// The adjusted point (its place k in the adjustment) with the largest figure
+// above the critical value, and that figure; k = a.index.size() when none.
+std::pair<std::size_t, double> worst_flagged(const adjustment& a, const point_matrix& source)
 {
-    const Eigen::Vector3d centred = (source.row(i) - a.result.ave_src).transpose();
-    return residual_cofactor_block(a.design.at(centred), a.result.cofactor);
-}
-
-// Input row of the point with the largest figure above `critical`, or -1.
-long worst_flagged(const adjustment& a, const point_matrix& source, double critical)
-{
-    long worst = -1;
-    double largest = critical;
+    std::pair<std::size_t, double> worst(a.index.size(), a.critical);
     for (std::size_t k = 0; k < a.index.size(); ++k) {
-        const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
-        const double figure = point_figure(residual_cofactor_of(a, source, i),
-                                           a.result.residuals.segment<3>(3 * k), a.sigma);
-        if (figure > largest) {
-            largest = figure;
-            worst = static_cast<long>(i);
-        }
+        const double figure = point_figure(a.residual_cofactor(source, k), a.residual(k), a.sigma);
+        if (figure > worst.second)
+            worst = {k, figure};
     }
     return worst;
+}
+
+// Adjusts the kept points; with snooping, removes the worst flagged point
+// and adjusts again while that leaves enough points.
+adjustment adjust_with_snooping(const named_points& source, const named_points& target,
+                                const report_settings& settings, std::vector<char>& kept,
+                                std::vector<std::size_t>& removed, quality_report& report)
+{
+    for (;;) {
+        const std::size_t points = kept.size() - removed.size();
+        adjustment a = adjust_kept(source, target, kept, points, settings);
+        if (!settings.snoop || static_cast<long>(points) - 1 < least_points_after_snooping)
+            return a;
+        const auto [k, figure] = worst_flagged(a, source.xyz);
+        if (k == a.index.size())
+            return a;
+        const std::size_t i = a.index[k];
+        excluded_point point;
+        point.name = source.names[i];
+        point.why = excluded_point::reason::snooping;
+        point.figure = figure;
+        report.excluded.push_back(std::move(point));
+        kept[i] = 0;
+        removed.push_back(i);
+    }
+}
+
+// Summary, parameters, precision and exports of the final adjustment.
+void fill_estimate(const adjustment& a, rotation_model model, quality_report& report)
+{
+    const adjustment_result& r = a.result;
+    report.model = model;
+    report.common_points = a.index.size();
+    report.redundancy = redundancy_of(static_cast<long>(a.index.size()));
+    report.iterations = r.iterations;
+    report.last_measure = r.last_measure;
+    report.reciprocal_condition = r.reciprocal_condition;
+    report.centroid_source = r.ave_src;
+    report.centroid_target = r.ave_tar;
+    report.parameters.value = r.args;
+    report.sigma0 = a.sigma0;
+    report.parameters.sigma = standard_errors(r.cofactor, a.sigma0);
+    report.sigma0_sevenparam = r.sigma0;
+    report.correlation = correlation_matrix(r.cofactor);
+
+    report.bursa_wolf = origin_based_set(r.args, r.cofactor, a.sigma0, r.ave_src, r.ave_tar, model);
+    proj_texts texts = proj_exports(r.args, report.bursa_wolf, r.ave_src, r.ave_tar, model);
+    report.towgs84 = std::move(texts.towgs84);
+    report.proj_helmert = std::move(texts.helmert);
+    report.proj_molobadekas = std::move(texts.molobadekas);
+    report.proj_pipeline = std::move(texts.pipeline);
+}
+
+void fill_tests(const adjustment& a, const report_settings& settings, quality_report& report)
+{
+    report.tests.alpha = settings.alpha;
+    report.tests.test =
+        settings.sigma_apriori ? residual_tests::kind::w : residual_tests::kind::tau;
+    report.tests.critical_value = a.critical;
+    if (settings.sigma_apriori) {
+        const double s = *settings.sigma_apriori;
+        global_test global;
+        global.statistic = a.result.residuals.squaredNorm() / (s * s);
+        global.critical_value = chi_square_critical_value(settings.alpha, report.redundancy);
+        global.passed = global.statistic <= global.critical_value;
+        report.tests.global = global;
+    }
 }
 
 // The target system's image of a source point under the final transformation.
@@ -208,6 +279,47 @@ residual_row residual_of(const std::string& name, const Eigen::Vector3d& v,
     return row;
 }
 
+// Residuals with their tests for the adjusted points, in input order, then
+// the removed points' against the final transformation; the largest
+// residual and the linearisation check over the adjusted points.
+void fill_residuals(const adjustment& a, const named_points& source, const named_points& target,
+                    const std::vector<std::size_t>& removed, rotation_model model,
+                    quality_report& report)
+{
+    const adjustment_result& r = a.result;
+    report.residuals.reserve(a.index.size() + removed.size());
+    const Eigen::Matrix3d linearisation = linearisation_difference(r.args);
+    double largest_squared_linearisation = 0;
+    for (std::size_t k = 0; k < a.index.size(); ++k) {
+        const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
+        const Eigen::Vector3d v = a.residual(k);
+        residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
+        const point_statistics s = test_point(a.residual_cofactor(source.xyz, k), v, a.sigma);
+        row.redundancy = s.redundancy;
+        row.w = s.w;
+        row.figure = s.figure;
+        row.flagged = s.figure > a.critical;
+        row.mdb_m = s.mdb_m;
+        row.check_m = s.check_m;
+        if (k == 0 || row.length_m > report.residuals[report.largest_residual].length_m)
+            report.largest_residual = k;
+        report.residuals.push_back(std::move(row));
+        const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
+        largest_squared_linearisation =
+            std::max(largest_squared_linearisation, (linearisation * centred).squaredNorm());
+    }
+    report.linearisation_max_m = std::sqrt(largest_squared_linearisation);
+
+    for (const std::size_t i : removed) {
+        const Eigen::Index row_index = static_cast<Eigen::Index>(i);
+        const Eigen::Vector3d v =
+            target.xyz.row(row_index).transpose() - carry(r, source.xyz.row(row_index), model);
+        residual_row row = residual_of(source.names[i], v, target.xyz.row(row_index));
+        row.removed = true;
+        report.residuals.push_back(std::move(row));
+    }
+}
+
 } // namespace
 
 quality_report build_quality_report(const named_points& source, const named_points& target,
@@ -223,117 +335,19 @@ quality_report build_quality_report(const named_points& source, const named_poin
                                std::to_string(target.xyz.rows()));
 
     quality_report report;
-    report.model = settings.model;
-    const std::size_t count = static_cast<std::size_t>(source.xyz.rows());
-    std::vector<char> kept(count, 1);
+    std::vector<char> kept(source.names.size(), 1);
     std::vector<std::size_t> removed; // input rows in the order of removal
     apply_exclusions(settings, source, kept, removed, report);
+    const adjustment a = adjust_with_snooping(source, target, settings, kept, removed, report);
+    fill_estimate(a, settings.model, report);
+    fill_tests(a, settings, report);
+    fill_residuals(a, source, target, removed, settings.model, report);
 
-    // Estimate; with snooping, drop the worst flagged point and again.
-    adjustment a;
-    double critical = 0;
-    for (;;) {
-        const std::size_t points = count - removed.size();
-        a = adjust_kept(source, target, kept, points, settings);
-        const long redundancy = redundancy_of(static_cast<long>(points));
-        critical = settings.sigma_apriori ? w_critical_value(settings.alpha)
-                                          : tau_critical_value(settings.alpha, redundancy);
-        if (!settings.snoop || static_cast<long>(points) - 1 < least_points_after_snooping)
-            break;
-        const long worst = worst_flagged(a, source.xyz, critical);
-        if (worst < 0)
-            break;
-        const std::size_t i = static_cast<std::size_t>(worst);
-        const std::size_t k = static_cast<std::size_t>(
-            std::lower_bound(a.index.begin(), a.index.end(), i) - a.index.begin());
-        excluded_point point;
-        point.name = source.names[i];
-        point.why = excluded_point::reason::snooping;
-        point.figure =
-            point_figure(residual_cofactor_of(a, source.xyz, worst),
-                         a.result.residuals.segment<3>(3 * static_cast<Eigen::Index>(k)), a.sigma);
-        report.excluded.push_back(std::move(point));
-        kept[i] = 0;
-        removed.push_back(i);
-    }
-    const adjustment_result& r = a.result;
-    const std::size_t points = a.index.size();
-
-    // Summary, parameters, precision.
-    report.common_points = points;
-    report.redundancy = redundancy_of(static_cast<long>(points));
-    report.iterations = r.iterations;
-    report.last_measure = r.last_measure;
-    report.reciprocal_condition = r.reciprocal_condition;
-    report.centroid_source = r.ave_src;
-    report.centroid_target = r.ave_tar;
-    report.parameters.value = r.args;
-    report.sigma0 = a.sigma0;
-    report.parameters.sigma = standard_errors(r.cofactor, a.sigma0);
-    report.sigma0_sevenparam = r.sigma0;
-    report.correlation = correlation_matrix(r.cofactor);
-
-    // Exports.
-    report.bursa_wolf =
-        origin_based_set(r.args, r.cofactor, a.sigma0, r.ave_src, r.ave_tar, settings.model);
-    proj_texts texts =
-        proj_exports(r.args, report.bursa_wolf, r.ave_src, r.ave_tar, settings.model);
-    report.towgs84 = std::move(texts.towgs84);
-    report.proj_helmert = std::move(texts.helmert);
-    report.proj_molobadekas = std::move(texts.molobadekas);
-    report.proj_pipeline = std::move(texts.pipeline);
-
-    // Tests and residuals of the final set, then of the removed points.
-    report.tests.alpha = settings.alpha;
-    report.tests.test =
-        settings.sigma_apriori ? residual_tests::kind::w : residual_tests::kind::tau;
-    report.tests.critical_value = critical;
-    if (settings.sigma_apriori) {
-        global_test global;
-        global.statistic =
-            r.residuals.squaredNorm() / (*settings.sigma_apriori * *settings.sigma_apriori);
-        global.critical_value = chi_square_critical_value(settings.alpha, report.redundancy);
-        global.passed = global.statistic <= global.critical_value;
-        report.tests.global = global;
-    }
-
-    report.residuals.reserve(points + removed.size());
-    const Eigen::Matrix3d lin_minus_exact = linearisation_difference(r.args);
-    double largest_squared_linearisation = 0;
-    for (std::size_t k = 0; k < points; ++k) {
-        const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
-        const Eigen::Vector3d v = r.residuals.segment<3>(3 * static_cast<Eigen::Index>(k));
-        residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
-        const point_statistics s = test_point(residual_cofactor_of(a, source.xyz, i), v, a.sigma);
-        row.redundancy = s.redundancy;
-        row.w = s.w;
-        row.figure = s.figure;
-        row.flagged = s.figure > critical;
-        row.mdb_m = s.mdb_m;
-        row.check_m = s.check_m;
-        if (k == 0 || row.length_m > report.residuals[report.largest_residual].length_m)
-            report.largest_residual = k;
-        report.residuals.push_back(std::move(row));
-        const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
-        largest_squared_linearisation =
-            std::max(largest_squared_linearisation, (lin_minus_exact * centred).squaredNorm());
-    }
-    report.linearisation_max_m = std::sqrt(largest_squared_linearisation);
-    for (const std::size_t i : removed) {
-        const Eigen::Index row_index = static_cast<Eigen::Index>(i);
-        const Eigen::Vector3d v = target.xyz.row(row_index).transpose() -
-                                  carry(r, source.xyz.row(row_index), settings.model);
-        residual_row row = residual_of(source.names[i], v, target.xyz.row(row_index));
-        row.removed = true;
-        report.residuals.push_back(std::move(row));
-    }
-
-    // Test points.
     report.predictions.reserve(test.names.size());
     for (Eigen::Index i = 0; i < test.xyz.rows(); ++i) {
         prediction_row row;
         row.name = test.names[static_cast<std::size_t>(i)];
-        row.xyz_m = carry(r, test.xyz.row(i), settings.model);
+        row.xyz_m = carry(a.result, test.xyz.row(i), settings.model);
         report.predictions.push_back(std::move(row));
     }
     return report;
