@@ -1,6 +1,7 @@
 #include "report/app.h"
 
 #include "numlist/number_list.h"
+#include "report/html.h"
 #include "report/inputs.h"
 #include "report/json_report.h"
 #include "report/platform.h"
@@ -13,16 +14,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <ostream>
-#include <sstream>
 #include <vector>
-
-#ifdef SEVENPARAM_REPORT_HTML
-#include "report/html.h"
-#endif
 
 namespace sevenparam {
 
@@ -200,42 +197,34 @@ std::vector<output> outputs_of(const command_line& line)
     return outputs;
 }
 
-#ifndef SEVENPARAM_REPORT_HTML
-// Until the HTML page exists: the text report as a preformatted page.
-void write_html_report(std::ostream& out, const quality_report& report, const named_points&)
+// A file is replaced through a temporary file beside it only when it is a
+// plain file or does not exist yet: a device (/dev/null), a pipe or a
+// symbolic link is written in place, so that it stays what it is.
+bool replaced_whole(const std::string& path)
 {
-    std::ostringstream text;
-    write_text_report(text, report, report_program_name);
-    out << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" << report_program_name
-        << "</title></head><body><pre>";
-    for (char c : text.str()) {
-        switch (c) {
-        case '<':
-            out << "&lt;";
-            break;
-        case '>':
-            out << "&gt;";
-            break;
-        case '&':
-            out << "&amp;";
-            break;
-        default:
-            out << c;
-        }
-    }
-    out << "</pre></body></html>\n";
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    return error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
 }
-#endif
 
-// Writes every file output under a temporary name, then renames them into
-// place, then writes standard output. On a failure removes what it wrote and
-// throws a message.
+[[noreturn]] void cannot_write(const output& o, const std::string& reason)
+{
+    throw std::runtime_error(std::string(o.option) + " '" + o.path + "': cannot write: " + reason);
+}
+
+// Writes every file output (under a temporary name where replaced_whole),
+// then renames the temporaries into place, then writes standard output. On a
+// failure removes the temporaries and throws the message.
 void write_outputs(std::vector<output>& outputs, std::ostream& out)
 {
-    std::vector<std::string> temporaries;
+    struct pending {
+        std::string temporary;
+        const output* to;
+    };
+    std::vector<pending> temporaries;
     const auto discard = [&temporaries] {
-        for (const std::string& t : temporaries) {
-            std::remove(t.c_str());
+        for (const pending& p : temporaries) {
+            std::remove(p.temporary.c_str());
         }
     };
     std::vector<char> buffer(1 << 20);
@@ -243,39 +232,35 @@ void write_outputs(std::vector<output>& outputs, std::ostream& out)
         if (o.path == standard_output_name) {
             continue;
         }
-        const std::string temporary = o.path + ".part";
+        const bool whole = replaced_whole(o.path);
+        const std::string target = whole ? o.path + ".part" : o.path;
         std::ofstream file;
         file.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         errno = 0;
-        file.open(temporary, std::ios::out | std::ios::trunc);
+        file.open(target, std::ios::out | std::ios::trunc);
         if (!file) {
             const std::string reason = errno ? std::strerror(errno) : "cannot open";
             discard();
-            throw std::runtime_error(std::string(o.option) + " '" + o.path +
-                                     "': cannot write: " + reason);
+            cannot_write(o, reason);
         }
-        temporaries.push_back(temporary);
+        if (whole) {
+            temporaries.push_back({target, &o});
+        }
         o.write(file);
         file.close();
         if (!file) {
             const std::string reason = errno ? std::strerror(errno) : "write failed";
             discard();
-            throw std::runtime_error(std::string(o.option) + " '" + o.path +
-                                     "': cannot write: " + reason);
+            cannot_write(o, reason);
         }
     }
-    std::size_t next = 0;
-    for (const output& o : outputs) {
-        if (o.path == standard_output_name) {
-            continue;
-        }
+    for (std::size_t i = 0; i < temporaries.size(); ++i) {
         std::string reason;
-        if (!replace_file(temporaries[next], o.path, reason)) {
+        if (!replace_file(temporaries[i].temporary, temporaries[i].to->path, reason)) {
+            temporaries.erase(temporaries.begin(), temporaries.begin() + static_cast<long>(i));
             discard();
-            throw std::runtime_error(std::string(o.option) + " '" + o.path +
-                                     "': cannot write: " + reason);
+            cannot_write(*temporaries.front().to, reason);
         }
-        temporaries[next++].clear();
     }
     for (const output& o : outputs) {
         if (o.path == standard_output_name) {
