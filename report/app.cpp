@@ -53,12 +53,12 @@ void report_error(std::ostream& err, const std::string& message)
     err << report_program_name << ": " << line << '\n' << std::flush;
 }
 
-void add_value(CLI::App& app, const char* name, std::optional<std::string>& target,
-               const std::string& description)
+void add_value(CLI::App& app, const char* name, const char* value_name,
+               std::optional<std::string>& target, const std::string& description)
 {
     app.add_option_function<std::string>(
            name, [&target](const std::string& value) { target = value; }, description)
-        ->type_name("TEXT");
+        ->type_name(value_name);
 }
 
 std::unique_ptr<CLI::App> make_parser(command_line& line)
@@ -73,25 +73,25 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
                           std::string(report_program_name) + " " + version_text,
                           "Print the version and exit");
     input_options& in = line.inputs;
-    add_value(*app, option_name::inputsrc, in.inputsrc,
+    add_value(*app, option_name::inputsrc, "LIST", in.inputsrc,
               "Source points as a number list X1,Y1,Z1,X2,... (as sevenparam)");
-    add_value(*app, option_name::inputdes, in.inputdes, "Target points as a number list");
-    add_value(*app, option_name::inputtest, in.inputtest, "Test points as a number list");
-    add_value(*app, option_name::inputfile, in.inputfile,
+    add_value(*app, option_name::inputdes, "LIST", in.inputdes, "Target points as a number list");
+    add_value(*app, option_name::inputtest, "LIST", in.inputtest, "Test points as a number list");
+    add_value(*app, option_name::inputfile, "PROFILE", in.inputfile,
               "Profile whose keys src, des, test give the lists (its values win)");
-    add_value(*app, report_option::src_file, in.src_file,
+    add_value(*app, report_option::src_file, "FILE", in.src_file,
               "Source points file: one point a line, [NAME] X Y Z");
-    add_value(*app, report_option::des_file, in.des_file, "Target points file");
-    add_value(*app, report_option::test_file, in.test_file, "Test points file");
-    add_value(*app, report_option::output, line.output,
+    add_value(*app, report_option::des_file, "FILE", in.des_file, "Target points file");
+    add_value(*app, report_option::test_file, "FILE", in.test_file, "Test points file");
+    add_value(*app, report_option::output, "FILE", line.output,
               "Text report to this file (default: standard output)");
-    add_value(*app, report_option::json, line.json,
+    add_value(*app, report_option::json, "FILE", line.json,
               "JSON report to this file ('-': standard output)");
-    add_value(*app, report_option::html, line.html, "HTML report to this file");
-    add_value(*app, report_option::sigma, line.sigma,
+    add_value(*app, report_option::html, "FILE", line.html, "HTML report to this file");
+    add_value(*app, report_option::sigma, "S", line.sigma,
               "A-priori standard error of one coordinate, m (> 0): the w-test and the "
               "global test");
-    add_value(*app, report_option::alpha, line.alpha,
+    add_value(*app, report_option::alpha, "A", line.alpha,
               "Significance of each test, 0 < A < 1 (default 0.001)");
     app->add_option_function<std::string>(
            report_option::exclude,
@@ -112,7 +112,7 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
     app->add_flag(report_option::snoop, line.snoop,
                   "Data snooping: remove the worst flagged point and estimate again, "
                   "until none is flagged");
-    add_value(*app, report_option::rotation, line.rotation,
+    add_value(*app, report_option::rotation, "MODEL", line.rotation,
               "Rotation model: linearised (default, as sevenparam) or exact");
     app->footer("Exit status: 0 success, 1 bad data or failed estimation, 2 usage error.");
     return app;
