@@ -19,6 +19,10 @@ namespace sevenparam {
 namespace {
 
 constexpr double mm_per_m = 1000.0;
+// Residuals below this (m) are the rounding noise of double-precision
+// coordinates (1e-16 of Earth-size values): the figures draw none of them
+// rather than magnify the noise.
+constexpr double negligible_m = 1e-8;
 
 // ---- Text ----
 
@@ -78,6 +82,12 @@ std::string general(double v, int digits)
     std::string text;
     append_significant(text, v, digits);
     return text;
+}
+
+// A figure of the tests, which is NaN where it is not defined.
+std::string defined(double v, int decimals)
+{
+    return std::isfinite(v) ? fixed(v, decimals) : std::string("&#8211;");
 }
 
 // A number and its unit, kept on one line.
@@ -324,7 +334,7 @@ void write_map(std::ostream& out, const quality_report& report,
     // ten; longer arrows (of points left out) are cut at 80 px and dashed.
     const double arrow_target_px = 60, arrow_cap_px = 80;
     double magnification = 0;
-    if (largest_kept > 0) {
+    if (largest_kept > negligible_m) {
         magnification = nice_floor(arrow_target_px / (largest_kept * frame.px_per_m));
     }
     const double arrow_px_per_m = magnification * frame.px_per_m;
@@ -413,7 +423,8 @@ void write_map(std::ostream& out, const quality_report& report,
             << factor_text(magnification) << " times)</text>\n";
     } else {
         out << "<text class=\"label\" x=\"20\" y=\"" << fixed(base + 56, 1)
-            << "\">every horizontal residual is zero: no arrows</text>\n";
+            << "\">every horizontal residual is below " << length_text(negligible_m)
+            << ": no arrows</text>\n";
     }
     const double legend_x = 480;
     out << "<circle class=\"kept\" cx=\"" << legend_x << "\" cy=\"" << fixed(base + 4, 1)
@@ -458,8 +469,9 @@ void write_up_bars(std::ostream& out, const quality_report& report,
     const double bar_width = std::max(1.0, std::min(slot * 0.7, 40.0));
 
     // Axis ticks every 1, 2 or 5 times a power of ten of mm.
-    const double tick_m = largest > 0 ? nice_floor(largest / 2) : 0;
-    const double px_per_m = largest > 0 ? half * 0.9 / largest : 0;
+    const bool drawn_bars = largest > negligible_m;
+    const double tick_m = drawn_bars ? nice_floor(largest / 2) : 0;
+    const double px_per_m = drawn_bars ? half * 0.9 / largest : 0;
 
     out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << fixed(width, 0) << "\" height=\""
         << fixed(height, 0) << "\" viewBox=\"0 0 " << fixed(width, 0) << ' ' << fixed(height, 0)
@@ -505,9 +517,9 @@ void write_up_bars(std::ostream& out, const quality_report& report,
         }
         out << "</g>\n";
     }
-    if (tick_m <= 0) {
+    if (!drawn_bars) {
         out << "<text class=\"label\" x=\"" << left + 10 << "\" y=\"" << fixed(zero_y - 8, 1)
-            << "\">every up residual is zero</text>\n";
+            << "\">every up residual is below " << length_text(negligible_m) << "</text>\n";
     }
     out << "</svg>\n";
 }
@@ -727,7 +739,8 @@ void write_residual_table(std::ostream& out, const quality_report& report)
         << (tau ? "&#964;" : "w") << "); figure: largest |w|, critical value "
         << fixed(report.tests.critical_value, 3)
         << ". MDB: minimal detectable bias. Check: the residual had the point been left out. "
-           "Points left out are in grey, against the final transformation.</p>\n"
+           "Points left out are in grey, against the final transformation. &#8211;: not "
+           "defined, for a point left out or one the other points do not check.</p>\n"
         << "<div class=\"wide\"><table>\n<tr><th class=\"name\" rowspan=\"2\">Point</th>"
            "<th colspan=\"3\">v (mm)</th><th colspan=\"3\">v east, north, up (mm)</th>"
            "<th rowspan=\"2\">|v| (mm)</th><th colspan=\"3\">Redundancy numbers</th>"
@@ -743,7 +756,7 @@ void write_residual_table(std::ostream& out, const quality_report& report)
     out << "</tr>\n";
     const auto triple = [&out](const Eigen::Vector3d& v, double factor, int decimals) {
         for (int k = 0; k < 3; ++k) {
-            cell(out, fixed(v[k] * factor, decimals));
+            cell(out, defined(v[k] * factor, decimals));
         }
     };
     const auto dashes = [&out](int n) {
@@ -764,7 +777,7 @@ void write_residual_table(std::ostream& out, const quality_report& report)
         } else {
             triple(row.redundancy, 1, 3);
             triple(row.w, 1, 2);
-            cell(out, fixed(row.figure, 2));
+            cell(out, defined(row.figure, 2));
             cell(out, row.flagged ? "flagged" : "", "name");
             triple(row.mdb_m, mm_per_m, 1);
             triple(row.check_m, mm_per_m, 2);
