@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <deque>
-#include <map>
 #include <numeric>
 #include <optional>
 #include <ostream>
@@ -27,14 +25,21 @@ constexpr double negligible_m = 1e-8;
 // ---- Text ----
 
 // UTF-8 text for HTML and XML: & < > " ' as entities; C0 control characters
-// other than tab, LF and CR (which XML 1.0 does not allow at all) and DEL as
-// U+FFFD.
+// other than tab, LF and CR, DEL, and the non-characters U+FFFE and U+FFFF
+// (which XML 1.0 does not allow at all) as U+FFFD.
 std::string escaped(const std::string& utf8)
 {
     std::string out;
     out.reserve(utf8.size());
-    for (const char c : utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
         const auto byte = static_cast<unsigned char>(c);
+        if (c == '\xEF' && utf8.compare(i + 1, 1, "\xBF") == 0 && i + 2 < utf8.size() &&
+            (utf8[i + 2] == '\xBE' || utf8[i + 2] == '\xBF')) {
+            out += "\xEF\xBF\xBD"; // U+FFFE, U+FFFF
+            i += 2;
+            continue;
+        }
         switch (c) {
         case '&':
             out += "&amp;";
@@ -154,36 +159,45 @@ code { font-family: "DejaVu Sans Mono", Consolas, monospace; font-size: 13px; us
 .warning { background: #fff1f0; border-left: 4px solid #c00000; padding: 6px 10px; }
 .note { color: #555555; }
 figure { margin: 12px 0; }
-svg { max-width: 100%; height: auto; }
+svg { max-width: 100%; height: auto; background: #ffffff; border: 1px solid #c8c8c8; }
 .wide th, .wide td { padding: 2px 5px; font-size: 12px; }
 figcaption { color: #555555; font-size: 13px; }
-svg { background: #ffffff; border: 1px solid #c8c8c8; }
 )";
 
 // ---- Map of the common points ----
 
 // Where each residual row stands in the target system: the common point of
-// the same name, repeated names taken in input order.
+// the same name, repeated names taken in input order. Sorted indices rather
+// than a map of names: a million points cost 8 bytes each.
 std::vector<std::optional<Eigen::Vector3d>> row_positions(const quality_report& report,
                                                           const named_points& common_target)
 {
-    std::map<std::string, std::deque<std::size_t>> by_name;
-    for (std::size_t i = 0; i < common_target.names.size(); ++i) {
-        if (static_cast<Eigen::Index>(i) < common_target.xyz.rows()) {
-            by_name[common_target.names[i]].push_back(i);
-        }
-    }
+    const std::size_t count =
+        std::min(common_target.names.size(), static_cast<std::size_t>(common_target.xyz.rows()));
+    std::vector<std::size_t> by_name(count);
+    std::iota(by_name.begin(), by_name.end(), std::size_t{0});
+    const auto name_less = [&common_target](std::size_t a, std::size_t b) {
+        return common_target.names[a] < common_target.names[b];
+    };
+    std::stable_sort(by_name.begin(), by_name.end(), name_less);
+    std::vector<bool> used(count, false);
+
     std::vector<std::optional<Eigen::Vector3d>> positions;
     positions.reserve(report.residuals.size());
     for (const residual_row& row : report.residuals) {
-        auto found = by_name.find(row.name);
-        if (found == by_name.end() || found->second.empty()) {
+        auto at = std::lower_bound(by_name.begin(), by_name.end(), row.name,
+                                   [&common_target](std::size_t i, const std::string& name) {
+                                       return common_target.names[i] < name;
+                                   });
+        while (at != by_name.end() && common_target.names[*at] == row.name && used[*at]) {
+            ++at;
+        }
+        if (at == by_name.end() || common_target.names[*at] != row.name) {
             positions.emplace_back();
             continue;
         }
-        const Eigen::Index i = static_cast<Eigen::Index>(found->second.front());
-        found->second.pop_front();
-        positions.emplace_back(common_target.xyz.row(i).transpose());
+        used[*at] = true;
+        positions.emplace_back(common_target.xyz.row(static_cast<Eigen::Index>(*at)).transpose());
     }
     return positions;
 }

@@ -12,9 +12,10 @@ namespace sevenparam {
 namespace {
 
 // A name that would break the markup unescaped, with a control character
-// XML does not allow; and "北京" in GBK, as a Chinese Windows file names it.
-const std::string hostile = "a<b>&\"'\x01";
-const std::string hostile_html = "a&lt;b&gt;&amp;&quot;&#39;\xEF\xBF\xBD";
+// and a non-character (U+FFFE) that XML does not allow; and "北京" in GBK, as a Chinese Windows
+// file names it.
+const std::string hostile = "a<b>&\"'\x01\xEF\xBF\xBE";
+const std::string hostile_html = "a&lt;b&gt;&amp;&quot;&#39;\xEF\xBF\xBD\xEF\xBF\xBD";
 const std::string gbk = "\xB1\xB1\xBE\xA9";
 const std::string gbk_as_utf8 = "\xE5\x8C\x97\xE4\xBA\xAC";
 
