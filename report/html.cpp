@@ -441,23 +441,25 @@ void write_map(std::ostream& out, const quality_report& report,
             << ": no arrows</text>\n";
     }
     const double legend_x = 480;
-    out << "<circle class=\"kept\" cx=\"" << legend_x << "\" cy=\"" << fixed(base + 4, 1)
-        << "\" r=\"4.5\"/><text class=\"label\" x=\"" << legend_x + 12 << "\" y=\""
+    out << "<circle class=\"kept\" cx=\"" << fixed(legend_x, 0) << "\" cy=\"" << fixed(base + 4, 1)
+        << "\" r=\"4.5\"/><text class=\"label\" x=\"" << fixed(legend_x + 12, 0) << "\" y=\""
         << fixed(base + 8, 1) << "\">common point</text>\n"
-        << "<circle class=\"flagged\" cx=\"" << legend_x << "\" cy=\"" << fixed(base + 26, 1)
-        << "\" r=\"4.5\"/><text class=\"label\" x=\"" << legend_x + 12 << "\" y=\""
-        << fixed(base + 30, 1) << "\">flagged by the test</text>\n"
-        << "<circle class=\"removed\" stroke-width=\"1.5\" cx=\"" << legend_x << "\" cy=\""
-        << fixed(base + 48, 1) << "\" r=\"6\"/><path class=\"removed\" stroke-width=\"1.5\" d=\"M"
-        << legend_x - 6 << ',' << fixed(base + 42, 1) << " L" << legend_x + 6 << ','
-        << fixed(base + 54, 1) << " M" << legend_x - 6 << ',' << fixed(base + 54, 1) << " L"
-        << legend_x + 6 << ',' << fixed(base + 42, 1) << "\"/><text class=\"label\" x=\""
-        << legend_x + 12 << "\" y=\"" << fixed(base + 52, 1)
-        << "\">left out (residual against the final transformation)</text>\n"
-        << "<line class=\"arrow kept clipped\" x1=\"" << legend_x - 8 << "\" y1=\""
-        << fixed(base + 72, 1) << "\" x2=\"" << legend_x + 8 << "\" y2=\"" << fixed(base + 72, 1)
-        << "\"/><text class=\"label\" x=\"" << legend_x + 12 << "\" y=\"" << fixed(base + 76, 1)
-        << "\">arrow cut short (longer than drawn)</text>\n";
+        << "<circle class=\"flagged\" cx=\"" << fixed(legend_x, 0) << "\" cy=\""
+        << fixed(base + 26, 1) << "\" r=\"4.5\"/><text class=\"label\" x=\""
+        << fixed(legend_x + 12, 0) << "\" y=\"" << fixed(base + 30, 1)
+        << "\">flagged by the test</text>\n"
+        << "<circle class=\"removed\" stroke-width=\"1.5\" cx=\"" << fixed(legend_x, 0)
+        << "\" cy=\"" << fixed(base + 48, 1)
+        << "\" r=\"6\"/><path class=\"removed\" stroke-width=\"1.5\" d=\"M"
+        << fixed(legend_x - 6, 0) << ',' << fixed(base + 42, 1) << " L" << fixed(legend_x + 6, 0)
+        << ',' << fixed(base + 54, 1) << " M" << fixed(legend_x - 6, 0) << ','
+        << fixed(base + 54, 1) << " L" << fixed(legend_x + 6, 0) << ',' << fixed(base + 42, 1)
+        << "\"/><text class=\"label\" x=\"" << fixed(legend_x + 12, 0) << "\" y=\""
+        << fixed(base + 52, 1) << "\">left out (residual against the final transformation)</text>\n"
+        << "<line class=\"arrow kept clipped\" x1=\"" << fixed(legend_x - 8, 0) << "\" y1=\""
+        << fixed(base + 72, 1) << "\" x2=\"" << fixed(legend_x + 8, 0) << "\" y2=\""
+        << fixed(base + 72, 1) << "\"/><text class=\"label\" x=\"" << fixed(legend_x + 12, 0)
+        << "\" y=\"" << fixed(base + 76, 1) << "\">arrow cut short (longer than drawn)</text>\n";
     out << "</svg>\n";
 }
 
@@ -498,14 +500,15 @@ void write_up_bars(std::ostream& out, const quality_report& report,
                 continue;
             }
             const double y = zero_y - v * px_per_m;
-            out << "<line class=\"grid\" x1=\"" << left << "\" y1=\"" << fixed(y, 1) << "\" x2=\""
-                << width - right << "\" y2=\"" << fixed(y, 1) << "\"/><text class=\"label\" "
-                << "text-anchor=\"end\" x=\"" << left - 6 << "\" y=\"" << fixed(y + 4, 1) << "\">"
-                << with_unit(general(v * mm_per_m, 6), "mm") << "</text>\n";
+            out << "<line class=\"grid\" x1=\"" << fixed(left, 0) << "\" y1=\"" << fixed(y, 1)
+                << "\" x2=\"" << fixed(width - right, 0) << "\" y2=\"" << fixed(y, 1)
+                << "\"/><text class=\"label\" "
+                << "text-anchor=\"end\" x=\"" << fixed(left - 6, 0) << "\" y=\"" << fixed(y + 4, 1)
+                << "\">" << with_unit(general(v * mm_per_m, 6), "mm") << "</text>\n";
         }
     }
-    out << "<line class=\"axis\" x1=\"" << left << "\" y1=\"" << fixed(zero_y, 1) << "\" x2=\""
-        << width - right << "\" y2=\"" << fixed(zero_y, 1) << "\"/>\n";
+    out << "<line class=\"axis\" x1=\"" << fixed(left, 0) << "\" y1=\"" << fixed(zero_y, 1)
+        << "\" x2=\"" << fixed(width - right, 0) << "\" y2=\"" << fixed(zero_y, 1) << "\"/>\n";
 
     for (std::size_t slot_index = 0; slot_index < count; ++slot_index) {
         const residual_row& row = report.residuals[drawn[slot_index]];
@@ -532,8 +535,9 @@ void write_up_bars(std::ostream& out, const quality_report& report,
         out << "</g>\n";
     }
     if (!drawn_bars) {
-        out << "<text class=\"label\" x=\"" << left + 10 << "\" y=\"" << fixed(zero_y - 8, 1)
-            << "\">every up residual is below " << length_text(negligible_m) << "</text>\n";
+        out << "<text class=\"label\" x=\"" << fixed(left + 10, 0) << "\" y=\""
+            << fixed(zero_y - 8, 1) << "\">every up residual is below " << length_text(negligible_m)
+            << "</text>\n";
     }
     out << "</svg>\n";
 }
@@ -609,7 +613,8 @@ void write_summary(std::ostream& out, const quality_report& report)
         flagged += row.flagged ? 1 : 0;
     }
     if (flagged) {
-        out << "<p class=\"warning\">" << flagged << (flagged == 1 ? " point is" : " points are")
+        out << "<p class=\"warning\">" << std::to_string(flagged)
+            << (flagged == 1 ? " point is" : " points are")
             << " flagged: the figure (largest |w|) exceeds the critical value.</p>\n";
     }
 }
