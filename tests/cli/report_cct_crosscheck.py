@@ -13,8 +13,9 @@ published
     OSGB36 -> WGS 84 as published in the EPSG dataset, transformation
     EPSG:1314 ("OSGB36 to WGS 84 (6)", position vector): tx 446.448 m,
     ty -125.157 m, tz 542.06 m, rx 0.15", ry 0.247", rz 0.842",
-    s -20.489 ppm (the Ordnance Survey's "A guide to coordinate systems in
-    Great Britain" gives the reverse set with one digit more). Ten common
+    s -20.489 ppm, as `projinfo -k operation EPSG:1314` shows it (the
+    Ordnance Survey's "A guide to coordinate systems in Great Britain" gives
+    the reverse set with one digit more). Ten common
     points and three test points across Great Britain on the Airy 1830
     ellipsoid. The
     origin-based parameters must equal the published ones (translations to
