@@ -15,13 +15,12 @@ published
     ty -125.157 m, tz 542.06 m, rx 0.15", ry 0.247", rz 0.842",
     s -20.489 ppm, as `projinfo -k operation EPSG:1314` shows it (the
     Ordnance Survey's "A guide to coordinate systems in Great Britain" gives
-    the reverse set with one digit more). Ten common
-    points and three test points across Great Britain on the Airy 1830
-    ellipsoid. The
-    origin-based parameters must equal the published ones (translations to
-    1 mm, rotations to 1e-4", scale to 1e-4 ppm); the report's bursa_wolf is
-    in the coordinate-frame convention, so its rotations are the published
-    ones negated. The +towgs84 text (as a position-vector +proj=helmert), the
+    the reverse set with one digit more). Ten common points and three test
+    points across Great Britain on the Airy 1830 ellipsoid. The origin-based
+    parameters must equal the published ones (translations to 1 mm,
+    rotations to 1e-4", scale to 1e-4 ppm); the report's bursa_wolf is in
+    the coordinate-frame convention, so its rotations are the published ones
+    negated. The +towgs84 text (as a position-vector +proj=helmert), the
     +proj=helmert, +proj=molobadekas and pipeline texts, run through cct,
     reproduce the predictions to 0.1 mm.
 
