@@ -96,6 +96,8 @@ json origin_set(const Eigen::Vector3d& t, const Eigen::Vector3d& r, double s)
     json o;
     for (int k = 0; k < 3; ++k) {
         o[json_key::origin_based[k]] = t(k);
+    }
+    for (int k = 0; k < 3; ++k) {
         o[json_key::origin_based[3 + k]] = r(k);
     }
     o[json_key::origin_based[6]] = s;
