@@ -704,7 +704,12 @@ void write_bursa_wolf(std::ostream& out, const quality_report& report)
     const bursa_wolf_set& bw = report.bursa_wolf;
     out << "<h2>Origin-based seven parameters (Bursa-Wolf)</h2>\n"
         << "<p class=\"note\">p&#8242; = T + (1 + s)&#183;R&#183;p. The position-vector "
-           "convention has the same translations and scale and the rotations negated.</p>\n"
+           "convention has the same translations and scale and the rotations negated"
+        << (report.model == rotation_model::exact
+                ? ", which for the exact rotation matrix is the same transformation to first "
+                  "order only."
+                : ".")
+        << "</p>\n"
         << "<table>\n<tr><th class=\"name\">Parameter</th><th>Coordinate frame</th>"
            "<th>Position vector</th><th>Standard error</th></tr>\n";
     const char* const translation_names[] = {"tx", "ty", "tz"};
@@ -737,7 +742,12 @@ void write_exports(std::ostream& out, const quality_report& report)
 {
     out << "<h2>For PROJ and other software</h2>\n"
         << "<p class=\"note\">Every text below is ready to paste into <code>cct</code> "
-           "(numbers in m, arc-seconds and ppm).</p>\n";
+           "(numbers in m, arc-seconds and ppm)."
+        << (report.model == rotation_model::exact
+                ? " The exact rotation model: the PROJ texts carry +exact; +towgs84 cannot, and "
+                  "PROJ applies it with the small-angle matrix."
+                : "")
+        << "</p>\n";
     const std::pair<const char*, const std::string*> texts[] = {
         {"+towgs84 (position vector)", &report.towgs84},
         {"Origin-based set, +proj=helmert", &report.proj_helmert},
