@@ -29,6 +29,19 @@ template <typename... Format> void append_to_chars(std::string& out, double valu
     out.append(buffer, result.ec == std::errc() ? result.ptr : buffer);
 }
 
+// "00", "01", ..., "99".
+struct digit_pair_table {
+    char text[200];
+    constexpr digit_pair_table() : text()
+    {
+        for (int i = 0; i < 100; ++i) {
+            text[2 * i] = static_cast<char>('0' + i / 10);
+            text[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+    }
+};
+constexpr digit_pair_table digit_pairs;
+
 constexpr double powers_of_ten[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
 } // namespace
@@ -69,25 +82,37 @@ std::size_t format_fixed(char* out, double value, int decimals)
     }
     const auto units = static_cast<std::int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
     std::uint64_t magnitude = static_cast<std::uint64_t>(units < 0 ? -units : units);
+    // All digits from the end, two at a time, then at least one before the point.
     char digits[32];
-    char* p = digits + sizeof digits;
-    for (int i = 0; i < decimals; ++i) {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
+    char* const end = digits + sizeof digits;
+    char* p = end;
+    while (magnitude >= 100) {
+        p -= 2;
+        std::memcpy(p, digit_pairs.text + 2 * (magnitude % 100), 2);
+        magnitude /= 100;
     }
-    if (decimals > 0) {
-        *--p = '.';
+    if (magnitude >= 10) {
+        p -= 2;
+        std::memcpy(p, digit_pairs.text + 2 * magnitude, 2);
+    } else {
+        *--p = static_cast<char>('0' + magnitude);
     }
-    do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude > 0);
+    while (end - p < decimals + 1) {
+        *--p = '0';
+    }
+    char* o = out;
     if (units < 0) {
-        *--p = '-';
+        *o++ = '-';
     }
-    const auto length = static_cast<std::size_t>(digits + sizeof digits - p);
-    std::memcpy(out, p, length);
-    return length;
+    const auto integer_digits = static_cast<std::size_t>(end - decimals - p);
+    std::memcpy(o, p, integer_digits);
+    o += integer_digits;
+    if (decimals > 0) {
+        *o++ = '.';
+        std::memcpy(o, end - decimals, static_cast<std::size_t>(decimals));
+        o += decimals;
+    }
+    return static_cast<std::size_t>(o - out);
 }
 
 void append_fixed(std::string& out, double value, int decimals)
