@@ -27,6 +27,9 @@ namespace {
 
 const std::string version_text = SEVENPARAM_VERSION;
 
+// An output file is written as FILE + this, then renamed to FILE.
+constexpr char temporary_suffix[] = ".sevenparam-report-part";
+
 // The command line as given.
 struct command_line {
     input_options inputs;
@@ -233,7 +236,7 @@ void write_outputs(std::vector<output>& outputs, std::ostream& out)
             continue;
         }
         const bool whole = replaced_whole(o.path);
-        const std::string target = whole ? o.path + ".part" : o.path;
+        const std::string target = whole ? o.path + temporary_suffix : o.path;
         std::ofstream file;
         file.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         errno = 0;
@@ -265,9 +268,13 @@ void write_outputs(std::vector<output>& outputs, std::ostream& out)
     for (const output& o : outputs) {
         if (o.path == standard_output_name) {
             o.write(out);
+            out.flush();
+            if (!out) {
+                throw std::runtime_error(std::string(o.option) +
+                                         ": cannot write to standard output");
+            }
         }
     }
-    out.flush();
 }
 
 } // namespace
