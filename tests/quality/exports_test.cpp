@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <map>
+#include <sstream>
 #include <string>
 
 namespace sevenparam {
@@ -122,26 +124,28 @@ TEST(Exports, StandardErrorsFollowANumericalJacobian)
     }
 }
 
-// The numbers after `key=` in a text, up to the next blank, as doubles.
-std::vector<double> numbers_after(const std::string& text, const std::string& key)
+// The numeric "+key=value" options of a PROJ text (commas separate the
+// values of +towgs84), and the steps of a pipeline.
+using option_values = std::map<std::string, std::vector<double>>;
+option_values values_of(const std::string& text)
 {
-    std::vector<double> values;
-    std::size_t at = text.find(key + "=");
-    if (at == std::string::npos)
-        return values;
-    at += key.size() + 1;
-    const char* p = text.data() + at;
-    const char* end = text.data() + text.size();
-    for (;;) {
-        double v;
-        const std::from_chars_result read = std::from_chars(p, end, v);
-        if (read.ec != std::errc())
-            break;
-        values.push_back(v);
-        p = read.ptr;
-        if (p == end || *p != ',')
-            break;
-        ++p;
+    option_values values;
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        const std::size_t equals = word.find('=');
+        std::vector<double> numbers;
+        const char *p = word.data() + equals + 1, *end = word.data() + word.size();
+        for (double x; equals != std::string::npos; ++p) {
+            const std::from_chars_result read = std::from_chars(p, end, x);
+            if (read.ec != std::errc())
+                break;
+            numbers.push_back(x);
+            p = read.ptr;
+            if (p == end || *p != ',')
+                break;
+        }
+        // A word that is no number after '=' ("+proj=helmert") is a key of its own.
+        values[numbers.empty() ? word : word.substr(0, equals)] = numbers;
     }
     return values;
 }
@@ -151,45 +155,56 @@ TEST(Exports, TextsCarryEveryNumberExactly)
     for (const model_case& c : model_cases) {
         transformation truth;
         truth.model = c.model;
-        const synthetic::network net = make_network(10, 5, 0.003, truth);
-        const quality_report report = report_of(net, c.model);
+        const quality_report report = report_of(make_network(10, 5, 0.003, truth), c.model);
         const bursa_wolf_set& bw = report.bursa_wolf;
-        const Eigen::Vector3d& t = bw.translation_m;
-        const Eigen::Vector3d& rot = bw.rotation_arcsec;
+        const Eigen::Vector3d t = bw.translation_m, r = bw.rotation_arcsec;
+        const Eigen::Vector3d shift = report.centroid_target - report.centroid_source +
+                                      report.parameters.value.head<3>().transpose();
+        const point_row& src = report.centroid_source;
+        const point_row& tar = report.centroid_target;
+        const parameter_vector& e = report.parameters.value;
+        option_values helmert = {
+            {"+proj=helmert", {}}, {"+x", {t(0)}},         {"+y", {t(1)}},
+            {"+z", {t(2)}},        {"+rx", {r(0)}},        {"+ry", {r(1)}},
+            {"+rz", {r(2)}},       {"+s", {bw.scale_ppm}}, {"+convention=coordinate_frame", {}}};
+        if (c.model == rotation_model::exact)
+            helmert["+exact"] = {};
+        option_values molobadekas = helmert;
+        molobadekas.erase("+proj=helmert");
+        molobadekas["+proj=molobadekas"] = {};
+        molobadekas["+x"] = {shift(0)};
+        molobadekas["+y"] = {shift(1)};
+        molobadekas["+z"] = {shift(2)};
+        molobadekas["+px"] = {src(0)};
+        molobadekas["+py"] = {src(1)};
+        molobadekas["+pz"] = {src(2)};
+        option_values centred = helmert;
+        centred["+x"] = {e(0)};
+        centred["+y"] = {e(1)};
+        centred["+z"] = {e(2)};
 
         // Position vector: the same translation and scale, rotations negated.
-        const std::vector<double> towgs84 = {t(0),    t(1),    t(2),        -rot(0),
-                                             -rot(1), -rot(2), bw.scale_ppm};
-        EXPECT_EQ(numbers_after(report.towgs84, "+towgs84"), towgs84);
-
-        const std::string exact = c.model == rotation_model::exact ? " +exact" : "";
-        for (const std::string* text : {&report.proj_helmert, &report.proj_molobadekas}) {
-            EXPECT_EQ(numbers_after(*text, "+rx"), std::vector<double>{rot(0)});
-            EXPECT_EQ(numbers_after(*text, "+rz"), std::vector<double>{rot(2)});
-            EXPECT_EQ(numbers_after(*text, "+s"), std::vector<double>{bw.scale_ppm});
-            EXPECT_NE(text->find("+convention=coordinate_frame" + exact), std::string::npos);
-            EXPECT_EQ(text->find("+exact") != std::string::npos, !exact.empty());
-        }
-        EXPECT_EQ(report.proj_helmert.rfind("+proj=helmert +x=", 0), 0u);
-        EXPECT_EQ(numbers_after(report.proj_helmert, "+y"), std::vector<double>{t(1)});
-        EXPECT_EQ(report.proj_molobadekas.rfind("+proj=molobadekas +x=", 0), 0u);
-        EXPECT_EQ(numbers_after(report.proj_molobadekas, "+py"),
-                  std::vector<double>{report.centroid_source(1)});
-        EXPECT_EQ(numbers_after(report.proj_molobadekas, "+x"),
-                  std::vector<double>{report.centroid_target(0) - report.centroid_source(0) +
-                                      report.parameters.value(0)});
-
+        EXPECT_EQ(
+            values_of(report.towgs84),
+            (option_values{{"+towgs84", {t(0), t(1), t(2), -r(0), -r(1), -r(2), bw.scale_ppm}}}));
+        EXPECT_EQ(values_of(report.proj_helmert), helmert);
+        EXPECT_EQ(values_of(report.proj_molobadekas), molobadekas);
         // Pipeline: minus the source centroid, the estimate, the target centroid.
         const std::string& pipe = report.proj_pipeline;
-        const std::size_t helmert = pipe.find("+step +proj=helmert");
-        const std::size_t last = pipe.rfind("+step +proj=affine");
-        ASSERT_EQ(pipe.rfind("+proj=pipeline +step +proj=affine +xoff=", 0), 0u);
-        ASSERT_LT(helmert, last);
-        EXPECT_EQ(numbers_after(pipe, "+zoff"), std::vector<double>{-report.centroid_source(2)});
-        EXPECT_EQ(numbers_after(pipe.substr(helmert), "+x"),
-                  std::vector<double>{report.parameters.value(0)});
-        EXPECT_EQ(numbers_after(pipe.substr(last), "+xoff"),
-                  std::vector<double>{report.centroid_target(0)});
+        const std::size_t second = pipe.find(" +step", 20), third = pipe.rfind(" +step");
+        EXPECT_EQ(values_of(pipe.substr(0, second)), (option_values{{"+proj=pipeline", {}},
+                                                                    {"+step", {}},
+                                                                    {"+proj=affine", {}},
+                                                                    {"+xoff", {-src(0)}},
+                                                                    {"+yoff", {-src(1)}},
+                                                                    {"+zoff", {-src(2)}}}));
+        centred["+step"] = {};
+        EXPECT_EQ(values_of(pipe.substr(second, third - second)), centred);
+        EXPECT_EQ(values_of(pipe.substr(third)), (option_values{{"+step", {}},
+                                                                {"+proj=affine", {}},
+                                                                {"+xoff", {tar(0)}},
+                                                                {"+yoff", {tar(1)}},
+                                                                {"+zoff", {tar(2)}}}));
     }
     EXPECT_EQ(shortest_text(1e-5), "1e-05");
     EXPECT_EQ(shortest_text(0.1), "0.1");
