@@ -27,11 +27,9 @@ void require_consistent(const named_points& points, const char* role)
                                std::to_string(points.xyz.rows()) + " points");
 }
 
-void require_settings(const report_settings& settings)
+// The significance level is checked with the critical values.
+void require_sigma(const report_settings& settings)
 {
-    if (!(settings.alpha > 0 && settings.alpha < 1))
-        throw estimation_error("the significance level must lie between 0 and 1, not " +
-                               std::to_string(settings.alpha));
     if (settings.sigma_apriori &&
         !(std::isfinite(*settings.sigma_apriori) && *settings.sigma_apriori > 0))
         throw estimation_error("the a-priori standard error must be a positive number of metres");
@@ -92,10 +90,14 @@ void apply_exclusions(const report_settings& settings, const named_points& sourc
         remove(number - 1);
     }
     const std::size_t left = count - removed.size();
-    if (left < static_cast<std::size_t>(least_common_points))
-        throw estimation_error("leaving out " + std::to_string(removed.size()) + " of " +
-                               std::to_string(count) + " common points leaves " +
-                               std::to_string(left) + ": at least 3 are needed");
+    if (left >= static_cast<std::size_t>(least_common_points))
+        return;
+    if (removed.empty())
+        throw estimation_error("only " + std::to_string(count) +
+                               " common points: at least 3 are needed");
+    throw estimation_error("leaving out " + std::to_string(removed.size()) + " of " +
+                           std::to_string(count) + " common points leaves " + std::to_string(left) +
+                           ": at least 3 are needed");
 }
 
 // The rows of `all` whose `kept` flag is set, in order.
@@ -161,6 +163,10 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
                        const report_settings& settings)
 {
     adjustment a;
+    // First, so that a bad significance level fails before the work.
+    a.critical = settings.sigma_apriori
+                     ? w_critical_value(settings.alpha)
+                     : tau_critical_value(settings.alpha, redundancy_of(static_cast<long>(count)));
     a.index.reserve(count);
     for (std::size_t i = 0; i < kept.size(); ++i)
         if (kept[i])
@@ -174,9 +180,6 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
     a.design = design_by_axis(settings.model, a.result.args);
     a.sigma0 = unit_weight_error(a.result.residuals);
     a.sigma = settings.sigma_apriori ? *settings.sigma_apriori : a.sigma0;
-    a.critical = settings.sigma_apriori
-                     ? w_critical_value(settings.alpha)
-                     : tau_critical_value(settings.alpha, redundancy_of(static_cast<long>(count)));
     return a;
 }
 
@@ -328,7 +331,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
     require_consistent(source, "source");
     require_consistent(target, "target");
     require_consistent(test, "test");
-    require_settings(settings);
+    require_sigma(settings);
     if (source.xyz.rows() != target.xyz.rows())
         throw estimation_error("source and target hold different numbers of points: " +
                                std::to_string(source.xyz.rows()) + " and " +

@@ -157,6 +157,7 @@ TEST(Statistics, Exclusions)
         settings.exclude = bad;
         EXPECT_THROW(report_of(net, settings), estimation_error) << bad[0];
     }
+    EXPECT_THROW(report_of(make_network(2, 2, 0.002)), estimation_error);
 }
 
 // Three points leave nothing to check a point by: its check-point residual
