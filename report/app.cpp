@@ -306,8 +306,13 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
     try {
         const report_inputs inputs = gather_inputs(line.inputs, argc > 0 ? argv[0] : nullptr);
-        const quality_report report =
-            build_quality_report(inputs.source, inputs.target, inputs.test, settings);
+        quality_report report;
+        try {
+            report = build_quality_report(inputs.source, inputs.target, inputs.test, settings);
+        } catch (const estimation_error& e) {
+            // The estimation's message names the problem; the input goes first.
+            throw estimation_error(inputs.common_origin + ": " + e.what());
+        }
         const std::string title = std::string(report_program_name) + " " + version_text +
                                   ": quality report of a seven-parameter transformation";
         for (output& o : outputs) {

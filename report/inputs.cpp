@@ -127,7 +127,8 @@ report_inputs from_lists(const input_options& options, const char* program_path)
     const std::vector<double> target = read_list(des.text, des.origin);
     const std::vector<double> tests = read_list(test.text, test.origin);
     check_common_counts(source.size() / 3, src.origin, target.size() / 3, des.origin);
-    return report_inputs{numbered(source), numbered(target), numbered(tests)};
+    return report_inputs{numbered(source), numbered(target), numbered(tests),
+                         src.origin + " and " + des.origin};
 }
 
 point_file read_file(const std::string& path)
@@ -159,6 +160,7 @@ report_inputs from_files(const input_options& options)
         inputs.source.xyz = to_matrix(source.xyz);
         inputs.target.xyz = to_matrix(target.xyz);
     }
+    inputs.common_origin = *options.src_file + " and " + *options.des_file;
     if (options.test_file) {
         point_file test = read_file(*options.test_file);
         inputs.test.names = point_names(test);

@@ -48,6 +48,9 @@ struct report_inputs {
     named_points source;
     named_points target;
     named_points test; // no rows without test points
+    // Where the common points came from, for messages: "src.txt and des.txt",
+    // "--inputsrc and --inputdes", "profile p.ini key src and --inputdes".
+    std::string common_origin;
 };
 
 // The profile's three lists, found as sevenparam finds the profile: at

@@ -159,11 +159,11 @@ CASES = [
     fails("report_collinear_points", "report_data",
           ["--inputsrc", "0,0,0,1,1,1,2,2,2,3,3,3", "--inputdes", "1,1,1,2,2,2,3,3,3,4,4,4"]
           + OUTPUTS, DATA,
-          error("the normal matrix is singular or rank-deficient (reciprocal condition number "
+          error("--inputsrc and --inputdes: the normal matrix is singular or rank-deficient (reciprocal condition number "
                 "0 below 1e-10): the common points are coincident or collinear")),
     fails("report_exclude_unknown_point", "report_data",
           POINT_FILES + ["--exclude", "Q"] + OUTPUTS, DATA,
-          error("the point to leave out 'Q' is neither the name of a common point nor a "
+          error("src.txt and des.txt: the point to leave out 'Q' is neither the name of a common point nor a "
                 "number from 1 to 10")),
     fails("report_output_unwritable", "report_data",
           POINT_FILES + ["--json", "r.json", "--output", "missing/r.txt"], DATA,
