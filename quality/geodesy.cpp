@@ -9,9 +9,11 @@ namespace {
 // (y, x) scaled to a unit vector, as (sin, cos) of the angle atan2(y, x).
 void unit(double y, double x, double& sin_out, double& cos_out)
 {
-    // Plain sqrt rather than hypot: the terms are Earth-sized, far from
-    // overflow, and this runs a few times per point.
-    const double length = std::sqrt(x * x + y * y);
+    // Plain sqrt rather than hypot: the terms are Earth-sized and this runs
+    // a few times per point; hypot only where the squares would underflow.
+    double length = std::sqrt(x * x + y * y);
+    if (!(length > 1e-150))
+        length = std::hypot(x, y);
     sin_out = y / length;
     cos_out = x / length;
 }

@@ -16,6 +16,8 @@
 // (every point more than about 43 km from the Earth's centre), from below
 // the surface to far above it. It works on sines and cosines built with
 // square roots only; the angles themselves come from atan2 at the end.
+// Coordinates that are no ECEF (a local grid near the Earth's centre) still
+// get finite values and an orthonormal frame, without geodetic meaning.
 // The poles (X = Y = 0) are taken exactly: longitude 0, latitude +-pi/2 by
 // the sign of Z (+pi/2 at the centre itself, with height -b).
 #ifndef SEVENPARAM_QUALITY_GEODESY_H

@@ -70,6 +70,13 @@ TEST(Geodesy, EastNorthUpAgreesWithCctTopocentric)
         EXPECT_LT((r * (c.point - c.origin) - c.enu).norm(), 2e-9);
         EXPECT_LT((r * r.transpose() - Eigen::Matrix3d::Identity()).norm(), 1e-15);
     }
+    // Local coordinates, no ECEF: a finite frame all the same (the tiny one
+    // once gave NaN).
+    for (const Eigen::Vector3d& p : {Eigen::Vector3d(1000, 2000, 50), Eigen::Vector3d(1e-300, 0, 0),
+                                     Eigen::Vector3d(0, 0, 0)}) {
+        const Eigen::Matrix3d r = enu_rotation(ecef_to_geodetic_trig(p));
+        EXPECT_LT((r * r.transpose() - Eigen::Matrix3d::Identity()).norm(), 1e-15) << p(0);
+    }
 }
 
 } // namespace
