@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace sevenparam {
@@ -90,6 +91,16 @@ TEST(Statistics, BlunderIsFlaggedAndSnoopedOut)
 
     // The check-point residual is the residual the point gets from the others.
     EXPECT_LT((plain.residuals[6].check_m - removed.xyz_m).norm(), 1e-6);
+
+    // Snooping stops at 5 points, blunders left or not.
+    synthetic::network six = make_network(6, 21, 0.002);
+    six.target.xyz(1, 0) += 0.5;
+    six.target.xyz(4, 2) -= 0.5;
+    snoop.sigma_apriori = 0.002;
+    const quality_report five = report_of(six, snoop);
+    EXPECT_EQ(five.common_points, 5u);
+    EXPECT_TRUE(std::any_of(five.residuals.begin(), five.residuals.end(),
+                            [](const residual_row& row) { return row.flagged; }));
 }
 
 // Clean networks of 10 points, tau test at alpha = 0.01: 30 tests each, 3000
