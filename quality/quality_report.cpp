@@ -49,7 +49,9 @@ std::size_t point_number(const std::string& text, std::size_t count)
     return number <= count ? number : 0;
 }
 
-// Marks the points of settings.exclude in `kept` (false) and lists them.
+// Marks the points of settings.exclude in `kept` (false) and lists them in
+// the order given. A name leaves out every point of that name; a wanted
+// point named by no point is taken as a 1-based number.
 void apply_exclusions(const report_settings& settings, const named_points& source,
                       std::vector<char>& kept, std::vector<std::size_t>& removed,
                       quality_report& report)
