@@ -23,8 +23,7 @@
 // Where a point is not checked by the others (r_k below 1e-10, or the
 // determinant of R_i below 1e-10, as with only 3 common points, where R_i is
 // singular), the quantities that divide by it are NaN and the figure
-// ignores them. With sigma = 0 (a
-// perfect fit) w is 0.
+// ignores them. With sigma = 0 (a perfect fit) w is 0.
 //
 // Critical values are two-sided per coordinate at significance alpha:
 //   w-test (sigma a priori)  the standard normal quantile at 1 - alpha/2
