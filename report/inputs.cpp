@@ -5,6 +5,8 @@
 #include "report/report_options.h"
 
 #include <cmath>
+#include <functional>
+#include <future>
 #include <utility>
 #include <vector>
 
@@ -148,8 +150,19 @@ report_inputs from_files(const input_options& options)
     }
     report_inputs inputs;
     {
-        point_file source = read_file(*options.src_file);
-        point_file target = read_file(*options.des_file);
+        // The two files are read at once, one on another thread: parsing is
+        // most of the time a large network takes. The source's error, if
+        // any, is reported first all the same.
+        auto pending_target =
+            std::async(std::launch::async, read_file, std::cref(*options.des_file));
+        point_file source;
+        try {
+            source = read_file(*options.src_file);
+        } catch (...) {
+            pending_target.wait();
+            throw;
+        }
+        point_file target = pending_target.get();
         check_common_counts(source.size(), *options.src_file, target.size(), *options.des_file);
         try {
             inputs.source.names = pair_point_names(source, target);

@@ -66,7 +66,7 @@ void append_json_number(std::string& out, double value)
     }
 }
 
-std::size_t format_fixed(char* out, double value, int decimals)
+char* format_fixed_before(char* end, double value, int decimals)
 {
     const double scaled = value * powers_of_ten[decimals];
     // Residual tables hold millions of numbers: integer digits are much faster
@@ -77,15 +77,21 @@ std::size_t format_fixed(char* out, double value, int decimals)
         if (!append_non_finite(text, value)) {
             append_to_chars(text, value, std::chars_format::fixed, decimals);
         }
-        std::memcpy(out, text.data(), text.size());
-        return text.size();
+        std::memcpy(end - text.size(), text.data(), text.size());
+        return end - text.size();
     }
     const auto units = static_cast<std::int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
     std::uint64_t magnitude = static_cast<std::uint64_t>(units < 0 ? -units : units);
-    // All digits from the end, two at a time, then at least one before the point.
-    char digits[32];
-    char* const end = digits + sizeof digits;
+    // From the end: the decimals, the point, then the integer digits two at a
+    // time, at least one.
     char* p = end;
+    for (int i = 0; i < decimals; ++i) {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    }
+    if (decimals > 0) {
+        *--p = '.';
+    }
     while (magnitude >= 100) {
         p -= 2;
         std::memcpy(p, digit_pairs.text + 2 * (magnitude % 100), 2);
@@ -97,22 +103,19 @@ std::size_t format_fixed(char* out, double value, int decimals)
     } else {
         *--p = static_cast<char>('0' + magnitude);
     }
-    while (end - p < decimals + 1) {
-        *--p = '0';
-    }
-    char* o = out;
     if (units < 0) {
-        *o++ = '-';
+        *--p = '-';
     }
-    const auto integer_digits = static_cast<std::size_t>(end - decimals - p);
-    std::memcpy(o, p, integer_digits);
-    o += integer_digits;
-    if (decimals > 0) {
-        *o++ = '.';
-        std::memcpy(o, end - decimals, static_cast<std::size_t>(decimals));
-        o += decimals;
-    }
-    return static_cast<std::size_t>(o - out);
+    return p;
+}
+
+std::size_t format_fixed(char* out, double value, int decimals)
+{
+    char buffer[fixed_capacity];
+    char* const end = buffer + sizeof buffer;
+    const char* const start = format_fixed_before(end, value, decimals);
+    std::memcpy(out, start, static_cast<std::size_t>(end - start));
+    return static_cast<std::size_t>(end - start);
 }
 
 void append_fixed(std::string& out, double value, int decimals)

@@ -27,6 +27,11 @@ inline constexpr std::size_t fixed_capacity = 400;
 // the length written.
 std::size_t format_fixed(char* out, double value, int decimals);
 
+// The same text written so that it ends just before `end` (with room for
+// fixed_capacity bytes before it); returns where it begins. For right-aligned
+// columns.
+char* format_fixed_before(char* end, double value, int decimals);
+
 // `value` with exactly `decimals` (0 to 9) digits after the point, rounded to
 // nearest, without an exponent; a value that rounds to zero has no minus sign.
 // "nan", "inf" or "-inf" when it is not finite.

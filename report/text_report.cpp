@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <ostream>
 #include <vector>
 
@@ -312,31 +314,54 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
     line += '\n';
     out << line;
 
-    char cell[fixed_capacity];
+    // Rows go into a large buffer written in one piece whenever it fills: no
+    // string or stream call per cell.
+    std::size_t row_bound = std::size(indent) + name_width + std::size(gap) + 8; // note
+    for (const std::size_t w : widths) {
+        row_bound += std::size(gap) + std::max(w, fixed_capacity);
+    }
+    std::vector<char> buffer(std::max<std::size_t>(1 << 20, 4 * row_bound));
+    char* o = buffer.data();
+    const auto put = [&o](const char* text, std::size_t length) {
+        std::memcpy(o, text, length);
+        o += length;
+    };
+    const auto spaces = [&o](std::size_t count) {
+        std::memset(o, ' ', count);
+        o += count;
+    };
     for (const Row& r : rows) {
-        line.assign(indent);
-        line += r.name;
-        pad(line, name_width - display_width(r.name));
+        if (static_cast<std::size_t>(buffer.data() + buffer.size() - o) <
+            row_bound + r.name.size()) {
+            out.write(buffer.data(), o - buffer.data());
+            o = buffer.data();
+            if (buffer.size() < row_bound + r.name.size()) {
+                buffer.resize(row_bound + r.name.size());
+                o = buffer.data();
+            }
+        }
+        put(indent, std::size(indent) - 1);
+        put(r.name.data(), r.name.size());
+        spaces(name_width - std::min(name_width, display_width(r.name)));
         for (std::size_t k = 0; k < columns.size(); ++k) {
-            std::size_t length = 1;
+            // Right-aligned: blanks, then the number written backwards from
+            // the column's end. The width came from the column's largest
+            // magnitude, so no number is wider.
+            const std::size_t width = std::size(gap) - 1 + widths[k];
+            spaces(width);
             if (columns[k].test && removed(r)) {
-                cell[0] = '-';
+                o[-1] = '-';
             } else {
-                length = format_fixed(cell, columns[k].value(r), columns[k].decimals);
+                format_fixed_before(o, columns[k].value(r), columns[k].decimals);
             }
-            line += gap;
-            if (length < widths[k]) {
-                pad(line, widths[k] - length);
-            }
-            line.append(cell, length);
         }
         if (const char* note = note_of(r); *note) {
-            line += gap;
-            line += note;
+            put(gap, std::size(gap) - 1);
+            put(note, std::strlen(note));
         }
-        line += '\n';
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        *o++ = '\n';
     }
+    out.write(buffer.data(), o - buffer.data());
 }
 
 void write_residuals(std::ostream& out, const quality_report& report)
