@@ -197,6 +197,15 @@ CASES = [
          results={"cwd:r.txt": Contains(["\u70b903".encode("gbk"), b"given with --exclude"]),
                   "cwd:r.json": Contains(['"name": "\u70b903"'.encode(), b'"reason": "option"',
                                           '"name": "\u70b910"'.encode()])}),
+    # Point files from Windows (CR LF, comments); the page beside the text.
+    case("report_crlf_point_files_and_html", "report_runs",
+         ["--src-file", "named-src.txt", "--des-file", "named-des.txt", "--output", "r.txt",
+          "--html", "r.html"],
+         files={**FILES,
+                "cwd:named-src.txt": b"# source\r\n" +
+                FILES["cwd:named-src.txt"].replace(b"\n", b" # ok\r\n"),
+                "cwd:named-des.txt": FILES["cwd:named-des.txt"].replace(b"\n", b"\r\n")},
+         results={"cwd:r.txt": Contains([b"E10  "]), "cwd:r.html": Contains([b"<svg"])}),
     case("report_exact_rotation_and_snooping", "report_runs",
          POINT_FILES + ["--rotation", "exact", "--snoop", "--sigma", "0.002", "--json", "-"],
          stdout=Contains([b'"rotation": "exact"', b'"kind": "w"', b'"global": {'])),
