@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 namespace sevenparam {
@@ -184,9 +185,13 @@ point_file read_point_file(const std::string& path)
     }
     std::string text;
     if (std::fseek(stream.get(), 0, SEEK_END) == 0) {
+        // Only a hint: a directory, for one, reports a size it does not hold.
         const long size = std::ftell(stream.get());
-        if (size > 0) {
-            text.reserve(static_cast<std::size_t>(size));
+        if (size > 0 && static_cast<unsigned long>(size) < text.max_size() / 2) {
+            try {
+                text.reserve(static_cast<std::size_t>(size));
+            } catch (const std::bad_alloc&) {
+            }
         }
         std::rewind(stream.get());
     }
