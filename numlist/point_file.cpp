@@ -123,6 +123,11 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
 
     const char* p = text;
     const char* const end = text + size;
+    // A UTF-8 byte order mark, as Windows editors write one, is no part of
+    // the first field.
+    if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        p += 3;
+    }
     std::size_t line = 0;
     std::string_view fields[5];
     while (p != end) {

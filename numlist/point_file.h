@@ -5,7 +5,8 @@
 // (spaces, tabs), or by one comma with blanks around it allowed; a line may
 // begin and end with blanks. "#" starts a comment that runs to the end of the
 // line. Lines end in LF or CR LF; the last line needs no line end. A line that
-// is empty, blank or only a comment holds no point.
+// is empty, blank or only a comment holds no point. A UTF-8 byte order mark at
+// the very beginning is skipped.
 //
 // X, Y, Z are numbers in the syntax of the number lists (numlist/number_list.h:
 // strtod's "C"-locale syntax, the decimal separator always ".", whatever the

@@ -29,6 +29,8 @@ TEST(PointFile, AcceptedLayouts)
          {1, 2, 3, 4, 5, 6, -75, 16, 0.5},
          {1, 4, 5}},
         {"1 2 3\n   \n#\n4,5,6\n", {}, {1, 2, 3, 4, 5, 6}, {1, 4}},
+        // A byte order mark, as Windows editors write UTF-8.
+        {"\xEF\xBB\xBFP1 1 2 3\n", {"P1"}, {1, 2, 3}, {1}},
         // A name is any bytes but blanks, commas, '#': GBK bytes and digits too.
         {"\xB5\xE3"
          "1 1 2 3\n007 4 5 6\n",
