@@ -200,7 +200,7 @@ void triple(std::string& line, const char* name, const Eigen::Vector3d& v)
     line += '[';
     for (int k = 0; k < 3; ++k) {
         append_json_number(line, v(k));
-        line += k < 2 ? ", " : "], ";
+        line += k < 2 ? "," : "], ";
     }
 }
 
@@ -232,9 +232,37 @@ void write_rows(std::ostream& out, const char* name, const std::vector<Row>& row
 
 void write_json_report(std::ostream& out, const quality_report& report, const std::string& version)
 {
-    std::string head = head_of(report, version).dump(2, ' ', false, json::error_handler_t::replace);
-    // Without its closing "\n}", so that the long arrays follow.
-    head.resize(head.size() - 2);
+    // Pretty-printed, but an array of numbers stays on one line (a matrix one
+    // row a line), and the object stays open for the long arrays.
+    const auto dump = [](const json& value, int indent) {
+        std::string text = value.dump(indent, ' ', false, json::error_handler_t::replace);
+        std::string shifted;
+        for (const char c : text) {
+            shifted += c;
+            if (c == '\n') {
+                shifted += "  ";
+            }
+        }
+        return shifted;
+    };
+    const json whole_head = head_of(report, version);
+    std::string head = "{";
+    for (const auto& item : whole_head.items()) {
+        head += head.size() == 1 ? "\n  " : ",\n  ";
+        head += json(item.key()).dump() + ": ";
+        const json& value = item.value();
+        if (value.is_array() && !value.empty() && value[0].is_array()) {
+            head += "[";
+            for (std::size_t i = 0; i < value.size(); ++i) {
+                head += (i == 0 ? "\n    " : ",\n    ") + dump(value[i], -1);
+            }
+            head += "\n  ]";
+        } else if (value.is_array() && !value.empty() && value[0].is_number()) {
+            head += dump(value, -1);
+        } else {
+            head += dump(value, 2);
+        }
+    }
     out << head;
 
     write_rows(out, json_key::residuals, report.residuals,
@@ -260,7 +288,7 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
                    line += '[';
                    for (int k = 0; k < 3; ++k) {
                        append_json_number(line, p.xyz_m(k));
-                       line += k < 2 ? ", " : "]";
+                       line += k < 2 ? "," : "]";
                    }
                });
     out << "\n}\n";
