@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <ostream>
 
 namespace sevenparam {
@@ -207,7 +208,18 @@ void triple(std::string& line, const char* name, const Eigen::Vector3d& v)
 void name_of(std::string& line, const std::string& name)
 {
     key(line, json_key::name);
-    line += json(to_utf8(name)).dump(-1, ' ', false, json::error_handler_t::replace);
+    // Most names are printable ASCII without quotes or backslashes, which
+    // stand in JSON as they are.
+    const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+    });
+    if (plain) {
+        line += '"';
+        line += name;
+        line += '"';
+    } else {
+        line += json(to_utf8(name)).dump(-1, ' ', false, json::error_handler_t::replace);
+    }
     line += ", ";
 }
 

@@ -1,5 +1,6 @@
 #include "report/number_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -59,11 +60,14 @@ void append_json_number(std::string& out, double value)
         out += "null";
         return;
     }
-    const std::size_t start = out.size();
-    append_to_chars(out, value);
-    if (out.find_first_of(".e", start) == std::string::npos) {
-        out += ".0";
+    char buffer[32]; // the shortest form of any double is at most 24 bytes
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer - 2, value);
+    char* end = result.ptr;
+    if (std::find_if(buffer, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+        *end++ = '.';
+        *end++ = '0';
     }
+    out.append(buffer, end);
 }
 
 char* format_fixed_before(char* end, double value, int decimals)

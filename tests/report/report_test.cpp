@@ -84,7 +84,7 @@ quality_report sample_report()
     kept.figure = 3.5;
     kept.flagged = true;
     residual_row left_out;
-    left_out.name = "P9";
+    left_out.name = "P\"9\\"; // JSON must escape both
     left_out.removed = true;
     left_out.xyz_m << 0.05, 0, 0;
     r.residuals = {kept, left_out};
@@ -130,6 +130,7 @@ TEST(JsonReport, SameContentAsTheReport)
         EXPECT_TRUE(first.contains(key)) << key;
     }
     EXPECT_TRUE(j["residuals"][1]["removed"].get<bool>());
+    EXPECT_EQ(j["residuals"][1]["name"], "P\"9\\");
     EXPECT_EQ(j["excluded"][0]["reason"], "snooping");
     EXPECT_EQ(j["excluded"][0]["figure"].get<double>(), 6.25);
     EXPECT_EQ(j["predictions"][0]["xyz_m"][1].get<double>(), 4915375.2222954);
