@@ -52,13 +52,15 @@ bool hex_exponent_sound(const char* first, const char* last)
     return true;
 }
 
-// Converts one field in strtod's "C"-locale syntax. std::from_chars never
-// consults the locale, so a decimal-comma locale in the calling process
-// cannot change what a field means.
-double convert_field(const std::string& field, std::size_t field_number)
+} // namespace
+
+// std::from_chars never consults the locale, so a decimal-comma locale in the
+// calling process cannot change what a field means.
+double convert_number_field(const char* first, const char* last, std::size_t field_number)
 {
-    const char* p = field.data();
-    const char* const end = p + field.size();
+    const char* p = first;
+    const char* const end = last;
+    const auto field = [&] { return std::string(first, last); };
     while (p != end && is_field_space(*p)) {
         ++p;
     }
@@ -69,7 +71,7 @@ double convert_field(const std::string& field, std::size_t field_number)
         ++p;
         // from_chars takes a '-' of its own; strtod does not take two signs.
         if (p != end && (*p == '+' || *p == '-')) {
-            throw invalid_number_error(field_number, field);
+            throw invalid_number_error(field_number, field());
         }
     }
 
@@ -83,14 +85,14 @@ double convert_field(const std::string& field, std::size_t field_number)
         // "0", leaving "x.p1" behind, which is refused anyway.
         result = std::from_chars(p + 2, end, value, std::chars_format::hex);
         if (result.ec != std::errc::invalid_argument && !hex_exponent_sound(p + 2, result.ptr)) {
-            throw invalid_number_error(field_number, field);
+            throw invalid_number_error(field_number, field());
         }
     } else {
         result = std::from_chars(p, end, value, std::chars_format::general);
     }
 
     if (result.ec == std::errc::invalid_argument) {
-        throw invalid_number_error(field_number, field);
+        throw invalid_number_error(field_number, field());
     }
     // Anything after the number but white space would otherwise be dropped
     // without notice ("12abc" read as 12, a line feed swallowing the next
@@ -98,18 +100,16 @@ double convert_field(const std::string& field, std::size_t field_number)
     // range test: "1e400x" is invalid, not out of range.
     for (const char* q = result.ptr; q != end; ++q) {
         if (!is_field_space(*q)) {
-            throw invalid_number_error(field_number, field);
+            throw invalid_number_error(field_number, field());
         }
     }
     if (result.ec == std::errc::result_out_of_range) {
-        throw number_out_of_range_error(field_number, field);
+        throw number_out_of_range_error(field_number, field());
     }
     // Negation rather than a multiplication keeps the sign of "-nan" and
     // gives -0.0 for "-0".
     return negative ? -value : value;
 }
-
-} // namespace
 
 std::vector<double> parse_number_list(std::string text)
 {
@@ -130,11 +130,13 @@ std::vector<double> parse_number_list(std::string text)
             // The rest after the last comma: empty after a final comma or for
             // an empty text, and then it adds nothing.
             if (start < compact.size()) {
-                values.push_back(convert_field(compact.substr(start), ++field_number));
+                values.push_back(convert_number_field(
+                    compact.data() + start, compact.data() + compact.size(), ++field_number));
             }
             return values;
         }
-        values.push_back(convert_field(compact.substr(start, comma - start), ++field_number));
+        values.push_back(
+            convert_number_field(compact.data() + start, compact.data() + comma, ++field_number));
         start = comma + 1;
     }
 }

@@ -53,6 +53,13 @@ private:
     std::string field_text_;
 };
 
+// Converts one field, the bytes [first, last), in the syntax above (leading
+// and trailing white space other than the space itself allowed; no commas,
+// no spaces removed): the number reader shared by every input format.
+// Raises invalid_number_error or number_out_of_range_error carrying
+// `field_number` and the field's bytes.
+double convert_number_field(const char* first, const char* last, std::size_t field_number);
+
 // Parses `text` (taken as a copy; the caller's text is unchanged) into its
 // values, in text order. Fields are converted from left to right; the first
 // bad field raises invalid_number_error or number_out_of_range_error and no

@@ -77,6 +77,9 @@ struct residual_row {
     double length_m = 0;      // |v|
     bool removed = false;     // left out: v is against the final transformation
     // Tests (zero for a removed point, which is no observation of the estimate).
+    // Formulas, units and critical values: quality/statistics.h. w, mdb_m and
+    // check_m are NaN where the other points do not check this one (a
+    // redundancy number or det R_i below 1e-10, e.g. with 3 common points).
     Eigen::Vector3d redundancy = Eigen::Vector3d::Zero(); // diag of the point's Q_vv block
     Eigen::Vector3d w = Eigen::Vector3d::Zero();          // standardised residuals
     double figure = 0;                                    // largest |w|

@@ -1,5 +1,11 @@
 // sevenparam-report: the quality report of a seven-parameter estimation.
-int main()
+#include "report/app.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
 {
-    return 0;
+    // The report may run to millions of lines; the C streams are not used.
+    std::ios::sync_with_stdio(false);
+    return sevenparam::run_report(argc, argv, std::cout, std::cerr);
 }

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Runs the built sevenparam binary through the cases of cli_cases.py.
+"""Runs a built binary through CLI cases: sevenparam through cli_cases.py,
+or another program through the cases module named with --cases (for
+sevenparam-report, report_cli_cases.py).
 
 Each case runs in a fresh temporary directory of its own, with a working
 directory "cwd" inside it, and is judged on
@@ -41,8 +43,13 @@ build:
                          (Windows): each case runs its own copy of the binary
                          in "<case dir>/bin", the executable directory.
 
-Usage: run_cli_tests.py --binary PATH [--group G] [--case NAME] [platform
-options]; --list-groups prints the group names, one a line.
+A run's expected standard output, or an expected file, may also be an
+object with a method check(actual, convert) that returns None or what is
+wrong, `convert` turning "\\n" into the platform's line end: programs
+without an argument echo describe their output that way.
+
+Usage: run_cli_tests.py --binary PATH [--cases MODULE] [--group G] [--case NAME]
+[platform options]; --list-groups prints the group names, one a line.
 """
 
 import argparse
@@ -56,6 +63,8 @@ from pathlib import Path
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import importlib  # noqa: E402
+
 import cli_cases as cc  # noqa: E402
 
 GOLDEN_DIR = Path(__file__).resolve().parent / "golden"
@@ -153,6 +162,11 @@ def expected_prediction(run):
 
 
 def check_stdout(platform, run, actual):
+    if hasattr(run.stdout, "check"):
+        problem = run.stdout.check(actual, platform.console)
+        if problem:
+            raise Failure(f"stdout: {problem}")
+        return
     echo = platform.console(echo_of(run.args))
     if isinstance(run.stdout, cc.Golden):
         check_golden(platform, run.stdout.name, actual)
@@ -282,7 +296,15 @@ def run_case(platform, case):
                 for place, content in run.results.items():
                     path = host_path(place)
                     key = path.relative_to(root).as_posix()
-                    if isinstance(content, cc.SameAs):
+                    if hasattr(content, "check"):
+                        if not path.is_file():
+                            raise Failure(f"file {key} is missing")
+                        data = path.read_bytes()
+                        problem = content.check(data, platform.file)
+                        if problem:
+                            raise Failure(f"file {key}: {problem}")
+                        expected_files[key] = data
+                    elif isinstance(content, cc.SameAs):
                         expected_files[key] = expected_files[
                             host_path(content.place).relative_to(root).as_posix()]
                     else:
@@ -305,6 +327,7 @@ def main():
     parser.add_argument("--binary")
     parser.add_argument("--group", action="append")
     parser.add_argument("--case", action="append")
+    parser.add_argument("--cases", default="cli_cases")
     parser.add_argument("--list-groups", action="store_true")
     parser.add_argument("--emulator", action="append")
     parser.add_argument("--file-line-end", choices=LINE_ENDS, default="lf")
@@ -312,10 +335,11 @@ def main():
     parser.add_argument("--exe-dir", choices=["argv0-backslash", "beside-binary"],
                         default="argv0-backslash")
     args = parser.parse_args()
+    all_cases = importlib.import_module(args.cases).CASES
 
     if args.list_groups:
         seen = []
-        for case in cc.CASES:
+        for case in all_cases:
             if case.group not in seen:
                 seen.append(case.group)
         print("\n".join(seen))
@@ -323,11 +347,11 @@ def main():
     if not args.binary:
         parser.error("--binary is required")
 
-    names = [c.name for c in cc.CASES]
+    names = [c.name for c in all_cases]
     duplicates = {n for n in names if names.count(n) > 1}
     if duplicates:
         raise SystemExit(f"duplicate case names: {sorted(duplicates)}")
-    cases = [c for c in cc.CASES
+    cases = [c for c in all_cases
              if (not args.group or c.group in args.group)
              and (not args.case or c.name in args.case)]
     if not cases:

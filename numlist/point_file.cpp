@@ -1,0 +1,237 @@
+#include "numlist/point_file.h"
+
+#include "numlist/message_excerpt.h"
+#include "numlist/number_list.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+
+namespace sevenparam {
+
+namespace {
+
+constexpr const char* axis_names[] = {"X", "Y", "Z"};
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+namespace {
+
+// Text from the file, quoted, in the short printable form of every message.
+std::string excerpt(std::string_view bytes)
+{
+    return "\"" + message_excerpt(bytes) + "\"";
+}
+
+[[noreturn]] void fail(const std::string& file, std::size_t line, const std::string& what)
+{
+    throw point_file_error(file + " line " + std::to_string(line) + ": " + what);
+}
+
+// Splits one line (comment and line end already cut off) into its fields.
+// Returns the number of fields found, at most 5 stored; raises on an empty
+// field.
+std::size_t split_fields(const char* p, const char* end, std::string_view (&fields)[5],
+                         const std::string& file, std::size_t line)
+{
+    std::size_t count = 0;
+    bool after_comma = false;
+    for (;;) {
+        while (p != end && is_blank(*p)) {
+            ++p;
+        }
+        if (p == end || *p == ',') {
+            if (after_comma || (p != end && count == 0)) {
+                fail(file, line, "empty field between commas or at either end of the line");
+            }
+            if (p == end) {
+                return count;
+            }
+            after_comma = true;
+            ++p;
+            continue;
+        }
+        const char* start = p;
+        while (p != end && !is_blank(*p) && *p != ',') {
+            ++p;
+        }
+        if (count < 5) {
+            fields[count] = std::string_view(start, static_cast<std::size_t>(p - start));
+        }
+        ++count;
+        after_comma = false;
+    }
+}
+
+double coordinate(std::string_view field, int axis, const std::string& file, std::size_t line)
+{
+    double value = 0;
+    try {
+        value = convert_number_field(field.data(), field.data() + field.size(),
+                                     static_cast<std::size_t>(axis) + 1);
+    } catch (const invalid_number_error&) {
+        fail(file, line, std::string(axis_names[axis]) + " " + excerpt(field) + " is not a number");
+    } catch (const number_out_of_range_error&) {
+        fail(file, line, std::string(axis_names[axis]) + " " + excerpt(field) + " is out of range");
+    }
+    if (!std::isfinite(value)) {
+        fail(file, line, std::string(axis_names[axis]) + " " + excerpt(field) + " is not finite");
+    }
+    return value;
+}
+
+} // namespace
+
+point_file parse_point_text(const char* text, std::size_t size, const std::string& file)
+{
+    point_file points;
+    points.file = file;
+    // A rough guess (about 40 bytes a point) spares most reallocations.
+    points.xyz.reserve(size / 40 * 3);
+    points.lines.reserve(size / 40);
+
+    bool named = false;
+    std::size_t first_line = 0; // line of the first point, which decides `named`
+
+    const char* p = text;
+    const char* const end = text + size;
+    // A UTF-8 byte order mark, as Windows editors write one, is no part of
+    // the first field.
+    if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        p += 3;
+    }
+    std::size_t line = 0;
+    std::string_view fields[5];
+    while (p != end) {
+        ++line;
+        const char* line_end =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char* next = line_end ? line_end + 1 : end;
+        if (!line_end) {
+            line_end = end;
+        }
+        if (line_end != p && line_end[-1] == '\r') {
+            --line_end;
+        }
+        if (const void* hash = std::memchr(p, '#', static_cast<std::size_t>(line_end - p))) {
+            line_end = static_cast<const char*>(hash);
+        }
+
+        const std::size_t count = split_fields(p, line_end, fields, file, line);
+        p = next;
+        if (count == 0) {
+            continue;
+        }
+        if (count != 3 && count != 4) {
+            fail(file, line,
+                 std::to_string(count) + " fields where X Y Z or NAME X Y Z are expected");
+        }
+        const bool has_name = count == 4;
+        if (first_line == 0) {
+            first_line = line;
+            named = has_name;
+        } else if (has_name != named) {
+            fail(file, line,
+                 has_name ? "a named point, where line " + std::to_string(first_line) +
+                                " and the lines after it name none"
+                          : "a point without a name, where line " + std::to_string(first_line) +
+                                " names its point");
+        }
+        const std::size_t first_coordinate = has_name ? 1 : 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            points.xyz.push_back(coordinate(fields[first_coordinate + axis], axis, file, line));
+        }
+        if (has_name) {
+            points.names.emplace_back(fields[0]);
+        }
+        points.lines.push_back(line);
+    }
+    return points;
+}
+
+point_file read_point_file(const std::string& path)
+{
+    const auto cannot_read = [&path] {
+        throw point_file_error(path + ": cannot read: " + std::strerror(errno));
+    };
+    errno = 0;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(path.c_str(), "rb"),
+                                                           &std::fclose);
+    if (!stream) {
+        cannot_read();
+    }
+    std::string text;
+    if (std::fseek(stream.get(), 0, SEEK_END) == 0) {
+        // Only a hint: a directory, for one, reports a size it does not hold.
+        const long size = std::ftell(stream.get());
+        if (size > 0 && static_cast<unsigned long>(size) < text.max_size() / 2) {
+            try {
+                text.reserve(static_cast<std::size_t>(size));
+            } catch (const std::bad_alloc&) {
+            }
+        }
+        std::rewind(stream.get());
+    }
+    // Reads on until the end, whatever the size said (a pipe has none).
+    constexpr std::size_t chunk = 1 << 20;
+    for (;;) {
+        const std::size_t old = text.size();
+        text.resize(old + chunk);
+        const std::size_t got = std::fread(&text[old], 1, chunk, stream.get());
+        text.resize(old + got);
+        if (got < chunk) {
+            break;
+        }
+    }
+    if (std::ferror(stream.get())) {
+        cannot_read();
+    }
+    return parse_point_text(text.data(), text.size(), path);
+}
+
+std::vector<std::string> point_names(const point_file& points)
+{
+    if (!points.names.empty()) {
+        return points.names;
+    }
+    std::vector<std::string> numbers;
+    numbers.reserve(points.size());
+    for (std::size_t i = 1; i <= points.size(); ++i) {
+        numbers.push_back(std::to_string(i));
+    }
+    return numbers;
+}
+
+std::vector<std::string> pair_point_names(const point_file& source, const point_file& target)
+{
+    if (source.size() != target.size()) {
+        throw point_file_error(source.file + " holds " + std::to_string(source.size()) +
+                               " points, " + target.file + " holds " +
+                               std::to_string(target.size()) +
+                               ": common points pair by order, so the counts must agree");
+    }
+    if (!source.names.empty() && !target.names.empty()) {
+        for (std::size_t i = 0; i < source.size(); ++i) {
+            if (source.names[i] != target.names[i]) {
+                throw point_file_error("common point " + std::to_string(i + 1) + " is named " +
+                                       excerpt(source.names[i]) + " in " + source.file + " line " +
+                                       std::to_string(source.lines[i]) + " but " +
+                                       excerpt(target.names[i]) + " in " + target.file + " line " +
+                                       std::to_string(target.lines[i]));
+            }
+        }
+    }
+    return point_names(source.names.empty() ? target : source);
+}
+
+} // namespace sevenparam

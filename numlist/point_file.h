@@ -1,0 +1,77 @@
+// Point files: points one a line, for point sets too large for a command
+// line.
+//
+// A line holds "X Y Z" or "NAME X Y Z". Fields are separated by blanks
+// (spaces, tabs), or by one comma with blanks around it allowed; a line may
+// begin and end with blanks. "#" starts a comment that runs to the end of the
+// line. Lines end in LF or CR LF; the last line needs no line end. A line that
+// is empty, blank or only a comment holds no point. A UTF-8 byte order mark at
+// the very beginning is skipped.
+//
+// X, Y, Z are numbers in the syntax of the number lists (numlist/number_list.h:
+// strtod's "C"-locale syntax, the decimal separator always ".", whatever the
+// process locale), and must be finite. Coordinates are taken as they are, in
+// whatever unit the file uses (metres for ECEF); nothing is converted.
+//
+// NAME is any run of bytes without blanks, commas, "#", CR or LF; it is kept
+// as those bytes, whatever their encoding (a file from a Chinese Windows
+// system names its points in GBK). A file either names every point or none.
+// Names are not required to be distinct: points pair by order, not by name.
+//
+// Any other line is malformed: a wrong number of fields, an empty field (two
+// commas, a comma at either end), a coordinate that is no number, out of
+// range or not finite, a point without a name in a file that names its
+// points (or the other way round). Reading stops at the
+// first malformed line with point_file_error, whose message names the file,
+// the 1-based line and what is wrong, quoting the offending bytes cut to a
+// short excerpt with control bytes escaped:
+//     net.txt line 7: Y "4388x77.6" is not a number
+#ifndef SEVENPARAM_NUMLIST_POINT_FILE_H
+#define SEVENPARAM_NUMLIST_POINT_FILE_H
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sevenparam {
+
+// A point file that cannot be read or holds a malformed line. what() is the
+// whole message, beginning with the file's name as the caller gave it.
+class point_file_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The points of one file, in file order.
+struct point_file {
+    std::string file;               // the name given for messages
+    std::vector<std::string> names; // one per point; empty when no point is named
+    std::vector<double> xyz;        // X, Y, Z of each point in turn
+    std::vector<std::size_t> lines; // the 1-based line of each point
+    std::size_t size() const { return xyz.size() / 3; }
+};
+
+// Parses the `size` bytes at `text` (any bytes, NUL included) as a point
+// file; `file` names it in messages. Raises point_file_error.
+point_file parse_point_text(const char* text, std::size_t size, const std::string& file);
+
+// Reads the whole file at `path` in one go and parses it; `path` names the
+// file in messages. Raises point_file_error, also when the file cannot be
+// opened or read ("pts.txt: cannot read: No such file or directory").
+point_file read_point_file(const std::string& path);
+
+// The names of `points`: its own, or "1", "2", ... when it names none.
+std::vector<std::string> point_names(const point_file& points);
+
+// The names of the common points `source` and `target`, which pair by order:
+// the names of the file that names its points, those of `source` when both
+// do, else "1", "2", .... Raises point_file_error when the two hold different
+// numbers of points, or when both name their points and a pair disagrees
+// (the message names the first such pair, its lines and both names).
+std::vector<std::string> pair_point_names(const point_file& source, const point_file& target);
+
+} // namespace sevenparam
+
+#endif

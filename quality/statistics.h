@@ -1,0 +1,76 @@
+// Statistical tests of the residuals of a seven-parameter adjustment and the
+// reliability of each common point.
+//
+// Conventions: unit weights; for common point i, B_i is its 3 x 7 design
+// block at the final parameters (point_design_block of the model used, on
+// the centred source point), Q the 7 x 7 cofactor matrix (B'B)^-1 and v_i
+// its three residuals (m, target minus transformed source). Everything is
+// formed point by point from these blocks; the 3n x 3n matrix
+// Q_vv = I - B Q B' is never built. Its 3 x 3 diagonal block of point i is
+//   R_i = I - B_i Q B_i'.
+//
+// Per coordinate k of a point, with sigma the standard error of one
+// coordinate (the a-priori S, else sigma0 = sqrt(v'v / (3n - 7))):
+//   redundancy number  r_k = (R_i)_kk, in [0, 1]; over all points they sum
+//                      to 3n - 7;
+//   standardised       w_k = v_k / (sigma sqrt(r_k));
+//   minimal detectable bias  mdb_k = sigma sqrt(lambda0 / r_k), lambda0 =
+//                      17.075 (alpha0 = 0.001, power 0.80), in m;
+// and per point
+//   figure             the largest |w_k|;
+//   check-point residual  R_i^-1 v_i (m): the residual the point would have
+//                      had it been left out of the estimation.
+// Where a point is not checked by the others (r_k below 1e-10, or the
+// determinant of R_i below 1e-10, as with only 3 common points, where R_i is
+// singular), the quantities that divide by it are NaN and the figure
+// ignores them. With sigma = 0 (a perfect fit) w is 0.
+//
+// Critical values are two-sided per coordinate at significance alpha:
+//   w-test (sigma a priori)  the standard normal quantile at 1 - alpha/2
+//                            (3.29 for alpha = 0.001);
+//   Pope's tau (sigma0)      tau = t sqrt(f) / sqrt(f - 1 + t^2), t the
+//                            Student quantile of f - 1 degrees of freedom at
+//                            1 - alpha/2, f = 3n - 7;
+//   global test              v'v / S^2 against the chi-square quantile of f
+//                            degrees of freedom at 1 - alpha.
+// Quantiles come from Boost.Math.
+#ifndef SEVENPARAM_QUALITY_STATISTICS_H
+#define SEVENPARAM_QUALITY_STATISTICS_H
+
+#include "estimation/seven_parameters.h"
+
+#include <Eigen/Dense>
+
+namespace sevenparam {
+
+// Non-centrality of the minimal detectable bias: alpha0 = 0.001, power 0.80.
+inline constexpr double mdb_lambda0 = 17.075;
+
+// Critical values. Each throws estimation_error unless 0 < alpha < 1, and
+// tau_critical_value unless f >= 2, chi_square_critical_value unless f >= 1.
+double w_critical_value(double alpha);
+double tau_critical_value(double alpha, long redundancy);
+double chi_square_critical_value(double alpha, long redundancy);
+
+// R_i = I - B_i Q B_i'.
+Eigen::Matrix3d residual_cofactor_block(const design_block& block, const cofactor_matrix& cofactor);
+
+// The tests of one point (see above), sigma > 0 or 0.
+struct point_statistics {
+    Eigen::Vector3d redundancy;
+    Eigen::Vector3d w;
+    double figure = 0;
+    Eigen::Vector3d mdb_m;
+    Eigen::Vector3d check_m;
+};
+point_statistics test_point(const Eigen::Matrix3d& residual_cofactor, const Eigen::Vector3d& v,
+                            double sigma);
+
+// The figure alone (largest |w_k|), as test_point gives it, for the search of
+// data snooping.
+double point_figure(const Eigen::Matrix3d& residual_cofactor, const Eigen::Vector3d& v,
+                    double sigma);
+
+} // namespace sevenparam
+
+#endif

@@ -1,0 +1,226 @@
+#include "report/inputs.h"
+
+#include "numlist/message_excerpt.h"
+#include "numlist/number_list.h"
+#include "numlist/point_file.h"
+#include "profile/profile.h"
+#include "report/report_options.h"
+
+#include <cmath>
+#include <functional>
+#include <future>
+#include <utility>
+#include <vector>
+
+namespace sevenparam {
+
+namespace {
+
+using row_major_points = Eigen::Matrix<double, Eigen::Dynamic, 3, Eigen::RowMajor>;
+
+[[noreturn]] void usage(const std::string& message)
+{
+    throw input_error(report_exit_usage_error, message);
+}
+
+[[noreturn]] void bad_data(const std::string& message)
+{
+    throw input_error(report_exit_data_error, message);
+}
+
+point_matrix to_matrix(const std::vector<double>& xyz)
+{
+    const auto rows = static_cast<Eigen::Index>(xyz.size() / 3);
+    return Eigen::Map<const row_major_points>(xyz.data(), rows, 3);
+}
+
+std::vector<std::string> numbers(std::size_t count)
+{
+    std::vector<std::string> names;
+    names.reserve(count);
+    for (std::size_t i = 1; i <= count; ++i) {
+        names.push_back(std::to_string(i));
+    }
+    return names;
+}
+
+// One number list, from an option or a profile key: `origin` names it in
+// messages ("--inputsrc", "profile p.ini key src").
+std::vector<double> read_list(const std::string& text, const std::string& origin)
+{
+    std::vector<double> values;
+    try {
+        values = parse_number_list(text);
+    } catch (const invalid_number_error& e) {
+        bad_data(origin + " field " + std::to_string(e.field_number()) + " \"" +
+                 message_excerpt(e.field_text()) + "\": not a number");
+    } catch (const number_out_of_range_error& e) {
+        bad_data(origin + " field " + std::to_string(e.field_number()) + " \"" +
+                 message_excerpt(e.field_text()) + "\": out of range");
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (!std::isfinite(values[i])) {
+            bad_data(origin + " field " + std::to_string(i + 1) + ": not a finite number");
+        }
+    }
+    if (values.size() % 3 != 0) {
+        bad_data(origin + " holds " + std::to_string(values.size()) +
+                 " values, not whole points of 3");
+    }
+    return values;
+}
+
+named_points numbered(const std::vector<double>& values)
+{
+    return named_points{numbers(values.size() / 3), to_matrix(values)};
+}
+
+void check_common_counts(std::size_t source, const std::string& source_origin, std::size_t target,
+                         const std::string& target_origin)
+{
+    if (source != target) {
+        bad_data(source_origin + " holds " + std::to_string(source) + " points, " + target_origin +
+                 " holds " + std::to_string(target) +
+                 ": common points pair by order, so the counts must agree");
+    }
+    if (source < 3) {
+        bad_data(source_origin + " and " + target_origin + " hold " + std::to_string(source) +
+                 " common points: at least 3 are needed");
+    }
+}
+
+report_inputs from_lists(const input_options& options, const char* program_path)
+{
+    // Each list with the name of where it came from.
+    struct list_text {
+        std::string text;
+        std::string origin;
+    };
+    list_text src, des, test;
+    if (options.inputfile) {
+        const auto profile = read_report_profile(*options.inputfile, program_path);
+        if (!profile) {
+            bad_data(std::string(option_name::inputfile) + " '" + *options.inputfile +
+                     "': no such file here or beside the program");
+        }
+        // A value the profile could hold only in part is no list at all.
+        for (const auto& [cut, key] : {std::pair{profile->src_cut, profile_key::src},
+                                       std::pair{profile->des_cut, profile_key::des},
+                                       std::pair{profile->test_cut, profile_key::test}}) {
+            if (cut) {
+                bad_data("profile " + *options.inputfile + " key " + key + " is longer than " +
+                         std::to_string(profile_value_size - 1) +
+                         " bytes; give the points in point files instead");
+            }
+        }
+        const std::string prefix = "profile " + *options.inputfile + " key ";
+        src = {profile->src, prefix + profile_key::src};
+        des = {profile->des, prefix + profile_key::des};
+        test = {profile->test, prefix + profile_key::test};
+    }
+    // The option fills only what the profile left empty.
+    const auto fill = [](list_text& list, const std::optional<std::string>& option,
+                         const char* name) {
+        if (list.text.empty() && option) {
+            list = {*option, name};
+        }
+    };
+    fill(src, options.inputsrc, option_name::inputsrc);
+    fill(des, options.inputdes, option_name::inputdes);
+    fill(test, options.inputtest, option_name::inputtest);
+    if (src.text.empty() || des.text.empty()) {
+        const bool no_source = src.text.empty();
+        usage(std::string("no ") + (no_source ? "source" : "target") + " points: give " +
+              (no_source ? option_name::inputsrc : option_name::inputdes) + ", a profile (" +
+              option_name::inputfile + ") with key " +
+              (no_source ? profile_key::src : profile_key::des) + ", or point files (" +
+              report_option::src_file + ", " + report_option::des_file + ")");
+    }
+
+    const std::vector<double> source = read_list(src.text, src.origin);
+    const std::vector<double> target = read_list(des.text, des.origin);
+    const std::vector<double> tests = read_list(test.text, test.origin);
+    check_common_counts(source.size() / 3, src.origin, target.size() / 3, des.origin);
+    return report_inputs{numbered(source), numbered(target), numbered(tests),
+                         src.origin + " and " + des.origin};
+}
+
+point_file read_file(const std::string& path)
+{
+    try {
+        return read_point_file(path);
+    } catch (const point_file_error& e) {
+        bad_data(e.what());
+    }
+}
+
+report_inputs from_files(const input_options& options)
+{
+    if (!options.src_file || !options.des_file) {
+        usage(std::string("point files come in pairs: give both ") + report_option::src_file +
+              " and " + report_option::des_file);
+    }
+    report_inputs inputs;
+    {
+        // The two files are read at once, one on another thread: parsing is
+        // most of the time a large network takes. The source's error, if
+        // any, is reported first all the same.
+        auto pending_target =
+            std::async(std::launch::async, read_file, std::cref(*options.des_file));
+        point_file source;
+        try {
+            source = read_file(*options.src_file);
+        } catch (...) {
+            pending_target.wait();
+            throw;
+        }
+        point_file target = pending_target.get();
+        check_common_counts(source.size(), *options.src_file, target.size(), *options.des_file);
+        try {
+            inputs.source.names = pair_point_names(source, target);
+        } catch (const point_file_error& e) {
+            bad_data(e.what());
+        }
+        inputs.target.names = inputs.source.names;
+        inputs.source.xyz = to_matrix(source.xyz);
+        inputs.target.xyz = to_matrix(target.xyz);
+    }
+    inputs.common_origin = *options.src_file + " and " + *options.des_file;
+    if (options.test_file) {
+        point_file test = read_file(*options.test_file);
+        inputs.test.names = point_names(test);
+        inputs.test.xyz = to_matrix(test.xyz);
+    } else {
+        inputs.test.xyz.resize(0, 3);
+    }
+    return inputs;
+}
+
+} // namespace
+
+std::optional<profile_inputs> read_report_profile(const std::string& profile,
+                                                  const char* program_path)
+{
+    return read_profile_inputs(profile, executable_directory(program_path));
+}
+
+report_inputs gather_inputs(const input_options& options, const char* program_path)
+{
+    const bool lists =
+        options.inputsrc || options.inputdes || options.inputtest || options.inputfile;
+    const bool files = options.src_file || options.des_file || options.test_file;
+    if (lists && files) {
+        usage(std::string("number lists (") + option_name::inputsrc + ", " + option_name::inputdes +
+              ", " + option_name::inputtest + ", " + option_name::inputfile +
+              ") and point files (" + report_option::src_file + ", " + report_option::des_file +
+              ", " + report_option::test_file + ") cannot be mixed");
+    }
+    if (!lists && !files) {
+        usage(std::string("no common points: give ") + report_option::src_file + " and " +
+              report_option::des_file + ", or " + option_name::inputsrc + " and " +
+              option_name::inputdes + " (or " + option_name::inputfile + ")");
+    }
+    return files ? from_files(options) : from_lists(options, program_path);
+}
+
+} // namespace sevenparam

@@ -1,0 +1,67 @@
+// The inputs of sevenparam-report: common points and test points with their
+// names, from either source.
+//
+//   - number lists, as sevenparam takes them: --inputsrc, --inputdes,
+//     --inputtest and the profile of --inputfile (keys src, des, test; a
+//     profile value wins over the option, the option fills what the profile
+//     leaves empty; the profile is looked for as sevenparam looks for it).
+//     Points are numbered "1", "2", ...;
+//   - point files (numlist/point_file.h): --src-file, --des-file, --test-file.
+//
+// Coordinates must be finite and lists whole points of 3; source and target
+// pair by order and must hold the same number of points, at least 3.
+#ifndef SEVENPARAM_REPORT_INPUTS_H
+#define SEVENPARAM_REPORT_INPUTS_H
+
+#include "profile/profile_inputs.h"
+#include "quality/quality_report.h"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace sevenparam {
+
+// An input that cannot be used. status() is report_exit_usage_error for a
+// command line that mixes or lacks sources, report_exit_data_error for input
+// that cannot be read or is malformed. what() names the input (option or
+// file, field or line) and says what is wrong, without the program's name.
+class input_error : public std::runtime_error {
+public:
+    input_error(int status, const std::string& message)
+        : std::runtime_error(message), status_(status)
+    {
+    }
+    int status() const noexcept { return status_; }
+
+private:
+    int status_;
+};
+
+// The input options as given; std::nullopt for an option not given.
+struct input_options {
+    std::optional<std::string> inputsrc, inputdes, inputtest, inputfile;
+    std::optional<std::string> src_file, des_file, test_file;
+};
+
+struct report_inputs {
+    named_points source;
+    named_points target;
+    named_points test; // no rows without test points
+    // Where the common points came from, for messages: "src.txt and des.txt",
+    // "--inputsrc and --inputdes", "profile p.ini key src and --inputdes".
+    std::string common_origin;
+};
+
+// The profile's three lists, found and read as sevenparam finds and reads the
+// profile (profile/profile_inputs.h): at `profile`, else under the executable
+// directory of `program_path`. std::nullopt when it exists at neither.
+std::optional<profile_inputs> read_report_profile(const std::string& profile,
+                                                  const char* program_path);
+
+// Gathers and checks the inputs; raises input_error.
+report_inputs gather_inputs(const input_options& options, const char* program_path);
+
+} // namespace sevenparam
+
+#endif

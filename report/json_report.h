@@ -1,0 +1,41 @@
+// The quality report as one JSON object (UTF-8; names through to_utf8).
+//
+// Numbers are in the shortest form that reads back as the very double
+// computed; a non-finite number is null. Units are in the key names (_m,
+// _arcsec, _ppm) or those of quality/quality_report.h (parameters: m, rad,
+// ratio). Keys, each written in one place (namespace json_key):
+//   program, version, rotation ("linearised" or "exact"), common_points,
+//   redundancy, iterations, last_measure, reciprocal_condition,
+//   largest_residual {name, length_m}, sigma0, sigma0_sevenparam,
+//   centroid_source [3], centroid_target [3], correlation [7][7],
+//   linearisation_max_m, linearisation_warning (bool),
+//   parameters {tx, ty, tz, ex, ey, ez, m, ex_arcsec, ey_arcsec, ez_arcsec,
+//               m_ppm, sigma {the same keys}},
+//   bursa_wolf (coordinate frame) and bursa_wolf_position_vector
+//               {tx_m, ty_m, tz_m, rx_arcsec, ry_arcsec, rz_arcsec, s_ppm,
+//                sigma {the same keys}},
+//   towgs84, proj_helmert, proj_molobadekas, proj_pipeline (texts),
+//   tests {alpha, kind ("w" or "tau"), critical_value,
+//          global (null or {statistic, critical_value, passed})},
+//   residuals [{name, xyz_m [3], enu_m [3], length_m, redundancy [3], w [3],
+//               figure, flagged, mdb_m [3], check_m [3], removed}],
+//   excluded [{name, reason ("option" or "snooping"), figure (or null)}],
+//   predictions [{name, xyz_m [3]}].
+#ifndef SEVENPARAM_REPORT_JSON_REPORT_H
+#define SEVENPARAM_REPORT_JSON_REPORT_H
+
+#include "quality/quality_report.h"
+
+#include <iosfwd>
+#include <string>
+
+namespace sevenparam {
+
+// Writes the report to `out`, pretty-printed, ending in a line end; the
+// arrays of residuals and predictions one element a line, as they may hold
+// millions. `version` is the program's version.
+void write_json_report(std::ostream& out, const quality_report& report, const std::string& version);
+
+} // namespace sevenparam
+
+#endif

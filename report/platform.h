@@ -1,0 +1,20 @@
+// The report's platform-specific pieces, the one place where the report
+// differs between Windows and POSIX systems.
+#ifndef SEVENPARAM_REPORT_PLATFORM_H
+#define SEVENPARAM_REPORT_PLATFORM_H
+
+#include <string>
+
+namespace sevenparam {
+
+// `gbk` decoded as GBK (code page 936) into UTF-8; every byte sequence that is
+// no GBK character becomes U+FFFD. Never fails.
+std::string gbk_to_utf8(const std::string& gbk);
+
+// Moves the file `from` to `to`, replacing a file there. Returns false with
+// the system's reason in `reason` when that fails (`from` then stays).
+bool replace_file(const std::string& from, const std::string& to, std::string& reason);
+
+} // namespace sevenparam
+
+#endif

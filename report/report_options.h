@@ -1,0 +1,44 @@
+// The command-line options of sevenparam-report, each name in one place. The
+// four options shared with sevenparam (--inputsrc, --inputdes, --inputtest,
+// --inputfile) take their names from driver/options.h.
+#ifndef SEVENPARAM_REPORT_REPORT_OPTIONS_H
+#define SEVENPARAM_REPORT_REPORT_OPTIONS_H
+
+#include "driver/options.h"
+
+namespace sevenparam {
+
+inline constexpr char report_program_name[] = "sevenparam-report";
+
+// Exit statuses of sevenparam-report.
+inline constexpr int report_exit_success = 0;
+inline constexpr int report_exit_data_error = 1;  // bad data, a failed estimation, a write
+inline constexpr int report_exit_usage_error = 2; // a command line that cannot be run
+
+namespace report_option {
+// Point files, one point a line (numlist/point_file.h).
+inline constexpr char src_file[] = "--src-file";
+inline constexpr char des_file[] = "--des-file";
+inline constexpr char test_file[] = "--test-file";
+// Outputs.
+inline constexpr char output[] = "--output"; // text report (default: standard output)
+inline constexpr char json[] = "--json";     // JSON report ("-": standard output)
+inline constexpr char html[] = "--html";     // HTML page
+// The estimation and its tests.
+inline constexpr char sigma[] = "--sigma";
+inline constexpr char alpha[] = "--alpha";
+inline constexpr char exclude[] = "--exclude";
+inline constexpr char snoop[] = "--snoop";
+inline constexpr char rotation[] = "--rotation";
+inline constexpr char help[] = "--help";
+inline constexpr char version[] = "--version";
+} // namespace report_option
+
+// The values of --rotation, and "-" for standard output.
+inline constexpr char rotation_linearised[] = "linearised";
+inline constexpr char rotation_exact[] = "exact";
+inline constexpr char standard_output_name[] = "-";
+
+} // namespace sevenparam
+
+#endif

@@ -1,0 +1,449 @@
+#include "report/text_report.h"
+
+#include "report/number_format.h"
+#include "report/text_encoding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iterator>
+#include <ostream>
+#include <vector>
+
+namespace sevenparam {
+
+namespace {
+
+using row = std::vector<std::string>;
+
+constexpr char indent[] = "  ";
+constexpr char gap[] = "  ";
+constexpr const char* parameter_names[] = {"tx", "ty", "tz", "ex", "ey", "ez", "m"};
+
+std::string shortest(double value)
+{
+    std::string text;
+    append_shortest(text, value);
+    return text;
+}
+
+std::string fixed(double value, int decimals)
+{
+    std::string text;
+    append_fixed(text, value, decimals);
+    return text;
+}
+
+std::string significant(double value, int digits = 3)
+{
+    std::string text;
+    append_significant(text, value, digits);
+    return text;
+}
+
+void pad(std::string& line, std::size_t count)
+{
+    line.append(count, ' ');
+}
+
+// A small table: every column as wide as its widest cell; `aligns` holds 'l'
+// or 'r' per column. Trailing blanks are cut.
+void write_table(std::ostream& out, const std::vector<row>& rows, const std::string& aligns)
+{
+    std::vector<std::size_t> widths(aligns.size(), 0);
+    for (const row& cells : rows) {
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            widths[c] = std::max(widths[c], display_width(cells[c]));
+        }
+    }
+    for (const row& cells : rows) {
+        std::string line = indent;
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            if (widths[c] == 0) {
+                continue;
+            }
+            const std::size_t fill = widths[c] - display_width(cells[c]);
+            if (aligns[c] == 'r') {
+                pad(line, fill);
+                line += cells[c];
+            } else {
+                line += cells[c];
+                pad(line, fill);
+            }
+            // A unit column ('u') follows its number after one blank.
+            line += c + 1 < aligns.size() && aligns[c + 1] == 'u' ? " " : gap;
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        out << line << '\n';
+    }
+}
+
+void heading(std::ostream& out, const std::string& text)
+{
+    out << '\n' << text << '\n';
+}
+
+void write_summary(std::ostream& out, const quality_report& report)
+{
+    heading(out, "Summary");
+    std::vector<row> rows = {
+        {"common points", std::to_string(report.common_points)},
+        {"redundancy (3n - 7)", std::to_string(report.redundancy)},
+        {"rotation model", report.model == rotation_model::exact ? "exact" : "linearised"},
+        {"iterations", std::to_string(report.iterations)},
+        {"last convergence measure",
+         significant(report.last_measure) + " (sum of |corrections|, m and rad)"},
+        {"reciprocal condition number",
+         significant(report.reciprocal_condition) + " (normal matrix scaled to a unit diagonal)"},
+    };
+    if (report.largest_residual < report.residuals.size()) {
+        const residual_row& largest = report.residuals[report.largest_residual];
+        rows.push_back({"largest residual", fixed(largest.length_m, 4) + " m at " + largest.name});
+    }
+    write_table(out, rows, "ll");
+}
+
+void write_parameters(std::ostream& out, const quality_report& report)
+{
+    heading(out, "Parameters as estimated (centroid-based, coordinate frame; p' = ave_tar + t + "
+                 "(1 + m) R (p - ave_src))");
+    std::vector<row> rows = {{"", "value", "", "", "", "standard error", "", "", ""}};
+    const parameter_set& p = report.parameters;
+    for (int k = 0; k < 7; ++k) {
+        const double value = p.value(k);
+        const double sigma = p.sigma(k);
+        if (k < 3) {
+            rows.push_back({parameter_names[k], shortest(value), "m", "", "", significant(sigma),
+                            "m", "", ""});
+        } else if (k < 6) {
+            rows.push_back({parameter_names[k], shortest(value), "rad",
+                            shortest(value * arcsec_per_radian), "arcsec", significant(sigma),
+                            "rad", significant(sigma * arcsec_per_radian), "arcsec"});
+        } else {
+            rows.push_back({parameter_names[k], shortest(value), "(ratio)",
+                            shortest(value * ppm_per_ratio), "ppm", significant(sigma), "(ratio)",
+                            significant(sigma * ppm_per_ratio), "ppm"});
+        }
+    }
+    write_table(out, rows, "lrurururu");
+
+    heading(out, "Centroids");
+    std::vector<row> centroids = {{"", "X", "", "Y", "", "Z", ""}};
+    const auto centroid = [&](const char* label, const point_row& c) {
+        centroids.push_back({label, shortest(c(0)), "m", shortest(c(1)), "m", shortest(c(2)), "m"});
+    };
+    centroid("source (ave_src)", report.centroid_source);
+    centroid("target (ave_tar)", report.centroid_target);
+    write_table(out, centroids, "lrururu");
+}
+
+void write_precision(std::ostream& out, const quality_report& report)
+{
+    heading(out, "Precision");
+    write_table(out,
+                {{"sigma0", shortest(report.sigma0), "m",
+                  "sqrt(v'v / (3n - 7)), residuals after the final correction"},
+                 {"sigma0 as sevenparam prints it", shortest(report.sigma0_sevenparam), "m",
+                  "sqrt(v'v / 2), misclosures of the last iteration"}},
+                "lrul");
+    out << indent << "correlation of the parameters (unitless)\n";
+    std::vector<row> rows = {{""}};
+    for (const char* name : parameter_names) {
+        rows[0].push_back(name);
+    }
+    for (int i = 0; i < 7; ++i) {
+        row cells = {parameter_names[i]};
+        for (int j = 0; j < 7; ++j) {
+            cells.push_back(fixed(report.correlation(i, j), 3));
+        }
+        rows.push_back(cells);
+    }
+    write_table(out, rows, "lrrrrrrr");
+}
+
+void write_bursa_wolf(std::ostream& out, const quality_report& report)
+{
+    heading(out, "Origin-based seven parameters (Bursa-Wolf; p' = T + (1 + m) R p)");
+    const bursa_wolf_set& bw = report.bursa_wolf;
+    std::vector<row> rows = {
+        {"", "coordinate frame", "", "position vector", "", "standard error", ""}};
+    const char* translation_names[] = {"tx", "ty", "tz"};
+    const char* rotation_names[] = {"rx", "ry", "rz"};
+    for (int k = 0; k < 3; ++k) {
+        const std::string t = shortest(bw.translation_m(k));
+        rows.push_back(
+            {translation_names[k], t, "m", t, "m", significant(bw.sigma_translation_m(k)), "m"});
+    }
+    for (int k = 0; k < 3; ++k) {
+        rows.push_back({rotation_names[k], shortest(bw.rotation_arcsec(k)), "arcsec",
+                        shortest(-bw.rotation_arcsec(k)), "arcsec",
+                        significant(bw.sigma_rotation_arcsec(k)), "arcsec"});
+    }
+    const std::string s = shortest(bw.scale_ppm);
+    rows.push_back({"s", s, "ppm", s, "ppm", significant(bw.sigma_scale_ppm), "ppm"});
+    write_table(out, rows, "lrururu");
+
+    heading(out, "PROJ (each text ready for cct)");
+    const auto text = [&](const char* label, const std::string& value) {
+        out << indent << label << '\n' << indent << indent << value << '\n';
+    };
+    text("+towgs84 (position vector; m, arcsec, ppm):", report.towgs84);
+    text("origin-based, +proj=helmert:", report.proj_helmert);
+    text("centroid form, +proj=molobadekas:", report.proj_molobadekas);
+    text("centroid form as a pipeline:", report.proj_pipeline);
+}
+
+void write_linearisation(std::ostream& out, const quality_report& report)
+{
+    heading(out, "Linearisation check");
+    write_table(
+        out,
+        {{"largest distance between the linearised and the exact rotation",
+          significant(report.linearisation_max_m) + " m", "(over the centred common points)"}},
+        "lll");
+    if (report.model == rotation_model::linearised &&
+        report.linearisation_max_m > linearisation_warning_m) {
+        out << indent << "WARNING: above " << fixed(linearisation_warning_m * 1000, 1)
+            << " mm: the small-angle model limits this result; --rotation exact removes the "
+               "limit\n";
+    }
+}
+
+void write_test_settings(std::ostream& out, const quality_report& report)
+{
+    heading(out, "Residual tests");
+    const residual_tests& t = report.tests;
+    const bool w = t.test == residual_tests::kind::w;
+    std::size_t flagged = 0;
+    for (const residual_row& r : report.residuals) {
+        flagged += r.flagged && !r.removed ? 1 : 0;
+    }
+    std::vector<row> rows = {
+        {"test", w ? "w-test (a-priori standard error given, normal distribution)"
+                   : "Pope's tau-test (standard error sigma0, tau distribution)"},
+        {"significance alpha", shortest(t.alpha) + " per coordinate, two-sided"},
+        {"critical value", fixed(t.critical_value, 3) + " (unitless)"},
+    };
+    if (t.global) {
+        rows.push_back({"global test",
+                        "v'v / S^2 = " + fixed(t.global->statistic, 3) + ", critical value " +
+                            fixed(t.global->critical_value, 3) + " (chi-square, " +
+                            std::to_string(report.redundancy) +
+                            " degrees of freedom): " + (t.global->passed ? "passed" : "FAILED")});
+    } else {
+        rows.push_back({"global test", "not made (needs an a-priori standard error, --sigma)"});
+    }
+    rows.push_back({"flagged points", std::to_string(flagged)});
+    write_table(out, rows, "ll");
+}
+
+// One column of a long table: heading, decimals and the value of a row.
+template <typename Row> struct column {
+    const char* heading;
+    int decimals;
+    double (*value)(const Row&);
+    bool test = false; // a test figure, which a removed point lacks
+};
+
+// The width of the column's widest number, from its largest magnitude, so
+// that no value is formatted twice.
+std::size_t number_width(double largest, bool negative, int decimals)
+{
+    std::string text;
+    append_fixed(text, largest, decimals);
+    return text.size() + (negative ? 1 : 0);
+}
+
+bool removed(const residual_row& r)
+{
+    return r.removed;
+}
+bool removed(const prediction_row&)
+{
+    return false;
+}
+const char* note_of(const residual_row& r)
+{
+    return r.removed ? "removed" : r.flagged ? "FLAGGED" : "";
+}
+const char* note_of(const prediction_row&)
+{
+    return "";
+}
+
+// A table of one row per point, which may hold millions: written line by line.
+template <typename Row>
+void write_long_table(std::ostream& out, const std::vector<Row>& rows,
+                      const std::vector<column<Row>>& columns)
+{
+    std::size_t name_width = 5; // "point"
+    for (const Row& r : rows) {
+        name_width = std::max(name_width, display_width(r.name));
+    }
+    std::vector<std::size_t> widths;
+    for (const column<Row>& c : columns) {
+        double largest = 0;
+        bool negative = false;
+        for (const Row& r : rows) {
+            const double v = c.value(r);
+            if (std::isfinite(v)) {
+                largest = std::max(largest, std::fabs(v));
+                negative = negative || v < 0;
+            }
+        }
+        widths.push_back(std::max({std::string(c.heading).size(),
+                                   number_width(largest, negative, c.decimals), std::size_t{4}}));
+    }
+
+    bool notes = false;
+    for (const Row& r : rows) {
+        notes = notes || *note_of(r);
+    }
+    std::string line = indent;
+    line += "point";
+    pad(line, name_width - 5);
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        line += gap;
+        pad(line, widths[k] - std::string(columns[k].heading).size());
+        line += columns[k].heading;
+    }
+    if (notes) {
+        line += gap;
+        line += "note";
+    }
+    line += '\n';
+    out << line;
+
+    // Rows go into a large buffer written in one piece whenever it fills: no
+    // string or stream call per cell.
+    std::size_t row_bound = std::size(indent) + name_width + std::size(gap) + 8; // note
+    for (const std::size_t w : widths) {
+        row_bound += std::size(gap) + std::max(w, fixed_capacity);
+    }
+    std::vector<char> buffer(std::max<std::size_t>(1 << 20, 4 * row_bound));
+    char* o = buffer.data();
+    const auto put = [&o](const char* text, std::size_t length) {
+        std::memcpy(o, text, length);
+        o += length;
+    };
+    const auto spaces = [&o](std::size_t count) {
+        std::memset(o, ' ', count);
+        o += count;
+    };
+    for (const Row& r : rows) {
+        if (static_cast<std::size_t>(buffer.data() + buffer.size() - o) <
+            row_bound + r.name.size()) {
+            out.write(buffer.data(), o - buffer.data());
+            o = buffer.data();
+            if (buffer.size() < row_bound + r.name.size()) {
+                buffer.resize(row_bound + r.name.size());
+                o = buffer.data();
+            }
+        }
+        put(indent, std::size(indent) - 1);
+        put(r.name.data(), r.name.size());
+        spaces(name_width - std::min(name_width, display_width(r.name)));
+        for (std::size_t k = 0; k < columns.size(); ++k) {
+            // Right-aligned: blanks, then the number written backwards from
+            // the column's end. The width came from the column's largest
+            // magnitude, so no number is wider.
+            const std::size_t width = std::size(gap) - 1 + widths[k];
+            spaces(width);
+            if (columns[k].test && removed(r)) {
+                o[-1] = '-';
+            } else {
+                format_fixed_before(o, columns[k].value(r), columns[k].decimals);
+            }
+        }
+        if (const char* note = note_of(r); *note) {
+            put(gap, std::size(gap) - 1);
+            put(note, std::strlen(note));
+        }
+        *o++ = '\n';
+    }
+    out.write(buffer.data(), o - buffer.data());
+}
+
+void write_residuals(std::ostream& out, const quality_report& report)
+{
+    heading(out, "Residuals v = target - transformed source (X, Y, Z; east, north, up at the "
+                 "target point on GRS80)");
+    using r = const residual_row&;
+    write_long_table<residual_row>(out, report.residuals,
+                                   {{"vX (m)", 4, [](r x) { return x.xyz_m(0); }, false},
+                                    {"vY (m)", 4, [](r x) { return x.xyz_m(1); }, false},
+                                    {"vZ (m)", 4, [](r x) { return x.xyz_m(2); }, false},
+                                    {"vE (m)", 4, [](r x) { return x.enu_m(0); }, false},
+                                    {"vN (m)", 4, [](r x) { return x.enu_m(1); }, false},
+                                    {"vU (m)", 4, [](r x) { return x.enu_m(2); }, false},
+                                    {"|v| (m)", 4, [](r x) { return x.length_m; }, false}});
+
+    heading(out, "Tests per point (redundancy numbers r and standardised residuals w unitless; "
+                 "figure = largest |w|; MDB = minimal detectable bias; check = residual had the "
+                 "point been left out)");
+    write_long_table<residual_row>(out, report.residuals,
+                                   {{"rX", 3, [](r x) { return x.redundancy(0); }, true},
+                                    {"rY", 3, [](r x) { return x.redundancy(1); }, true},
+                                    {"rZ", 3, [](r x) { return x.redundancy(2); }, true},
+                                    {"wX", 2, [](r x) { return x.w(0); }, true},
+                                    {"wY", 2, [](r x) { return x.w(1); }, true},
+                                    {"wZ", 2, [](r x) { return x.w(2); }, true},
+                                    {"figure", 2, [](r x) { return x.figure; }, true},
+                                    {"MDB X (m)", 4, [](r x) { return x.mdb_m(0); }, true},
+                                    {"MDB Y (m)", 4, [](r x) { return x.mdb_m(1); }, true},
+                                    {"MDB Z (m)", 4, [](r x) { return x.mdb_m(2); }, true},
+                                    {"check X (m)", 4, [](r x) { return x.check_m(0); }, true},
+                                    {"check Y (m)", 4, [](r x) { return x.check_m(1); }, true},
+                                    {"check Z (m)", 4, [](r x) { return x.check_m(2); }, true}});
+}
+
+void write_excluded(std::ostream& out, const quality_report& report)
+{
+    heading(out, "Points left out, in order");
+    if (report.excluded.empty()) {
+        out << indent << "none\n";
+        return;
+    }
+    std::vector<row> rows;
+    for (std::size_t i = 0; i < report.excluded.size(); ++i) {
+        const excluded_point& e = report.excluded[i];
+        std::string reason =
+            e.why == excluded_point::reason::option ? "given with --exclude" : "data snooping";
+        if (e.figure) {
+            reason += ", figure " + fixed(*e.figure, 2);
+        }
+        rows.push_back({std::to_string(i + 1), e.name, reason});
+    }
+    write_table(out, rows, "rll");
+}
+
+void write_predictions(std::ostream& out, const quality_report& report)
+{
+    if (report.predictions.empty()) {
+        return;
+    }
+    heading(out, "Test points in the target system");
+    using p = const prediction_row&;
+    write_long_table<prediction_row>(out, report.predictions,
+                                     {{"X (m)", 4, [](p x) { return x.xyz_m(0); }},
+                                      {"Y (m)", 4, [](p x) { return x.xyz_m(1); }},
+                                      {"Z (m)", 4, [](p x) { return x.xyz_m(2); }}});
+}
+
+} // namespace
+
+void write_text_report(std::ostream& out, const quality_report& report, const std::string& title)
+{
+    out << title << '\n';
+    write_summary(out, report);
+    write_parameters(out, report);
+    write_precision(out, report);
+    write_bursa_wolf(out, report);
+    write_linearisation(out, report);
+    write_test_settings(out, report);
+    write_residuals(out, report);
+    write_excluded(out, report);
+    write_predictions(out, report);
+}
+
+} // namespace sevenparam

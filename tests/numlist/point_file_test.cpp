@@ -1,0 +1,145 @@
+#include "numlist/point_file.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+#include <vector>
+
+namespace sevenparam {
+namespace {
+
+point_file parse(const std::string& text, const std::string& file = "f.txt")
+{
+    return parse_point_text(text.data(), text.size(), file);
+}
+
+TEST(PointFile, AcceptedLayouts)
+{
+    const struct {
+        std::string text;
+        std::vector<std::string> names;
+        std::vector<double> xyz;
+        std::vector<std::size_t> lines;
+    } cases[] = {
+        // Blanks, tabs and commas between fields; comments; blank lines;
+        // CR LF; no line end after the last line.
+        {"P1 1 2 3\r\n# comment\r\n\r\n \tP2,4 , 5,\t6  # tail\r\nP3\t-7.5e1 0x10 .5",
+         {"P1", "P2", "P3"},
+         {1, 2, 3, 4, 5, 6, -75, 16, 0.5},
+         {1, 4, 5}},
+        {"1 2 3\n   \n#\n4,5,6\n", {}, {1, 2, 3, 4, 5, 6}, {1, 4}},
+        // A byte order mark, as Windows editors write UTF-8.
+        {"\xEF\xBB\xBFP1 1 2 3\n", {"P1"}, {1, 2, 3}, {1}},
+        // A name is any bytes but blanks, commas, '#': GBK bytes and digits too.
+        {"\xB5\xE3"
+         "1 1 2 3\n007 4 5 6\n",
+         {"\xB5\xE3"
+          "1",
+          "007"},
+         {1, 2, 3, 4, 5, 6},
+         {1, 2}},
+        {"", {}, {}, {}},
+        {"# nothing but a comment\n\n", {}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        const point_file points = parse(c.text);
+        EXPECT_EQ(points.names, c.names) << c.text;
+        EXPECT_EQ(points.xyz, c.xyz) << c.text;
+        EXPECT_EQ(points.lines, c.lines) << c.text;
+    }
+}
+
+TEST(PointFile, DecimalPointWhateverTheLocale)
+{
+    const char* const previous = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = previous ? previous : "C";
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+        GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/install-deps makes one)";
+    }
+    const point_file points = parse("A 1.5 2.25 -3.125\n");
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(points.xyz, (std::vector<double>{1.5, 2.25, -3.125}));
+}
+
+TEST(PointFile, EveryMalformedLineNamesFileAndLine)
+{
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {"1 2\n", "f.txt line 1: 2 fields where X Y Z or NAME X Y Z are expected"},
+        {"\n# c\nP 1 2 3 4\n", "f.txt line 3: 5 fields where X Y Z or NAME X Y Z are expected"},
+        {"P1 1 2 3\nP2 4 5x 6\n", "f.txt line 2: Y \"5x\" is not a number"},
+        {"P1 1,2 ,abc\n", "f.txt line 1: Z \"abc\" is not a number"},
+        {"1e999 2 3\n", "f.txt line 1: X \"1e999\" is out of range"},
+        {"1 inf 3\n", "f.txt line 1: Y \"inf\" is not finite"},
+        {"1 2 -nan\n", "f.txt line 1: Z \"-nan\" is not finite"},
+        {"1,,2,3\n", "f.txt line 1: empty field between commas or at either end of the line"},
+        {",1 2 3\n", "f.txt line 1: empty field between commas or at either end of the line"},
+        {"1 2 3,\n", "f.txt line 1: empty field between commas or at either end of the line"},
+        // Control bytes are escaped; a CR inside a line is no line end.
+        {std::string("1 2 3\0", 6), "f.txt line 1: Z \"3\\x00\" is not a number"},
+        {"1 2\r3 4\n", "f.txt line 1: Y \"2\\x0D3\" is not a number"},
+        // Long fields are cut to an excerpt.
+        {"1 2 " + std::string(40, '9') + "z\n",
+         "f.txt line 1: Z \"9999999999999999999999999999999999999999...\" is not a number"},
+        {"P1 1 2 3\r\n4 5 6\r\n",
+         "f.txt line 2: a point without a name, where line 1 names its point"},
+        {"1 2 3\nP 4 5 6\n",
+         "f.txt line 2: a named point, where line 1 and the lines after it name none"},
+    };
+    for (const auto& c : cases) {
+        try {
+            parse(c.text);
+            ADD_FAILURE() << "accepted: " << c.text;
+        } catch (const point_file_error& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+    }
+}
+
+TEST(PointFile, ReadingWhatIsNoFile)
+{
+    // A directory once reported an absurd size and failed with the library's
+    // allocation message rather than naming the input.
+    for (const std::string path : {"no/such/points.txt", "."}) {
+        try {
+            read_point_file(path);
+            ADD_FAILURE() << "read " << path;
+        } catch (const point_file_error& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(path + ": cannot read: ", 0), 0u) << e.what();
+        }
+    }
+}
+
+TEST(PointFile, NamesPairByOrder)
+{
+    const point_file named = parse("A 1 2 3\nB 4 5 6\nC 7 8 9\n", "s.txt");
+    const point_file unnamed = parse("1 2 3\n4 5 6\n\n7 8 9\n", "d.txt");
+    EXPECT_EQ(pair_point_names(named, named), (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(pair_point_names(unnamed, named), (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(pair_point_names(unnamed, unnamed), (std::vector<std::string>{"1", "2", "3"}));
+
+    const struct {
+        point_file source, target;
+        std::string message;
+    } errors[] = {
+        {named, parse("A 1 2 3\n# moved\nC 4 5 6\nB 7 8 9\n", "d.txt"),
+         "common point 2 is named \"B\" in s.txt line 2 but \"C\" in d.txt line 3"},
+        {named, parse("1 2 3\n", "d.txt"),
+         "s.txt holds 3 points, d.txt holds 1: common points pair by order, so the counts must "
+         "agree"},
+    };
+    for (const auto& e : errors) {
+        try {
+            pair_point_names(e.source, e.target);
+            ADD_FAILURE() << "paired: " << e.message;
+        } catch (const point_file_error& error) {
+            EXPECT_EQ(error.what(), e.message);
+        }
+    }
+}
+
+} // namespace
+} // namespace sevenparam

@@ -1,0 +1,187 @@
+#include "quality/quality_report.h"
+#include "quality/statistics.h"
+
+#include "network.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace sevenparam {
+namespace {
+
+using synthetic::make_network;
+
+quality_report report_of(const synthetic::network& net, const report_settings& settings = {})
+{
+    return build_quality_report(net.source, net.target, {}, settings);
+}
+
+// Figures from printed tables: the normal quantile 3.2905 (alpha = 0.001
+// two-sided) and 1.9600; Student's t of 9 degrees of freedom at 0.975,
+// 2.262157, in tau = t sqrt(f) / sqrt(f - 1 + t^2) for f = 10; chi-square
+// quantiles 18.307 (0.95, 10 degrees of freedom) and 29.588 (0.999, 10).
+TEST(Statistics, CriticalValuesMatchTables)
+{
+    EXPECT_NEAR(w_critical_value(0.001), 3.2905, 1e-4);
+    EXPECT_NEAR(w_critical_value(0.05), 1.9600, 1e-4);
+    EXPECT_NEAR(tau_critical_value(0.05, 10), 1.903909, 1e-5);
+    // tau is bounded by sqrt(f) and tends to the normal quantile.
+    EXPECT_LT(tau_critical_value(0.001, 2), std::sqrt(2.0));
+    EXPECT_NEAR(tau_critical_value(0.001, 1000000), 3.2905, 1e-4);
+    EXPECT_NEAR(chi_square_critical_value(0.05, 10), 18.307, 1e-3);
+    EXPECT_NEAR(chi_square_critical_value(0.001, 10), 29.588, 1e-3);
+    EXPECT_THROW(w_critical_value(0), estimation_error);
+    EXPECT_THROW(w_critical_value(1), estimation_error);
+    EXPECT_THROW(tau_critical_value(0.01, 1), estimation_error);
+}
+
+TEST(Statistics, RedundancyNumbersSumToTheRedundancy)
+{
+    synthetic::transformation turned;
+    turned.model = rotation_model::exact;
+    turned.angles_rad = Eigen::Vector3d(0.2, -0.1, 0.3);
+    for (const rotation_model model : {rotation_model::linearised, rotation_model::exact}) {
+        report_settings settings;
+        settings.model = model;
+        settings.exclude = {"P3"};
+        const quality_report report = report_of(make_network(9, 4, 0.002, turned), settings);
+        double sum = 0;
+        for (const residual_row& row : report.residuals) {
+            EXPECT_TRUE(row.redundancy.minCoeff() > 0 || row.removed);
+            sum += row.redundancy.sum();
+        }
+        EXPECT_EQ(report.redundancy, 3 * 8 - 7);
+        EXPECT_NEAR(sum, 17.0, 1e-9);
+    }
+}
+
+// A 5 cm blunder in one coordinate of one of 12 points with 2 mm noise.
+TEST(Statistics, BlunderIsFlaggedAndSnoopedOut)
+{
+    synthetic::network net = make_network(12, 21, 0.002);
+    net.target.xyz(6, 1) += 0.05;
+    const quality_report plain = report_of(net);
+    EXPECT_EQ(plain.tests.test, residual_tests::kind::tau);
+    for (const residual_row& row : plain.residuals)
+        EXPECT_EQ(row.flagged, row.name == "P7") << row.name << " " << row.figure;
+
+    report_settings snoop;
+    snoop.snoop = true;
+    const quality_report snooped = report_of(net, snoop);
+    ASSERT_EQ(snooped.excluded.size(), 1u);
+    EXPECT_EQ(snooped.excluded[0].name, "P7");
+    EXPECT_EQ(snooped.excluded[0].why, excluded_point::reason::snooping);
+    EXPECT_EQ(snooped.excluded[0].figure, plain.residuals[6].figure);
+    EXPECT_EQ(snooped.common_points, 11u);
+    for (const residual_row& row : snooped.residuals)
+        EXPECT_FALSE(row.flagged) << row.name;
+    const residual_row& removed = snooped.residuals.back();
+    EXPECT_TRUE(removed.removed);
+    EXPECT_EQ(removed.name, "P7");
+    EXPECT_NEAR(removed.xyz_m(1), 0.05, 0.01);
+
+    report_settings excluded;
+    excluded.exclude = {"7"};
+    const quality_report without = report_of(net, excluded);
+    EXPECT_EQ(without.parameters.value, snooped.parameters.value);
+    EXPECT_EQ(without.excluded[0].why, excluded_point::reason::option);
+    EXPECT_FALSE(without.excluded[0].figure);
+
+    // The check-point residual is the residual the point gets from the others.
+    EXPECT_LT((plain.residuals[6].check_m - removed.xyz_m).norm(), 1e-6);
+
+    // Snooping stops at 5 points, blunders left or not.
+    synthetic::network six = make_network(6, 21, 0.002);
+    six.target.xyz(1, 0) += 0.5;
+    six.target.xyz(4, 2) -= 0.5;
+    snoop.sigma_apriori = 0.002;
+    const quality_report five = report_of(six, snoop);
+    EXPECT_EQ(five.common_points, 5u);
+    EXPECT_TRUE(std::any_of(five.residuals.begin(), five.residuals.end(),
+                            [](const residual_row& row) { return row.flagged; }));
+}
+
+// Clean networks of 10 points, tau test at alpha = 0.01: 30 tests each, 3000
+// in all. Each test alone keeps its level, so about 30 coordinates exceed
+// the critical value (binomial standard deviation 5.5). Were the tests of a
+// network independent, 1 - 0.99^30 = 26 % of the networks would raise an
+// alarm; they share one estimate, which moves that a little (27.8 % over
+// 4,000 such networks).
+TEST(Statistics, FalseAlarmsOfCleanNetworks)
+{
+    report_settings settings;
+    settings.alpha = 0.01;
+    int networks_with_alarm = 0, coordinates_over = 0;
+    for (unsigned seed = 1000; seed < 1100; ++seed) {
+        const quality_report report = report_of(make_network(10, seed, 0.002), settings);
+        bool alarm = false;
+        for (const residual_row& row : report.residuals) {
+            alarm = alarm || row.flagged;
+            coordinates_over += (row.w.array().abs() > report.tests.critical_value).count();
+        }
+        networks_with_alarm += alarm;
+    }
+    EXPECT_GE(coordinates_over, 14);
+    EXPECT_LE(coordinates_over, 50);
+    EXPECT_GE(networks_with_alarm, 12);
+    EXPECT_LE(networks_with_alarm, 42);
+}
+
+TEST(Statistics, APrioriSigmaGivesTheWTestAndTheGlobalTest)
+{
+    const synthetic::network net = make_network(50, 8, 0.002);
+    report_settings settings;
+    settings.sigma_apriori = 0.002;
+    const quality_report right = report_of(net, settings);
+    EXPECT_EQ(right.tests.test, residual_tests::kind::w);
+    EXPECT_NEAR(right.tests.critical_value, 3.2905, 1e-4);
+    ASSERT_TRUE(right.tests.global);
+    EXPECT_NEAR(right.tests.global->statistic, 143.0, 40.0); // expectation 3n - 7
+    EXPECT_TRUE(right.tests.global->passed);
+    // MDB = S sqrt(lambda0 / r).
+    const residual_row& row = right.residuals[0];
+    EXPECT_NEAR(row.mdb_m(0), 0.002 * std::sqrt(17.075 / row.redundancy(0)), 1e-15);
+
+    settings.sigma_apriori = 0.001;
+    const quality_report optimistic = report_of(net, settings);
+    EXPECT_FALSE(optimistic.tests.global->passed);
+    EXPECT_FALSE(report_of(net).tests.global);
+}
+
+TEST(Statistics, Exclusions)
+{
+    synthetic::network net = make_network(6, 2, 0.002);
+    net.source.names[4] = "2"; // a name wins over a number
+    report_settings settings;
+    settings.exclude = {"2", "P1", "P1"};
+    const quality_report report = report_of(net, settings);
+    ASSERT_EQ(report.excluded.size(), 2u);
+    EXPECT_EQ(report.excluded[0].name, "2");
+    EXPECT_EQ(report.excluded[1].name, "P1");
+    EXPECT_EQ(report.common_points, 4u);
+    EXPECT_EQ(report.residuals[0].name, "P2");
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"P9"}, {"0"}, {"7"}, {""}, {"1", "P2", "P3", "P4"}}) {
+        settings.exclude = bad;
+        EXPECT_THROW(report_of(net, settings), estimation_error) << bad[0];
+    }
+    EXPECT_THROW(report_of(make_network(2, 2, 0.002)), estimation_error);
+}
+
+// Three points leave nothing to check a point by: its check-point residual
+// and the quantities of an unchecked coordinate are NaN, and nothing throws.
+TEST(Statistics, ThreePointsAreNotChecked)
+{
+    const quality_report report = report_of(make_network(3, 5, 0.002));
+    EXPECT_EQ(report.redundancy, 2);
+    for (const residual_row& row : report.residuals) {
+        EXPECT_TRUE(std::isnan(row.check_m(0)));
+        EXPECT_FALSE(row.flagged);
+    }
+}
+
+} // namespace
+} // namespace sevenparam

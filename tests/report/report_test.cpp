@@ -1,0 +1,236 @@
+// The report's own pieces: names as UTF-8, number texts, the JSON and text
+// renderings of a hand-filled report, and the gathering of inputs.
+#include "report/inputs.h"
+#include "report/json_report.h"
+#include "report/number_format.h"
+#include "report/report_options.h"
+#include "report/text_encoding.h"
+#include "report/text_report.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace sevenparam {
+namespace {
+
+// "点1" (point 1) in GBK, as a Chinese Windows system writes it, and in UTF-8.
+const std::string gbk_name = "\xB5\xE3"
+                             "1";
+const std::string utf8_name = "\xE7\x82\xB9"
+                              "1";
+
+TEST(TextEncoding, NamesBecomeUtf8)
+{
+    EXPECT_EQ(to_utf8(gbk_name), utf8_name);
+    EXPECT_EQ(to_utf8(utf8_name), utf8_name); // already UTF-8: unchanged
+    EXPECT_EQ(to_utf8("P01"), "P01");
+    // Never fails: whatever the bytes, the result is UTF-8.
+    for (const std::string bytes : {"\xFF\xFE", "A\xB5", "\x80\x81\x82", "\xC0\xAF"}) {
+        EXPECT_TRUE(is_utf8(to_utf8(bytes))) << bytes;
+    }
+    EXPECT_FALSE(is_utf8("\xED\xA0\x80")); // a UTF-16 surrogate
+    EXPECT_EQ(display_width(utf8_name), 3u);
+    EXPECT_EQ(display_width(gbk_name), 3u);
+}
+
+TEST(NumberFormat, Texts)
+{
+    const auto text = [](auto append, double value, auto... more) {
+        std::string out;
+        append(out, value, more...);
+        return out;
+    };
+    EXPECT_EQ(text(append_fixed, 0.00005, 4), "0.0001");
+    EXPECT_EQ(text(append_fixed, -0.00004, 4), "0.0000"); // no "-0.0000"
+    EXPECT_EQ(text(append_fixed, -1234.56789, 2), "-1234.57");
+    EXPECT_EQ(text(append_fixed, 7.0, 0), "7");
+    EXPECT_EQ(text(append_fixed, 1e20, 1), "100000000000000000000.0");
+    EXPECT_EQ(text(append_fixed, -std::numeric_limits<double>::infinity(), 3), "-inf");
+    EXPECT_EQ(text(append_shortest, 0.1), "0.1");
+    EXPECT_EQ(text(append_shortest, -1.6976557996976114e-06), "-1.6976557996976114e-06");
+    EXPECT_EQ(text(append_json_number, 42.0), "42.0");
+    EXPECT_EQ(text(append_json_number, std::numeric_limits<double>::quiet_NaN()), "null");
+}
+
+quality_report sample_report()
+{
+    quality_report r;
+    r.common_points = 4;
+    r.redundancy = 5;
+    r.iterations = 2;
+    r.sigma0 = 0.0021;
+    r.sigma0_sevenparam = 0.0033;
+    r.parameters.value << 1e-10, -2e-10, 3e-10, -1.6976557996976114e-06, 5.4e-06, -1.2e-05,
+        3.6993130366398366e-06;
+    r.parameters.sigma.setConstant(1e-3);
+    r.centroid_source << -2187996.6686083334, 4777864.9529, 3556060.6399916667;
+    r.centroid_target << -2188096.9211333334, 4777972.090583333, 3556133.2235499993;
+    r.bursa_wolf.translation_m << -15.4, 121.8, 63.2;
+    r.bursa_wolf.rotation_arcsec << -0.35, 1.12, -2.48;
+    r.bursa_wolf.scale_ppm = 3.7;
+    r.bursa_wolf.sigma_translation_m.setConstant(0.02);
+    r.bursa_wolf.sigma_rotation_arcsec.setConstant(0.001);
+    r.linearisation_max_m = 2e-4;
+    r.towgs84 = "+towgs84=-15.4,121.8,63.2,0.35,-1.12,2.48,3.7";
+    residual_row kept;
+    kept.name = gbk_name;
+    kept.xyz_m << 0.0012345678901234567, -0.002, 0.003;
+    kept.length_m = 0.00374;
+    kept.w << 0.5, -3.5, 1;
+    kept.figure = 3.5;
+    kept.flagged = true;
+    residual_row left_out;
+    left_out.name = "P\"9\\"; // JSON must escape both
+    left_out.removed = true;
+    left_out.xyz_m << 0.05, 0, 0;
+    r.residuals = {kept, left_out};
+    r.tests.critical_value = 3.29;
+    r.excluded = {{"P9", excluded_point::reason::snooping, 6.25}};
+    r.predictions = {{"T1", Eigen::Vector3d(-1789110.26936, 4915375.2222954, 3638142.9461719)}};
+    return r;
+}
+
+TEST(JsonReport, SameContentAsTheReport)
+{
+    const quality_report r = sample_report();
+    std::ostringstream out;
+    write_json_report(out, r, "9.9");
+    const nlohmann::json j = nlohmann::json::parse(out.str());
+
+    EXPECT_EQ(j["version"], "9.9");
+    EXPECT_EQ(j["rotation"], "linearised");
+    EXPECT_EQ(j["common_points"], 4);
+    EXPECT_EQ(j["redundancy"], 5);
+    EXPECT_EQ(j["largest_residual"]["name"], utf8_name);
+    // Numbers read back as the very doubles.
+    EXPECT_EQ(j["parameters"]["ex"].get<double>(), r.parameters.value(3));
+    EXPECT_EQ(j["parameters"]["sigma"]["m"].get<double>(), 1e-3);
+    EXPECT_EQ(j["centroid_source"][2].get<double>(), r.centroid_source(2));
+    EXPECT_EQ(j["bursa_wolf"]["rx_arcsec"].get<double>(), -0.35);
+    EXPECT_EQ(j["bursa_wolf_position_vector"]["rx_arcsec"].get<double>(), 0.35);
+    EXPECT_EQ(j["bursa_wolf"]["sigma"]["s_ppm"].get<double>(), 0.0);
+    EXPECT_EQ(j["towgs84"], r.towgs84);
+    EXPECT_TRUE(j["linearisation_warning"].get<bool>());
+    EXPECT_EQ(j["tests"]["kind"], "tau");
+    EXPECT_TRUE(j["tests"]["global"].is_null());
+    ASSERT_EQ(j["correlation"].size(), 7u);
+
+    ASSERT_EQ(j["residuals"].size(), 2u);
+    const auto& first = j["residuals"][0];
+    EXPECT_EQ(first["name"], utf8_name);
+    EXPECT_EQ(first["xyz_m"][0].get<double>(), r.residuals[0].xyz_m(0));
+    EXPECT_EQ(first["w"][1].get<double>(), -3.5);
+    EXPECT_TRUE(first["flagged"].get<bool>());
+    EXPECT_FALSE(first["removed"].get<bool>());
+    for (const char* key : {"enu_m", "length_m", "redundancy", "figure", "mdb_m", "check_m"}) {
+        EXPECT_TRUE(first.contains(key)) << key;
+    }
+    EXPECT_TRUE(j["residuals"][1]["removed"].get<bool>());
+    EXPECT_EQ(j["residuals"][1]["name"], "P\"9\\");
+    EXPECT_EQ(j["excluded"][0]["reason"], "snooping");
+    EXPECT_EQ(j["excluded"][0]["figure"].get<double>(), 6.25);
+    EXPECT_EQ(j["predictions"][0]["xyz_m"][1].get<double>(), 4915375.2222954);
+}
+
+TEST(TextReport, NamesAsGivenAndTheMarks)
+{
+    std::ostringstream out;
+    write_text_report(out, sample_report(), "title");
+    const std::string text = out.str();
+    const auto has = [&text](const std::string& part) {
+        return text.find(part) != std::string::npos;
+    };
+    EXPECT_EQ(text.rfind("title\n", 0), 0u);
+    EXPECT_TRUE(has("\n  " + gbk_name + "  ")) << "the name's bytes unchanged";
+    EXPECT_TRUE(has("-1.6976557996976114e-06 rad")) << "every digit of an estimate";
+    EXPECT_TRUE(has("FLAGGED"));
+    EXPECT_TRUE(has("removed"));
+    EXPECT_TRUE(has("WARNING: above 0.1 mm"));
+    EXPECT_TRUE(has("1  P9  data snooping, figure 6.25"));
+    EXPECT_TRUE(has("T1     -1789110.2694  4915375.2223  3638142.9462"));
+    EXPECT_TRUE(has("largest residual             0.0037 m at " + gbk_name));
+}
+
+TEST(Inputs, BothSourcesGiveTheSamePoints)
+{
+    const std::string src = "0,0,0,10,0,0,0,10,0,0,0,10";
+    const std::string des = "100,200,300,110,200,300,100,210,300,100,200,310";
+    input_options lists;
+    lists.inputsrc = src;
+    lists.inputdes = des;
+    const report_inputs from_lists = gather_inputs(lists, "prog");
+
+    std::ofstream("report_test_src.txt") << "0 0 0\n10 0 0\n0 10 0\n0 0 10\n";
+    std::ofstream("report_test_des.txt") << "100 200 300\n110,200,300\n100 210 300\n"
+                                            "100 200 310\n";
+    input_options files;
+    files.src_file = "report_test_src.txt";
+    files.des_file = "report_test_des.txt";
+    const report_inputs from_files = gather_inputs(files, "prog");
+    std::remove("report_test_src.txt");
+    std::remove("report_test_des.txt");
+
+    EXPECT_EQ(from_lists.source.names, (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_EQ(from_files.source.names, from_lists.source.names);
+    EXPECT_EQ(from_files.target.names, from_lists.target.names);
+    EXPECT_EQ(from_files.source.xyz, from_lists.source.xyz);
+    EXPECT_EQ(from_files.target.xyz, from_lists.target.xyz);
+    EXPECT_EQ(from_lists.test.xyz.rows(), 0);
+}
+
+TEST(Inputs, ErrorsNameTheInputAndTheirKind)
+{
+    const auto options = [](std::optional<std::string> src, std::optional<std::string> des,
+                            std::optional<std::string> src_file = {}) {
+        input_options o;
+        o.inputsrc = std::move(src);
+        o.inputdes = std::move(des);
+        o.src_file = std::move(src_file);
+        return o;
+    };
+    const std::string three = "0,0,0,1,0,0,0,1,0";
+    const struct {
+        input_options given;
+        int status;
+        std::string message;
+    } cases[] = {
+        {options({}, {}), report_exit_usage_error,
+         "no common points: give --src-file and --des-file, or --inputsrc and --inputdes (or "
+         "--inputfile)"},
+        {options(three, {}), report_exit_usage_error,
+         "no target points: give --inputdes, a profile (--inputfile) with key des, or point "
+         "files (--src-file, --des-file)"},
+        {options(three, {}, "s.txt"), report_exit_usage_error,
+         "number lists (--inputsrc, --inputdes, --inputtest, --inputfile) and point files "
+         "(--src-file, --des-file, --test-file) cannot be mixed"},
+        {options({}, {}, "s.txt"), report_exit_usage_error,
+         "point files come in pairs: give both --src-file and --des-file"},
+        {options("0,0,0,abc", three), report_exit_data_error,
+         "--inputsrc field 4 \"abc\": not a number"},
+        {options(three, "1,2,3,nan,0,0,0,1,0"), report_exit_data_error,
+         "--inputdes field 4: not a finite number"},
+        {options(three, "1,2,3,4"), report_exit_data_error,
+         "--inputdes holds 4 values, not whole points of 3"},
+        {options(three, "1,2,3"), report_exit_data_error,
+         "--inputsrc holds 3 points, --inputdes holds 1: common points pair by order, so the "
+         "counts must agree"},
+        {options("0,0,0,1,0,0", "0,0,0,1,0,0"), report_exit_data_error,
+         "--inputsrc and --inputdes hold 2 common points: at least 3 are needed"},
+    };
+    for (const auto& c : cases) {
+        try {
+            gather_inputs(c.given, "prog");
+            ADD_FAILURE() << "accepted: " << c.message;
+        } catch (const input_error& e) {
+            EXPECT_EQ(e.status(), c.status) << c.message;
+            EXPECT_EQ(e.what(), c.message);
+        }
+    }
+}
+
+} // namespace
+} // namespace sevenparam
