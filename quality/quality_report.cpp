@@ -138,6 +138,15 @@ struct design_by_axis {
     }
 };
 
+// The rounding noise of coordinates of this size: that of the estimation's
+// stopping rule, 1e-12 of the largest centred coordinate (plus one).
+double rounding_noise(const point_matrix& points, const point_row& centroid)
+{
+    const double largest =
+        points.rows() == 0 ? 0.0 : (points.rowwise() - centroid).cwiseAbs().maxCoeff();
+    return stopping_rule{}.stall_factor * (1 + largest);
+}
+
 // One adjustment of the kept points with the figures its tests need.
 struct adjustment {
     adjustment_result result;
@@ -182,6 +191,11 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
     a.design = design_by_axis(settings.model, a.result.args);
     a.sigma0 = unit_weight_error(a.result.residuals);
     a.sigma = settings.sigma_apriori ? *settings.sigma_apriori : a.sigma0;
+    // Points that fit exactly leave residuals of rounding noise, and sigma0
+    // of the same noise: their ratio w says nothing, yet could pass any
+    // critical value. Such a fit is a perfect one (w = 0).
+    if (!settings.sigma_apriori && a.sigma0 <= rounding_noise(target.xyz, a.result.ave_tar))
+        a.sigma = 0;
     return a;
 }
 

@@ -183,5 +183,16 @@ TEST(Statistics, ThreePointsAreNotChecked)
     }
 }
 
+// Fault pinned: noise-free points left residuals and sigma0 of rounding
+// noise, whose ratio flagged points of an exact fit.
+TEST(Statistics, AnExactFitFlagsNothing)
+{
+    for (unsigned seed = 1; seed <= 10; ++seed) {
+        const quality_report report = report_of(make_network(3 + seed % 3, seed, 0.0));
+        for (const residual_row& row : report.residuals)
+            EXPECT_FALSE(row.flagged) << "seed " << seed << ", " << row.name;
+    }
+}
+
 } // namespace
 } // namespace sevenparam
