@@ -140,6 +140,9 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
         if (first_line == 0) {
             first_line = line;
             named = has_name;
+            if (named) {
+                points.names.reserve(points.lines.capacity());
+            }
         } else if (has_name != named) {
             fail(file, line,
                  has_name ? "a named point, where line " + std::to_string(first_line) +

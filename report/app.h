@@ -6,10 +6,11 @@
 //      linearised or exact, no two outputs to one place);
 //   3. gathers the inputs (report/inputs.h);
 //   4. builds the quality report (quality/quality_report.h);
-//   5. writes each requested output file under a temporary name beside it,
-//      then renames them all into place; then writes standard output: the text
-//      report unless --output names a file, or the JSON with "--json -" (which
-//      takes standard output for itself).
+//   5. writes each requested output file, a plain file under a temporary
+//      name beside it (a device, pipe or symbolic link in place), renames the
+//      temporaries into place, then writes standard output: the text report
+//      unless --output names a file, or the JSON with "--json -" (which takes
+//      standard output for itself).
 //
 // Exit status: report_exit_success (0); report_exit_usage_error (2) for a
 // command line that cannot be run; report_exit_data_error (1) for inputs that
@@ -17,7 +18,8 @@
 // cannot be written. A failure is one line on `err`, "sevenparam-report: "
 // followed by the input concerned and what is wrong; a failed run writes no
 // output at all (failures come before any writing, and a file that cannot be
-// written leaves neither itself nor any other output behind).
+// written leaves neither itself nor any other output behind). Standard output
+// comes last, so it holds a report only when every file was written.
 #ifndef SEVENPARAM_REPORT_APP_H
 #define SEVENPARAM_REPORT_APP_H
 

@@ -349,10 +349,12 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
             // magnitude, so no number is wider.
             const std::size_t width = std::size(gap) - 1 + widths[k];
             spaces(width);
-            if (columns[k].test && removed(r)) {
+            const double value = columns[k].value(r);
+            // A removed point has no test figures; an undefined one is NaN.
+            if ((columns[k].test && removed(r)) || std::isnan(value)) {
                 o[-1] = '-';
             } else {
-                format_fixed_before(o, columns[k].value(r), columns[k].decimals);
+                format_fixed_before(o, value, columns[k].decimals);
             }
         }
         if (const char* note = note_of(r); *note) {

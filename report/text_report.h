@@ -5,7 +5,9 @@
 // Estimated parameters, centroids, sigma0 and the origin-based parameters are
 // written in the shortest form that reads back as the very double computed,
 // so that no significant digit is lost; residuals, biases and predictions at
-// 0.1 mm, standardised residuals and test figures at two decimals.
+// 0.1 mm, standardised residuals and test figures at two decimals. In the
+// tables of points, "-" stands for a figure a point lacks (the tests of a
+// point left out) or that is undefined (NaN).
 #ifndef SEVENPARAM_REPORT_TEXT_REPORT_H
 #define SEVENPARAM_REPORT_TEXT_REPORT_H
 

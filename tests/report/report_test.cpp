@@ -82,6 +82,7 @@ quality_report sample_report()
     kept.length_m = 0.00374;
     kept.w << 0.5, -3.5, 1;
     kept.figure = 3.5;
+    kept.mdb_m << std::numeric_limits<double>::quiet_NaN(), 0.0123, 0.0123; // undefined
     kept.flagged = true;
     residual_row left_out;
     left_out.name = "P\"9\\"; // JSON must escape both
@@ -148,6 +149,7 @@ TEST(TextReport, NamesAsGivenAndTheMarks)
     EXPECT_TRUE(has("\n  " + gbk_name + "  ")) << "the name's bytes unchanged";
     EXPECT_TRUE(has("-1.6976557996976114e-06 rad")) << "every digit of an estimate";
     EXPECT_TRUE(has("FLAGGED"));
+    EXPECT_FALSE(has("nan")) << "an undefined figure is a dash";
     EXPECT_TRUE(has("removed"));
     EXPECT_TRUE(has("WARNING: above 0.1 mm"));
     EXPECT_TRUE(has("1  P9  data snooping, figure 6.25"));
