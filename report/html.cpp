@@ -1,5 +1,6 @@
 #include "report/html.h"
 
+#include "quality/exports.h"
 #include "quality/geodesy.h"
 #include "report/number_format.h"
 #include "report/text_encoding.h"
@@ -660,8 +661,8 @@ void write_parameters(std::ostream& out, const quality_report& report)
         } else if (i < 6) {
             cell(out, with_unit(general(v[i], 12), "rad"));
             cell(out, with_unit(general(s[i], 3), "rad"));
-            cell(out, with_unit(general(v[i] * arcsec_per_radian, 10), "&#8243;"));
-            cell(out, with_unit(general(s[i] * arcsec_per_radian, 3), "&#8243;"));
+            cell(out, with_unit(general(v[i] * arcsec_per_rad, 10), "&#8243;"));
+            cell(out, with_unit(general(s[i] * arcsec_per_rad, 3), "&#8243;"));
         } else {
             cell(out, general(v[i], 12) + " (ratio)");
             cell(out, general(s[i], 3) + " (ratio)");

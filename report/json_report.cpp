@@ -1,5 +1,6 @@
 #include "report/json_report.h"
 
+#include "quality/exports.h"
 #include "report/number_format.h"
 #include "report/report_options.h"
 #include "report/text_encoding.h"
@@ -86,7 +87,7 @@ json estimated_set(const parameter_vector& p)
         o[json_key::estimated[k]] = p(k);
     }
     for (int k = 0; k < 3; ++k) {
-        o[json_key::estimated_alt[k]] = p(3 + k) * arcsec_per_radian;
+        o[json_key::estimated_alt[k]] = p(3 + k) * arcsec_per_rad;
     }
     o[json_key::estimated_alt[3]] = p(6) * ppm_per_ratio;
     return o;

@@ -8,10 +8,6 @@
 
 namespace sevenparam {
 
-// Arc-seconds in one radian (180 * 3600 / pi) and ppm in a plain ratio.
-inline constexpr double arcsec_per_radian = 206264.80624709636;
-inline constexpr double ppm_per_ratio = 1e6;
-
 // The shortest text that reads back as exactly `value` ("0.1", "-1.5e-07",
 // "42"); "nan", "inf" or "-inf" when it is not finite.
 void append_shortest(std::string& out, double value);

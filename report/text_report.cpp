@@ -1,5 +1,6 @@
 #include "report/text_report.h"
 
+#include "quality/exports.h"
 #include "report/number_format.h"
 #include "report/text_encoding.h"
 
@@ -117,8 +118,8 @@ void write_parameters(std::ostream& out, const quality_report& report)
                             "m", "", ""});
         } else if (k < 6) {
             rows.push_back({parameter_names[k], shortest(value), "rad",
-                            shortest(value * arcsec_per_radian), "arcsec", significant(sigma),
-                            "rad", significant(sigma * arcsec_per_radian), "arcsec"});
+                            shortest(value * arcsec_per_rad), "arcsec", significant(sigma), "rad",
+                            significant(sigma * arcsec_per_rad), "arcsec"});
         } else {
             rows.push_back({parameter_names[k], shortest(value), "(ratio)",
                             shortest(value * ppm_per_ratio), "ppm", significant(sigma), "(ratio)",
