@@ -309,6 +309,7 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
     report.residuals.reserve(a.index.size() + removed.size());
     const Eigen::Matrix3d linearisation = linearisation_difference(r.args);
     double largest_squared_linearisation = 0;
+    double largest_squared_small_angle = 0;
     for (std::size_t k = 0; k < a.index.size(); ++k) {
         const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
         const Eigen::Vector3d v = a.residual(k);
@@ -326,8 +327,13 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
         const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
         largest_squared_linearisation =
             std::max(largest_squared_linearisation, (linearisation * centred).squaredNorm());
+        if (model == rotation_model::exact)
+            largest_squared_small_angle =
+                std::max(largest_squared_small_angle,
+                         (linearisation * source.xyz.row(i).transpose()).squaredNorm());
     }
     report.linearisation_max_m = std::sqrt(largest_squared_linearisation);
+    report.small_angle_exports_max_m = std::sqrt(largest_squared_small_angle);
 
     for (const std::size_t i : removed) {
         const Eigen::Index row_index = static_cast<Eigen::Index>(i);

@@ -72,10 +72,10 @@ struct bursa_wolf_set {
 // One point's residual and its tests.
 struct residual_row {
     std::string name;
-    Eigen::Vector3d xyz_m;    // v in X, Y, Z
-    Eigen::Vector3d enu_m;    // v in local east, north, up at the target point (GRS80)
-    double length_m = 0;      // |v|
-    bool removed = false;     // left out: v is against the final transformation
+    Eigen::Vector3d xyz_m; // v in X, Y, Z
+    Eigen::Vector3d enu_m; // v in local east, north, up at the target point (GRS80)
+    double length_m = 0;   // |v|
+    bool removed = false;  // left out: v is against the final transformation
     // Tests (zero for a removed point, which is no observation of the estimate).
     // Formulas, units and critical values: quality/statistics.h. w, mdb_m and
     // check_m are NaN where the other points do not check this one (a
@@ -121,23 +121,31 @@ struct quality_report {
     std::size_t common_points = 0; // in the final estimation
     long redundancy = 0;           // 3n - 7
     std::size_t iterations = 0;
-    double last_measure = 0;         // sum |dx| of the last iteration
-    double reciprocal_condition = 0; // of the unit-diagonal normal matrix
+    double last_measure = 0;          // sum |dx| of the last iteration
+    double reciprocal_condition = 0;  // of the unit-diagonal normal matrix
     std::size_t largest_residual = 0; // index into residuals (a point of the final set)
 
     point_row centroid_source;
     point_row centroid_target;
-    parameter_set parameters; // centroid-based, as estimated (sigma from sigma0 below)
-    double sigma0 = 0;        // sqrt(v'v / (3n - 7)), v after the final correction
+    parameter_set parameters;     // centroid-based, as estimated (sigma from sigma0 below)
+    double sigma0 = 0;            // sqrt(v'v / (3n - 7)), v after the final correction
     double sigma0_sevenparam = 0; // sqrt(v'v / 2) of the last iteration's misclosures
     Eigen::Matrix<double, 7, 7> correlation = Eigen::Matrix<double, 7, 7>::Identity();
 
     bursa_wolf_set bursa_wolf; // coordinate frame
-    std::string towgs84;          // "+towgs84=tx,ty,tz,rx,ry,rz,s" (position vector, m, arcsec, ppm)
-    std::string proj_helmert;     // origin-based set, "+proj=helmert ..." (with +exact for the exact model)
+    std::string towgs84;       // "+towgs84=tx,ty,tz,rx,ry,rz,s" (position vector, m, arcsec, ppm)
+    std::string
+        proj_helmert; // origin-based set, "+proj=helmert ..." (with +exact for the exact model)
     std::string proj_molobadekas; // centroid form, "+proj=molobadekas ..."
     std::string proj_pipeline;    // affine, helmert, affine
-    double linearisation_max_m = 0; // largest |R_lin p - R_exact p|*(1+m) over centred common points
+    double linearisation_max_m =
+        0; // largest |R_lin p - R_exact p|*(1+m) over centred common points
+    // With the exact model, the largest distance at the common points between
+    // the exact transformation and its small-angle forms (+towgs84 and the
+    // position-vector set, which PROJ applies with the small-angle matrix):
+    // (1+m) |(R_lin - R_exact) p| for the source points p themselves, which
+    // are not centred. 0 with the linearised model, whose every form is exact.
+    double small_angle_exports_max_m = 0;
 
     std::vector<residual_row> residuals; // final set in input order, then removed points
     residual_tests tests;

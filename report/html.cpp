@@ -749,6 +749,12 @@ void write_exports(std::ostream& out, const quality_report& report)
                   "PROJ applies it with the small-angle matrix."
                 : "")
         << "</p>\n";
+    if (report.small_angle_exports_max_m > linearisation_warning_m) {
+        out << "<p class=\"warning\">+towgs84 and the position-vector set take the small-angle "
+               "rotation: with these angles they miss the exact transformation by up to "
+            << with_unit(fixed(report.small_angle_exports_max_m, 4), "m")
+            << " at the common points. Use the other texts.</p>\n";
+    }
     const std::pair<const char*, const std::string*> texts[] = {
         {"+towgs84 (position vector)", &report.towgs84},
         {"Origin-based set, +proj=helmert", &report.proj_helmert},

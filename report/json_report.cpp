@@ -34,6 +34,7 @@ inline constexpr char sigma[] = "sigma";
 inline constexpr char bursa_wolf[] = "bursa_wolf";
 inline constexpr char bursa_wolf_position_vector[] = "bursa_wolf_position_vector";
 inline constexpr char towgs84[] = "towgs84";
+inline constexpr char small_angle_exports_max_m[] = "small_angle_exports_max_m";
 inline constexpr char proj_helmert[] = "proj_helmert";
 inline constexpr char proj_molobadekas[] = "proj_molobadekas";
 inline constexpr char proj_pipeline[] = "proj_pipeline";
@@ -152,6 +153,7 @@ json head_of(const quality_report& report, const std::string& version)
     o[json_key::bursa_wolf] = bursa_wolf(report.bursa_wolf, 1);
     o[json_key::bursa_wolf_position_vector] = bursa_wolf(report.bursa_wolf, -1);
     o[json_key::towgs84] = report.towgs84;
+    o[json_key::small_angle_exports_max_m] = report.small_angle_exports_max_m;
     o[json_key::proj_helmert] = report.proj_helmert;
     o[json_key::proj_molobadekas] = report.proj_molobadekas;
     o[json_key::proj_pipeline] = report.proj_pipeline;

@@ -189,6 +189,13 @@ void write_bursa_wolf(std::ostream& out, const quality_report& report)
         out << indent << label << '\n' << indent << indent << value << '\n';
     };
     text("+towgs84 (position vector; m, arcsec, ppm):", report.towgs84);
+    if (report.small_angle_exports_max_m > linearisation_warning_m) {
+        out << indent
+            << "WARNING: +towgs84 and the position-vector set take the small-angle "
+               "rotation; with these angles they miss the exact transformation by up to "
+            << significant(report.small_angle_exports_max_m)
+            << " m at the common points: use the texts below\n";
+    }
     text("origin-based, +proj=helmert:", report.proj_helmert);
     text("centroid form, +proj=molobadekas:", report.proj_molobadekas);
     text("centroid form as a pipeline:", report.proj_pipeline);
