@@ -130,6 +130,14 @@ report_inputs from_lists(const input_options& options, const char* program_path)
     fill(test, options.inputtest, option_name::inputtest);
     if (src.text.empty() || des.text.empty()) {
         const bool no_source = src.text.empty();
+        if (options.inputfile) {
+            // The profile was found but gave nothing for the key.
+            bad_data(std::string(option_name::inputfile) + " '" + *options.inputfile +
+                     "' gives no " + (no_source ? profile_key::src : profile_key::des) +
+                     " (not a readable profile, or the key only under a [section]) and " +
+                     (no_source ? option_name::inputsrc : option_name::inputdes) +
+                     " gives none either");
+        }
         usage(std::string("no ") + (no_source ? "source" : "target") + " points: give " +
               (no_source ? option_name::inputsrc : option_name::inputdes) + ", a profile (" +
               option_name::inputfile + ") with key " +

@@ -149,6 +149,12 @@ CASES = [
           + OUTPUTS, DATA, error('--inputdes field 2 "4e": not a number')),
     fails("report_profile_missing", "report_data", ["--inputfile", "nowhere.ini"] + OUTPUTS,
           DATA, error("--inputfile 'nowhere.ini': no such file here or beside the program")),
+    # A profile found but giving nothing once said only "no source points: give
+    # --inputsrc ...", hiding that the profile was the problem.
+    fails("report_profile_section_only", "report_data", ["--inputfile", "p.ini"] + OUTPUTS, DATA,
+          error("--inputfile 'p.ini' gives no src (not a readable profile, or the key only "
+                "under a [section]) and --inputsrc gives none either"),
+          files={"cwd:p.ini": cc.lines("[net]", "src=" + cc.ECEF_SRC, "des=" + cc.ECEF_DES)}),
     fails("report_profile_field_bad", "report_data", ["--inputfile", "p.ini"] + OUTPUTS, DATA,
           error('profile p.ini key test field 3 "x": not a number'),
           files={"cwd:p.ini": cc.lines("src=" + cc.ECEF_SRC, "des=" + cc.ECEF_DES,
