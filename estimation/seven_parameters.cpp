@@ -153,8 +153,41 @@ struct normal_equations {
     parameter_vector right_side;
 };
 
+// The design block and transformation of the model, resolved at compile
+// time so that the per-point loops carry no choice.
+//
+// The rotation and scale columns C of the design block: for the linearised
+// model written out here with the very expressions of point_design_block,
+// so that the hot loop needs neither a call nor the identity columns.
+template <rotation_model Model>
+Eigen::Matrix<double, 3, 4> model_design_columns(const double& X, const double& Y, const double& Z,
+                                                 const parameter_vector& params)
+{
+    if constexpr (Model == rotation_model::linearised) {
+        const double s = 1 + params(m);
+        Eigen::Matrix<double, 3, 4> c;
+        c << 0, -s * Z, s * Y, (X + params(ez) * Y) - params(ey) * Z,   //
+            s * Z, 0, -s * X, (-(params(ez) * X) + Y) + params(ex) * Z, //
+            -s * Y, s * X, 0, (params(ey) * X - params(ex) * Y) + Z;
+        return c;
+    } else {
+        return point_design_block(Model, X, Y, Z, params).template block<3, 4>(0, 3);
+    }
+}
+
+template <rotation_model Model>
+point_row model_transform(const double& X, const double& Y, const double& Z,
+                          const parameter_vector& params)
+{
+    if constexpr (Model == rotation_model::linearised)
+        return transform_point(X, Y, Z, params);
+    else
+        return transform_point(Model, X, Y, Z, params);
+}
+
+template <rotation_model Model>
 normal_equations form_normal_equations(const point_matrix& source, const parameter_vector& x,
-                                       rotation_model model, const Eigen::VectorXd& misclosure)
+                                       const Eigen::VectorXd& misclosure)
 {
     const Eigen::Index points = source.rows();
     Eigen::Matrix<double, 3, 4> sum_c = Eigen::Matrix<double, 3, 4>::Zero();
@@ -163,8 +196,7 @@ normal_equations form_normal_equations(const point_matrix& source, const paramet
     Eigen::Vector4d sum_cl = Eigen::Vector4d::Zero();
     for (Eigen::Index i = 0; i < points; ++i) {
         const Eigen::Matrix<double, 3, 4> c =
-            point_design_block(model, source(i, 0), source(i, 1), source(i, 2), x)
-                .block<3, 4>(0, 3);
+            model_design_columns<Model>(source(i, 0), source(i, 1), source(i, 2), x);
         const Eigen::Vector3d l = misclosure.segment<3>(3 * i);
         sum_c += c;
         sum_cc.noalias() += c.transpose() * c;
@@ -182,13 +214,14 @@ normal_equations form_normal_equations(const point_matrix& source, const paramet
 }
 
 // Target minus transformed source, point by point, into `misclosure` (3n).
+template <rotation_model Model>
 void fill_misclosure(const point_matrix& source, const point_matrix& target,
-                     const parameter_vector& x, rotation_model model, Eigen::VectorXd& misclosure)
+                     const parameter_vector& x, Eigen::VectorXd& misclosure)
 {
     misclosure.resize(3 * source.rows());
     for (Eigen::Index i = 0; i < source.rows(); ++i) {
         const point_row computed =
-            transform_point(model, source(i, 0), source(i, 1), source(i, 2), x);
+            model_transform<Model>(source(i, 0), source(i, 1), source(i, 2), x);
         misclosure.segment<3>(3 * i) = (target.row(i) - computed).transpose();
     }
 }
@@ -236,9 +269,10 @@ cofactor_matrix invert_normal_matrix(const matrix7& normal, double& reciprocal_c
 // iteration and the final heading with the parameters to `out`, and fills
 // the estimate and its figures into `result` (the centroids are the
 // caller's).
-void adjust(const point_matrix& source, const point_matrix& target, rotation_model model,
-            const parameter_vector& start, std::ostream& out, const stopping_rule& rule,
-            adjustment_result& result)
+template <rotation_model Model>
+void adjust_model(const point_matrix& source, const point_matrix& target,
+                  const parameter_vector& start, std::ostream& out, const stopping_rule& rule,
+                  adjustment_result& result)
 {
     const double noise_floor = rule.stall_factor * (1 + std::max(source.cwiseAbs().maxCoeff(),
                                                                  target.cwiseAbs().maxCoeff()));
@@ -256,8 +290,8 @@ void adjust(const point_matrix& source, const point_matrix& target, rotation_mod
             throw estimation_error("no convergence after " + std::to_string(iteration) +
                                    " iterations (last convergence measure " +
                                    format_number(measure) + ")");
-        fill_misclosure(source, target, x, model, misclosure);
-        const normal_equations equations = form_normal_equations(source, x, model, misclosure);
+        fill_misclosure<Model>(source, target, x, misclosure);
+        const normal_equations equations = form_normal_equations<Model>(source, x, misclosure);
         cofactor = invert_normal_matrix(equations.normal, reciprocal_condition);
         const parameter_vector correction = cofactor * equations.right_side;
         x += correction;
@@ -290,8 +324,18 @@ void adjust(const point_matrix& source, const point_matrix& target, rotation_mod
     result.last_measure = measure;
     result.reciprocal_condition = reciprocal_condition;
     // The residuals of the final parameters reuse the misclosure's storage.
-    fill_misclosure(source, target, x, model, misclosure);
+    fill_misclosure<Model>(source, target, x, misclosure);
     result.residuals = std::move(misclosure);
+}
+
+void adjust(const point_matrix& source, const point_matrix& target, rotation_model model,
+            const parameter_vector& start, std::ostream& out, const stopping_rule& rule,
+            adjustment_result& result)
+{
+    if (model == rotation_model::linearised)
+        adjust_model<rotation_model::linearised>(source, target, start, out, rule, result);
+    else
+        adjust_model<rotation_model::exact>(source, target, start, out, rule, result);
 }
 
 } // namespace
