@@ -8,7 +8,6 @@
 #include "numlist/result_file.h"
 #include "profile/profile.h"
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -56,16 +55,6 @@ void report_parse_error(std::ostream& err, const char* list, const ParseError& e
                     message_excerpt(e.field_text()) + "\": " + e.what());
 }
 
-// A number in a message as the stream's default format writes it ("%g"),
-// the same on every C library.
-std::string format_number(double v)
-{
-    char text[32];
-    const std::to_chars_result end =
-        std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6);
-    return std::string(text, end.ptr);
-}
-
 // The first value of `values` that is not finite, as "point N ... X = v"
 // continued by `what`; empty when every value is finite.
 std::string first_non_finite(const std::vector<double>& values, const char* what)
@@ -74,7 +63,7 @@ std::string first_non_finite(const std::vector<double>& values, const char* what
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (!std::isfinite(values[i])) {
             return "test point " + std::to_string(i / 3 + 1) + " " + what + ": " + axis[i % 3] +
-                   " = " + format_number(values[i]);
+                   " = " + message_number(values[i]);
         }
     }
     return std::string();

@@ -22,16 +22,6 @@ enum parameter_index { tx, ty, tz, ex, ey, ez, m };
 
 using matrix7 = Eigen::Matrix<double, 7, 7>;
 
-// A number in a message, as a stream's default format would write it
-// ("%g"), but the same on every C library: a negative NaN stays "-nan".
-std::string format_number(double v)
-{
-    char text[32];
-    const std::to_chars_result end =
-        std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6);
-    return std::string(text, end.ptr);
-}
-
 void write_line(std::ostream& out, const char* text)
 {
     out << text << '\n';
@@ -67,7 +57,7 @@ estimation_error not_finite(const char* list_name, std::size_t point, std::size_
     static const char* const axis_name[] = {"X", "Y", "Z"};
     return estimation_error(std::string(list_name) + " point " + std::to_string(point + 1) +
                             " has a coordinate that is not finite: " + axis_name[axis] + " = " +
-                            format_number(value));
+                            message_number(value));
 }
 
 void require_finite(const char* list_name, const double* values, std::size_t count)
@@ -239,8 +229,8 @@ cofactor_matrix invert_normal_matrix(const matrix7& normal, double& reciprocal_c
     const auto rank_deficient = [](double reciprocal_condition) {
         return estimation_error(
             "the normal matrix is singular or rank-deficient (reciprocal condition number " +
-            format_number(reciprocal_condition) + " below " +
-            format_number(min_reciprocal_condition) +
+            message_number(reciprocal_condition) + " below " +
+            message_number(min_reciprocal_condition) +
             "): the common points are coincident or collinear");
     };
     if (!normal.allFinite())
@@ -289,7 +279,7 @@ void adjust_model(const point_matrix& source, const point_matrix& target,
         if (iteration == rule.max_iterations)
             throw estimation_error("no convergence after " + std::to_string(iteration) +
                                    " iterations (last convergence measure " +
-                                   format_number(measure) + ")");
+                                   message_number(measure) + ")");
         fill_misclosure<Model>(source, target, x, misclosure);
         const normal_equations equations = form_normal_equations<Model>(source, x, misclosure);
         cofactor = invert_normal_matrix(equations.normal, reciprocal_condition);
@@ -339,6 +329,14 @@ void adjust(const point_matrix& source, const point_matrix& target, rotation_mod
 }
 
 } // namespace
+
+std::string message_number(double v)
+{
+    char text[32];
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6);
+    return std::string(text, end.ptr);
+}
 
 point_row transform_point(const double& X, const double& Y, const double& Z,
                           const parameter_vector& params)

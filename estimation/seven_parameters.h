@@ -57,6 +57,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A number as the estimation's messages write it: the stream's default
+// format ("%g", six significant digits), the same on every C library (a
+// negative NaN stays "-nan"). For messages that name a value beside them.
+std::string message_number(double v);
+
 // Forward transformation of one point (X, Y, Z; coordinate units) by
 // `params`. Returns the 1 x 3 row X', Y', Z':
 //   X' = tx + s*((X + ez*Y) - ey*Z)
