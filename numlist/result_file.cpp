@@ -113,29 +113,6 @@ bool write_in_place(const std::string& path, const std::string& text, std::strin
     return write_and_close(file, text, reason);
 }
 
-bool exists_as_other_than_file(const std::string& path)
-{
-#ifdef _WIN32
-    struct _stat status {};
-    if (_stat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) == 0) {
-        return true;
-    }
-    // Device names such as NUL or CON name no file in any directory.
-    const HANDLE handle =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    const DWORD type = GetFileType(handle);
-    CloseHandle(handle);
-    return type != FILE_TYPE_DISK;
-#else
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
-#endif
-}
-
 // An existing file that may not be written keeps its content: replacing it
 // by a rename would go round its permissions.
 bool exists_unwritable(const std::string& path)
@@ -274,8 +251,31 @@ int errno_of_windows_error(DWORD error)
 }
 #endif
 
-// Puts the file at `from` in the place of `to`, replacing whatever file is
-// there in one step: a reader sees the old file or the new one.
+} // namespace
+
+bool exists_as_other_than_file(const std::string& path)
+{
+#ifdef _WIN32
+    struct _stat status {};
+    if (_stat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) == 0) {
+        return true;
+    }
+    // Device names such as NUL or CON name no file in any directory.
+    const HANDLE handle =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    return type != FILE_TYPE_DISK;
+#else
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+#endif
+}
+
 bool replace_file(const std::string& from, const std::string& to, std::string& reason)
 {
 #ifdef _WIN32
@@ -305,8 +305,6 @@ bool replace_file(const std::string& from, const std::string& to, std::string& r
     return true;
 #endif
 }
-
-} // namespace
 
 std::string number_to_text(double v)
 {

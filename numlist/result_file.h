@@ -77,6 +77,19 @@ std::string compose_prediction_output(const std::string& src, const std::string&
 // ("Invalid argument"). A failed write leaves no temporary file behind.
 bool write_text_file(const std::string& path, const std::string& text, std::string& reason);
 
+// The two steps of write_text_file that other writers of whole files share.
+//
+// True when something other than a plain file exists at `path`: a
+// directory, a device (/dev/null; NUL or CON on Windows), a FIFO. Such a path
+// is written in place, never replaced. Raises nothing.
+bool exists_as_other_than_file(const std::string& path);
+
+// Puts the file at `from` in the place of `to`, replacing whatever file is
+// there in one step. On Windows MoveFileEx, with a few short retries while
+// another process holds the file for an instant. Returns false with the
+// system's reason in `reason` (strerror text) when that fails; `from` stays.
+bool replace_file(const std::string& from, const std::string& to, std::string& reason);
+
 } // namespace sevenparam
 
 #endif

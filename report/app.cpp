@@ -1,10 +1,10 @@
 #include "report/app.h"
 
 #include "numlist/number_list.h"
+#include "numlist/result_file.h"
 #include "report/html.h"
 #include "report/inputs.h"
 #include "report/json_report.h"
-#include "report/platform.h"
 #include "report/report_options.h"
 #include "report/text_report.h"
 #include "sevenparam_version.h"
@@ -206,6 +206,9 @@ std::vector<output> outputs_of(const command_line& line)
 // symbolic link is written in place, so that it stays what it is.
 bool replaced_whole(const std::string& path)
 {
+    if (exists_as_other_than_file(path)) {
+        return false;
+    }
     std::error_code error;
     const auto status = std::filesystem::symlink_status(path, error);
     return error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);

@@ -1,8 +1,7 @@
 #include "report/platform.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -19,26 +18,6 @@ constexpr char replacement_character[] = "\xEF\xBF\xBD"; // U+FFFD
 } // namespace
 
 #ifdef _WIN32
-
-namespace {
-
-std::string system_message(DWORD code)
-{
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message =
-        length && text ? std::string(text, length) : "error " + std::to_string(code);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == '.' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message;
-}
-
-} // namespace
 
 std::string gbk_to_utf8(const std::string& gbk)
 {
@@ -63,15 +42,6 @@ std::string gbk_to_utf8(const std::string& gbk)
                             nullptr);
     }
     return utf8;
-}
-
-bool replace_file(const std::string& from, const std::string& to, std::string& reason)
-{
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return true;
-    }
-    reason = system_message(GetLastError());
-    return false;
 }
 
 #else
@@ -111,15 +81,6 @@ std::string gbk_to_utf8(const std::string& gbk)
     }
     iconv_close(converter);
     return utf8;
-}
-
-bool replace_file(const std::string& from, const std::string& to, std::string& reason)
-{
-    if (std::rename(from.c_str(), to.c_str()) == 0) {
-        return true;
-    }
-    reason = std::strerror(errno);
-    return false;
 }
 
 #endif

@@ -11,10 +11,6 @@ namespace sevenparam {
 // no GBK character becomes U+FFFD. Never fails.
 std::string gbk_to_utf8(const std::string& gbk);
 
-// Moves the file `from` to `to`, replacing a file there. Returns false with
-// the system's reason in `reason` when that fails (`from` then stays).
-bool replace_file(const std::string& from, const std::string& to, std::string& reason);
-
 } // namespace sevenparam
 
 #endif
