@@ -143,37 +143,62 @@ struct normal_equations {
     parameter_vector right_side;
 };
 
-// The design block and transformation of the model, resolved at compile
-// time so that the per-point loops carry no choice.
-//
-// The rotation and scale columns C of the design block: for the linearised
-// model written out here with the very expressions of point_design_block,
-// so that the hot loop needs neither a call nor the identity columns.
-template <rotation_model Model>
-Eigen::Matrix<double, 3, 4> model_design_columns(const double& X, const double& Y, const double& Z,
-                                                 const parameter_vector& params)
-{
-    if constexpr (Model == rotation_model::linearised) {
-        const double s = 1 + params(m);
-        Eigen::Matrix<double, 3, 4> c;
-        c << 0, -s * Z, s * Y, (X + params(ez) * Y) - params(ey) * Z,   //
-            s * Z, 0, -s * X, (-(params(ez) * X) + Y) + params(ex) * Z, //
-            -s * Y, s * X, 0, (params(ey) * X - params(ex) * Y) + Z;
-        return c;
-    } else {
-        return point_design_block(Model, X, Y, Z, params).template block<3, 4>(0, 3);
-    }
-}
+// The model at one set of parameters, prepared once for a pass over the
+// points: the choice of model is resolved at compile time, and whatever
+// depends on the parameters alone (the exact model's rotations, with their
+// sines and cosines) is formed once, not per point. `columns` gives the
+// rotation and scale columns C of the point's design block, `transform` the
+// point's transform_point; both bit for bit those of the public functions.
+template <rotation_model Model> struct model_at;
 
-template <rotation_model Model>
-point_row model_transform(const double& X, const double& Y, const double& Z,
-                          const parameter_vector& params)
-{
-    if constexpr (Model == rotation_model::linearised)
-        return transform_point(X, Y, Z, params);
-    else
-        return transform_point(Model, X, Y, Z, params);
-}
+template <> struct model_at<rotation_model::linearised> {
+    const parameter_vector& x;
+
+    // The rotation columns are s times the derivative of R(X, Y, Z); the
+    // scale column is R(X, Y, Z), grouped as in transform_point.
+    Eigen::Matrix<double, 3, 4> columns(const double& X, const double& Y, const double& Z) const
+    {
+        const double s = 1 + x(m);
+        Eigen::Matrix<double, 3, 4> c;
+        c << 0, -s * Z, s * Y, (X + x(ez) * Y) - x(ey) * Z,   //
+            s * Z, 0, -s * X, (-(x(ez) * X) + Y) + x(ex) * Z, //
+            -s * Y, s * X, 0, (x(ey) * X - x(ex) * Y) + Z;
+        return c;
+    }
+    point_row transform(const double& X, const double& Y, const double& Z) const
+    {
+        return transform_point(X, Y, Z, x);
+    }
+};
+
+template <> struct model_at<rotation_model::exact> {
+    // R = R3(ez) R2(ey) R1(ex); each angle's column is s times R with that
+    // one factor replaced by its derivative, applied to the point.
+    const parameter_vector& x;
+    const double s = 1 + x(m);
+    const Eigen::Matrix3d r1 = axis_rotation(0, x(ex)), r2 = axis_rotation(1, x(ey)),
+                          r3 = axis_rotation(2, x(ez));
+    const Eigen::Matrix3d d1 = axis_rotation_derivative(0, x(ex)),
+                          d2 = axis_rotation_derivative(1, x(ey)),
+                          d3 = axis_rotation_derivative(2, x(ez));
+    const Eigen::Matrix3d r = r3 * r2 * r1;
+
+    Eigen::Matrix<double, 3, 4> columns(const double& X, const double& Y, const double& Z) const
+    {
+        const Eigen::Vector3d p(X, Y, Z);
+        Eigen::Matrix<double, 3, 4> c;
+        c.col(0) = s * (r3 * (r2 * (d1 * p)));
+        c.col(1) = s * (r3 * (d2 * (r1 * p)));
+        c.col(2) = s * (d3 * (r2 * (r1 * p)));
+        c.col(3) = r3 * (r2 * (r1 * p));
+        return c;
+    }
+    point_row transform(const double& X, const double& Y, const double& Z) const
+    {
+        const Eigen::Vector3d turned = r * Eigen::Vector3d(X, Y, Z);
+        return x.head<3>().transpose() + (1 + x(m)) * turned.transpose();
+    }
+};
 
 template <rotation_model Model>
 normal_equations form_normal_equations(const point_matrix& source, const parameter_vector& x,
@@ -184,9 +209,10 @@ normal_equations form_normal_equations(const point_matrix& source, const paramet
     Eigen::Matrix4d sum_cc = Eigen::Matrix4d::Zero();
     Eigen::Vector3d sum_l = Eigen::Vector3d::Zero();
     Eigen::Vector4d sum_cl = Eigen::Vector4d::Zero();
+    const model_at<Model> model{x};
     for (Eigen::Index i = 0; i < points; ++i) {
         const Eigen::Matrix<double, 3, 4> c =
-            model_design_columns<Model>(source(i, 0), source(i, 1), source(i, 2), x);
+            model.columns(source(i, 0), source(i, 1), source(i, 2));
         const Eigen::Vector3d l = misclosure.segment<3>(3 * i);
         sum_c += c;
         sum_cc.noalias() += c.transpose() * c;
@@ -209,9 +235,9 @@ void fill_misclosure(const point_matrix& source, const point_matrix& target,
                      const parameter_vector& x, Eigen::VectorXd& misclosure)
 {
     misclosure.resize(3 * source.rows());
+    const model_at<Model> model{x};
     for (Eigen::Index i = 0; i < source.rows(); ++i) {
-        const point_row computed =
-            model_transform<Model>(source(i, 0), source(i, 1), source(i, 2), x);
+        const point_row computed = model.transform(source(i, 0), source(i, 1), source(i, 2));
         misclosure.segment<3>(3 * i) = (target.row(i) - computed).transpose();
     }
 }
@@ -267,11 +293,12 @@ void adjust_model(const point_matrix& source, const point_matrix& target,
     const double noise_floor = rule.stall_factor * (1 + std::max(source.cwiseAbs().maxCoeff(),
                                                                  target.cwiseAbs().maxCoeff()));
     parameter_vector x = start;
-    double measure = parameter_vector::Ones().cwiseAbs().sum();
+    // No correction yet: the loop runs at least once.
+    double measure = std::numeric_limits<double>::infinity();
     double lowest = std::numeric_limits<double>::infinity();
     int iterations_without_new_lowest = 0;
     Eigen::VectorXd misclosure;
-    cofactor_matrix cofactor;
+    cofactor_matrix cofactor = cofactor_matrix::Zero();
     double reciprocal_condition = 0;
     int iteration = 0;
     result.loop_started = std::chrono::steady_clock::now();
@@ -350,21 +377,11 @@ point_row transform_point(const double& X, const double& Y, const double& Z,
 design_block point_design_block(const double& X, const double& Y, const double& Z,
                                 const parameter_vector& params)
 {
-    // d(X', Y', Z') / d(tx, ty, tz) is the identity; the rotation columns are
-    // s times the derivative of R(X, Y, Z); the scale column is R(X, Y, Z),
-    // grouped as in transform_point.
-    const double s = 1 + params(m);
-    design_block block = design_block::Zero();
+    // d(X', Y', Z') / d(tx, ty, tz) is the identity; the rotation and scale
+    // columns are those the adjustment loop forms.
+    design_block block;
     block.leftCols<3>().setIdentity();
-    block(0, ey) = -s * Z;
-    block(0, ez) = s * Y;
-    block(0, m) = (X + params(ez) * Y) - params(ey) * Z;
-    block(1, ex) = s * Z;
-    block(1, ez) = -s * X;
-    block(1, m) = (-(params(ez) * X) + Y) + params(ex) * Z;
-    block(2, ex) = -s * Y;
-    block(2, ey) = s * X;
-    block(2, m) = (params(ey) * X - params(ex) * Y) + Z;
+    block.rightCols<4>() = model_at<rotation_model::linearised>{params}.columns(X, Y, Z);
     return block;
 }
 
@@ -382,12 +399,8 @@ Eigen::VectorXd build_misclosure(const point_matrix& source, const point_matrix&
 {
     if (target.rows() < source.rows())
         throw unequal_points(source.rows(), target.rows());
-    Eigen::VectorXd misclosure(3 * source.rows());
-    for (Eigen::Index i = 0; i < source.rows(); ++i) {
-        const point_row computed =
-            transform_point(source(i, 0), source(i, 1), source(i, 2), params);
-        misclosure.segment<3>(3 * i) = (target.row(i) - computed).transpose();
-    }
+    Eigen::VectorXd misclosure;
+    fill_misclosure<rotation_model::linearised>(source, target, params, misclosure);
     return misclosure;
 }
 
@@ -442,9 +455,7 @@ point_row transform_point(rotation_model model, const double& X, const double& Y
 {
     if (model == rotation_model::linearised)
         return transform_point(X, Y, Z, params);
-    const Eigen::Vector3d turned =
-        rotation_matrix(model, params(ex), params(ey), params(ez)) * Eigen::Vector3d(X, Y, Z);
-    return params.head<3>().transpose() + (1 + params(m)) * turned.transpose();
+    return model_at<rotation_model::exact>{params}.transform(X, Y, Z);
 }
 
 design_block point_design_block(rotation_model model, const double& X, const double& Y,
@@ -452,18 +463,9 @@ design_block point_design_block(rotation_model model, const double& X, const dou
 {
     if (model == rotation_model::linearised)
         return point_design_block(X, Y, Z, params);
-    // R = R3(ez) R2(ey) R1(ex); each angle's column is s times R with that
-    // one factor replaced by its derivative, applied to the point.
-    const double s = 1 + params(m);
-    const Eigen::Vector3d p(X, Y, Z);
-    const Eigen::Matrix3d r1 = axis_rotation(0, params(ex)), r2 = axis_rotation(1, params(ey)),
-                          r3 = axis_rotation(2, params(ez));
     design_block block;
     block.leftCols<3>().setIdentity();
-    block.col(ex) = s * (r3 * (r2 * (axis_rotation_derivative(0, params(ex)) * p)));
-    block.col(ey) = s * (r3 * (axis_rotation_derivative(1, params(ey)) * (r1 * p)));
-    block.col(ez) = s * (axis_rotation_derivative(2, params(ez)) * (r2 * (r1 * p)));
-    block.col(m) = r3 * (r2 * (r1 * p));
+    block.rightCols<4>() = model_at<rotation_model::exact>{params}.columns(X, Y, Z);
     return block;
 }
 
