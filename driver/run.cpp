@@ -192,12 +192,8 @@ std::vector<double> predict_points(const std::vector<double>& test_points,
     std::vector<double> predicted;
     predicted.reserve(test_points.size() - test_points.size() % 3);
     for (std::size_t i = 0; i + 3 <= test_points.size(); i += 3) {
-        // The parameters map centred source coordinates to centred target
-        // coordinates: the centroids carry the translation of the datum change.
-        const point_row centred =
-            point_row(test_points[i], test_points[i + 1], test_points[i + 2]) - result.ave_src;
         const point_row moved =
-            transform_point(centred(0), centred(1), centred(2), result.args) + result.ave_tar;
+            carry_point(result, point_row(test_points[i], test_points[i + 1], test_points[i + 2]));
         predicted.push_back(moved(0));
         predicted.push_back(moved(1));
         predicted.push_back(moved(2));

@@ -469,6 +469,14 @@ design_block point_design_block(rotation_model model, const double& X, const dou
     return block;
 }
 
+point_row carry_point(const adjustment_result& result, const point_row& p, rotation_model model)
+{
+    // The parameters map centred source coordinates to centred target
+    // coordinates: the centroids carry the translation of the datum change.
+    const point_row centred = p - result.ave_src;
+    return transform_point(model, centred(0), centred(1), centred(2), result.args) + result.ave_tar;
+}
+
 adjustment_result estimate_similarity(const point_matrix& source, const point_matrix& target,
                                       rotation_model model, const stopping_rule& rule)
 {

@@ -207,6 +207,12 @@ design_block point_design_block(rotation_model model, const double& X, const dou
 adjustment_result estimate_similarity(const point_matrix& source, const point_matrix& target,
                                       rotation_model model, const stopping_rule& rule = {});
 
+// A raw source point p (coordinate units) carried into the target system by
+// an estimate of `model`: ave_tar + transform_point(model, p - ave_src, args).
+// Never throws.
+point_row carry_point(const adjustment_result& result, const point_row& p,
+                      rotation_model model = rotation_model::linearised);
+
 } // namespace sevenparam
 
 #endif

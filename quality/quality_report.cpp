@@ -280,13 +280,6 @@ void fill_tests(const adjustment& a, const report_settings& settings, quality_re
 }
 
 // The target system's image of a source point under the final transformation.
-Eigen::Vector3d carry(const adjustment_result& r, const point_row& p, rotation_model model)
-{
-    const point_row centred = p - r.ave_src;
-    return (r.ave_tar + transform_point(model, centred(0), centred(1), centred(2), r.args))
-        .transpose();
-}
-
 residual_row residual_of(const std::string& name, const Eigen::Vector3d& v,
                          const point_row& target_point)
 {
@@ -337,8 +330,8 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
 
     for (const std::size_t i : removed) {
         const Eigen::Index row_index = static_cast<Eigen::Index>(i);
-        const Eigen::Vector3d v =
-            target.xyz.row(row_index).transpose() - carry(r, source.xyz.row(row_index), model);
+        const Eigen::Vector3d v = target.xyz.row(row_index).transpose() -
+                                  carry_point(r, source.xyz.row(row_index), model).transpose();
         residual_row row = residual_of(source.names[i], v, target.xyz.row(row_index));
         row.removed = true;
         report.residuals.push_back(std::move(row));
@@ -372,7 +365,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
     for (Eigen::Index i = 0; i < test.xyz.rows(); ++i) {
         prediction_row row;
         row.name = test.names[static_cast<std::size_t>(i)];
-        row.xyz_m = carry(a.result, test.xyz.row(i), settings.model);
+        row.xyz_m = carry_point(a.result, test.xyz.row(i), settings.model).transpose();
         report.predictions.push_back(std::move(row));
     }
     return report;
