@@ -545,10 +545,26 @@ void write_up_bars(std::ostream& out, const quality_report& report,
 
 // ---- Tables ----
 
+// A table cell appended to the text of its row: long tables are written a
+// row at a time, not a cell at a time.
+void cell(std::string& row, const std::string& html, const char* cls = nullptr)
+{
+    row += "<td";
+    if (cls) {
+        row += " class=\"";
+        row += cls;
+        row += '"';
+    }
+    row += '>';
+    row += html;
+    row += "</td>";
+}
+
 void cell(std::ostream& out, const std::string& html, const char* cls = nullptr)
 {
-    out << "<td" << (cls ? std::string(" class=\"") + cls + "\"" : std::string()) << '>' << html
-        << "</td>";
+    std::string text;
+    cell(text, html, cls);
+    out << text;
 }
 
 void write_summary(std::ostream& out, const quality_report& report)
@@ -790,35 +806,39 @@ void write_residual_table(std::ostream& out, const quality_report& report)
         }
     }
     out << "</tr>\n";
-    const auto triple = [&out](const Eigen::Vector3d& v, double factor, int decimals) {
+    std::string line;
+    const auto triple = [&line](const Eigen::Vector3d& v, double factor, int decimals) {
         for (int k = 0; k < 3; ++k) {
-            cell(out, defined(v[k] * factor, decimals));
+            cell(line, defined(v[k] * factor, decimals));
         }
     };
-    const auto dashes = [&out](int n) {
+    const auto dashes = [&line](int n) {
         for (int k = 0; k < n; ++k) {
-            cell(out, "&#8211;");
+            cell(line, "&#8211;");
         }
     };
     for (const residual_row& row : report.residuals) {
-        out << "<tr class=\"" << row_class(row) << "\">";
-        cell(out, name_text(row.name), "name");
+        line = "<tr class=\"";
+        line += row_class(row);
+        line += "\">";
+        cell(line, name_text(row.name), "name");
         triple(row.xyz_m, mm_per_m, 2);
         triple(row.enu_m, mm_per_m, 2);
-        cell(out, fixed(row.length_m * mm_per_m, 2));
+        cell(line, fixed(row.length_m * mm_per_m, 2));
         if (row.removed) {
             dashes(7);
-            cell(out, "left out", "name");
+            cell(line, "left out", "name");
             dashes(6);
         } else {
             triple(row.redundancy, 1, 3);
             triple(row.w, 1, 2);
-            cell(out, defined(row.figure, 2));
-            cell(out, row.flagged ? "flagged" : "", "name");
+            cell(line, defined(row.figure, 2));
+            cell(line, row.flagged ? "flagged" : "", "name");
             triple(row.mdb_m, mm_per_m, 1);
             triple(row.check_m, mm_per_m, 2);
         }
-        out << "</tr>\n";
+        line += "</tr>\n";
+        out << line;
     }
     out << "</table></div>\n";
 }
