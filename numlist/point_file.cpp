@@ -204,12 +204,14 @@ point_file read_point_file(const std::string& path)
 
 std::vector<std::string> point_names(const point_file& points)
 {
-    if (!points.names.empty()) {
-        return points.names;
-    }
+    return points.names.empty() ? numbered_names(points.size()) : points.names;
+}
+
+std::vector<std::string> numbered_names(std::size_t count)
+{
     std::vector<std::string> numbers;
-    numbers.reserve(points.size());
-    for (std::size_t i = 1; i <= points.size(); ++i) {
+    numbers.reserve(count);
+    for (std::size_t i = 1; i <= count; ++i) {
         numbers.push_back(std::to_string(i));
     }
     return numbers;

@@ -65,6 +65,9 @@ point_file read_point_file(const std::string& path);
 // The names of `points`: its own, or "1", "2", ... when it names none.
 std::vector<std::string> point_names(const point_file& points);
 
+// The names of `count` unnamed points: "1", "2", ... in order.
+std::vector<std::string> numbered_names(std::size_t count);
+
 // The names of the common points `source` and `target`, which pair by order:
 // the names of the file that names its points, those of `source` when both
 // do, else "1", "2", .... Raises point_file_error when the two hold different

@@ -34,16 +34,6 @@ point_matrix to_matrix(const std::vector<double>& xyz)
     return Eigen::Map<const row_major_points>(xyz.data(), rows, 3);
 }
 
-std::vector<std::string> numbers(std::size_t count)
-{
-    std::vector<std::string> names;
-    names.reserve(count);
-    for (std::size_t i = 1; i <= count; ++i) {
-        names.push_back(std::to_string(i));
-    }
-    return names;
-}
-
 // One number list, from an option or a profile key: `origin` names it in
 // messages ("--inputsrc", "profile p.ini key src").
 std::vector<double> read_list(const std::string& text, const std::string& origin)
@@ -72,7 +62,7 @@ std::vector<double> read_list(const std::string& text, const std::string& origin
 
 named_points numbered(const std::vector<double>& values)
 {
-    return named_points{numbers(values.size() / 3), to_matrix(values)};
+    return named_points{numbered_names(values.size() / 3), to_matrix(values)};
 }
 
 void check_common_counts(std::size_t source, const std::string& source_origin, std::size_t target,
