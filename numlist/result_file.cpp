@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -65,54 +66,6 @@ void append_on_one_line(std::string& out, const std::string& text)
     }
 }
 
-// Writes `text` whole and closes `file`, which is closed in every case.
-bool write_and_close(std::FILE* file, const std::string& text, std::string& reason)
-{
-    // Text mode turns each "\n" into CR LF on Windows; the count compared is
-    // that of the bytes handed over, which is what fwrite returns there too.
-    errno = 0;
-    const std::size_t written = std::fwrite(text.data(), 1, text.size(), file);
-    if (written != text.size()) {
-        reason = system_reason(errno);
-        std::fclose(file);
-        return false;
-    }
-    // Buffered bytes reach the file only here: a full disk shows up as a
-    // failed flush or close, not as a short fwrite.
-    errno = 0;
-    if (std::fflush(file) != 0) {
-        reason = system_reason(errno);
-        std::fclose(file);
-        return false;
-    }
-#ifndef _WIN32
-    // On the disk before it replaces the old file, so that a crash leaves
-    // the old file or the new one, not an empty one.
-    if (fsync(fileno(file)) != 0 && errno != EINVAL) {
-        reason = system_reason(errno);
-        std::fclose(file);
-        return false;
-    }
-#endif
-    errno = 0;
-    if (std::fclose(file) != 0) {
-        reason = system_reason(errno);
-        return false;
-    }
-    return true;
-}
-
-bool write_in_place(const std::string& path, const std::string& text, std::string& reason)
-{
-    errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "wt");
-    if (file == nullptr) {
-        reason = system_reason(errno);
-        return false;
-    }
-    return write_and_close(file, text, reason);
-}
-
 // An existing file that may not be written keeps its content: replacing it
 // by a rename would go round its permissions.
 bool exists_unwritable(const std::string& path)
@@ -162,25 +115,52 @@ std::string resolve_links(const std::string& path)
     return current;
 }
 
-struct temporary_file {
-    std::string path;
-    std::FILE* file = nullptr;
-};
-
-// A new, empty file in the directory of `target`, open for writing in text
-// mode. A rename within one directory replaces the target in one step.
-bool create_temporary_beside(const std::string& target, temporary_file& temporary,
-                             std::string& reason)
+// The permissions the new content gets: those of the file it replaces, or
+// the usual ones less the process's umask, as fopen would give a new file.
+#ifndef _WIN32
+mode_t mode_for(const std::string& target)
 {
-    const std::string directory = directory_of(target);
+    struct stat status {};
+    if (stat(target.c_str(), &status) == 0) {
+        return status.st_mode & 07777;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// The owner and group of the file replaced, where the process may give them
+// (root replacing a user's file); otherwise the new file stays the process's.
+void keep_owner(int fd, const std::string& target)
+{
+    struct stat status {};
+    if (stat(target.c_str(), &status) == 0 && fchown(fd, status.st_uid, status.st_gid) != 0) {
+        // Not permitted: the file is the writer's own, as any new file is.
+    }
+}
+
+// A name for a temporary in `directory` that no other process of this
+// system picks at the same moment: the process id and a counter.
+std::string temporary_name(const std::string& directory)
+{
+    static unsigned counter = 0;
+    return directory + ".sevenparam-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+}
+#endif
+
+// The new content's file, beside the target, open for writing.
+bool open_temporary(staged_file& staged, std::string& reason)
+{
+    const std::string directory = directory_of(staged.target);
 #ifdef _WIN32
     static unsigned counter = 0;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary.path = directory + ".sevenparam-" + std::to_string(_getpid()) + "-" +
-                         std::to_string(GetTickCount()) + "-" + std::to_string(counter++) + ".tmp";
+        staged.temporary = directory + ".sevenparam-" + std::to_string(_getpid()) + "-" +
+                           std::to_string(GetTickCount()) + "-" + std::to_string(counter++) +
+                           ".tmp";
         errno = 0;
-        fd = _open(temporary.path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT,
+        fd = _open(staged.temporary.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT,
                    _S_IREAD | _S_IWRITE);
         if (fd < 0 && errno != EEXIST) {
             break;
@@ -188,48 +168,58 @@ bool create_temporary_beside(const std::string& target, temporary_file& temporar
     }
     if (fd < 0) {
         reason = system_reason(errno);
+        staged.temporary.clear();
         return false;
     }
-    temporary.file = _fdopen(fd, "wt");
-#else
-    std::string name = directory + ".sevenparam-XXXXXX";
-    errno = 0;
-    const int fd = mkstemp(&name[0]);
-    if (fd < 0) {
+    staged.file = _fdopen(fd, "wt");
+    if (staged.file == nullptr) {
         reason = system_reason(errno);
-        return false;
-    }
-    temporary.path = name;
-    // The permissions the file would have got from fopen: those of the file
-    // it replaces, or the usual ones less the process's umask.
-    struct stat status {};
-    mode_t mode = 0;
-    if (stat(target.c_str(), &status) == 0) {
-        mode = status.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (fchmod(fd, mode) != 0) {
-        reason = system_reason(errno);
-        close(fd);
-        std::remove(temporary.path.c_str());
-        return false;
-    }
-    temporary.file = fdopen(fd, "w");
-#endif
-    if (temporary.file == nullptr) {
-        reason = system_reason(errno);
-#ifdef _WIN32
         _close(fd);
-#else
-        close(fd);
-#endif
-        std::remove(temporary.path.c_str());
         return false;
     }
     return true;
+#else
+    const mode_t mode = mode_for(staged.target);
+    int fd = -1;
+#ifdef O_TMPFILE
+    // An unnamed file, linked into the directory only when it is complete:
+    // nothing is left behind whenever the run ends. Linking it needs /proc.
+    if (access("/proc/self/fd", X_OK) == 0) {
+        errno = 0;
+        fd = open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                  mode);
+        if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            reason = system_reason(errno);
+            return false;
+        }
+        staged.unnamed = fd >= 0;
+    }
+#endif
+    if (fd < 0) {
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            staged.temporary = temporary_name(directory);
+            errno = 0;
+            fd = open(staged.temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
+            if (fd < 0 && errno != EEXIST) {
+                break;
+            }
+        }
+        if (fd < 0) {
+            reason = system_reason(errno);
+            staged.temporary.clear();
+            return false;
+        }
+    }
+    // The umask has had its say at open; the replaced file's mode is kept
+    // whole.
+    keep_owner(fd, staged.target);
+    if (fchmod(fd, mode) != 0 || (staged.file = fdopen(fd, "w")) == nullptr) {
+        reason = system_reason(errno);
+        close(fd);
+        return false;
+    }
+    return true;
+#endif
 }
 
 #ifdef _WIN32
@@ -359,8 +349,10 @@ std::string compose_prediction_output(const std::string& src, const std::string&
     return out;
 }
 
-bool write_text_file(const std::string& path, const std::string& text, std::string& reason)
+bool stage_file(const std::string& path, staged_file& staged, std::string& reason)
 {
+    staged = staged_file{};
+    staged.path = path;
     // fopen sees the path only up to its first NUL byte and would write to
     // another file than the one named.
     if (path.find('\0') != std::string::npos) {
@@ -374,22 +366,213 @@ bool write_text_file(const std::string& path, const std::string& text, std::stri
     // A device, a FIFO or a directory has no content to replace: it is
     // opened and written as it is (and a directory then fails to open).
     if (exists_as_other_than_file(path)) {
-        return write_in_place(path, text, reason);
+        staged.target = path;
+        staged.in_place = true;
+        errno = 0;
+        staged.file = std::fopen(path.c_str(), "wt");
+        if (staged.file == nullptr) {
+            reason = system_reason(errno);
+            return false;
+        }
+        return true;
     }
-
-    const std::string target = resolve_links(path);
-    if (exists_unwritable(target)) {
+    staged.target = resolve_links(path);
+    if (exists_unwritable(staged.target)) {
         reason = std::strerror(EACCES);
         return false;
     }
-    temporary_file temporary;
-    if (!create_temporary_beside(target, temporary, reason)) {
+    return open_temporary(staged, reason);
+}
+
+bool finish_staged_file(staged_file& staged, std::string& reason)
+{
+    // Buffered bytes reach the file only here: a full disk shows up as a
+    // failed flush, not as a short fwrite.
+    errno = 0;
+    if (staged.file == nullptr || std::ferror(staged.file) || std::fflush(staged.file) != 0) {
+        reason = system_reason(errno);
         return false;
     }
+#ifndef _WIN32
+    // On the disk before it replaces the old file, so that a crash leaves
+    // the old file or the new one, not an empty one. Devices and FIFOs
+    // have nothing to sync.
+    if (fsync(fileno(staged.file)) != 0 && errno != EINVAL) {
+        reason = system_reason(errno);
+        return false;
+    }
+#endif
+    if (staged.unnamed) {
+        return true; // closing it now would discard it
+    }
     errno = 0;
-    if (!write_and_close(temporary.file, text, reason) ||
-        !replace_file(temporary.path, target, reason)) {
-        std::remove(temporary.path.c_str());
+    const int closed = std::fclose(staged.file);
+    staged.file = nullptr;
+    if (closed != 0) {
+        reason = system_reason(errno);
+        return false;
+    }
+    return true;
+}
+
+bool commit_staged_file(staged_file& staged, std::string& reason)
+{
+    if (staged.in_place) {
+        return true;
+    }
+#ifndef _WIN32
+    if (staged.unnamed) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fileno(staged.file));
+        const std::string directory = directory_of(staged.target);
+        int linked = -1;
+        for (int attempt = 0; attempt < 100 && linked != 0; ++attempt) {
+            staged.temporary = temporary_name(directory);
+            errno = 0;
+            linked = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, staged.temporary.c_str(),
+                            AT_SYMLINK_FOLLOW);
+            if (linked != 0 && errno != EEXIST) {
+                break;
+            }
+        }
+        if (linked != 0) {
+            reason = system_reason(errno);
+            staged.temporary.clear();
+            return false;
+        }
+        staged.unnamed = false;
+        errno = 0;
+        const int closed = std::fclose(staged.file);
+        staged.file = nullptr;
+        if (closed != 0) {
+            reason = system_reason(errno);
+            return false;
+        }
+    }
+#endif
+    if (!replace_file(staged.temporary, staged.target, reason)) {
+        return false;
+    }
+    staged.temporary.clear();
+    return true;
+}
+
+void discard_staged_file(staged_file& staged)
+{
+    if (staged.file != nullptr) {
+        std::fclose(staged.file);
+        staged.file = nullptr;
+    }
+    if (!staged.temporary.empty()) {
+        std::remove(staged.temporary.c_str());
+        staged.temporary.clear();
+    }
+    staged.unnamed = false;
+}
+
+file_output_buffer::file_output_buffer(std::FILE* file) : file_(file), buffer_(1 << 16)
+{
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+}
+
+bool file_output_buffer::drain()
+{
+    const auto size = static_cast<std::size_t>(pptr() - pbase());
+    const bool written = std::fwrite(pbase(), 1, size, file_) == size;
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    return written;
+}
+
+file_output_buffer::int_type file_output_buffer::overflow(int_type c)
+{
+    if (!drain()) {
+        return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+int file_output_buffer::sync()
+{
+    return drain() && std::fflush(file_) == 0 ? 0 : -1;
+}
+
+write_destination destination_of(const std::string& path)
+{
+    write_destination destination;
+#ifdef _WIN32
+    char* full = _fullpath(nullptr, path.c_str(), 0);
+    if (full != nullptr) {
+        destination.key = full;
+        std::free(full);
+        for (char& c : destination.key) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        destination.known = true;
+        destination.exists = _access(path.c_str(), 0) == 0;
+    }
+#else
+    // The kernel follows every link, /proc's own included (/dev/stdout).
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0) {
+        destination.known = destination.exists = true;
+        destination.key = "file " + std::to_string(status.st_dev) + ":" +
+                          std::to_string(status.st_ino);
+        return destination;
+    }
+    // Nothing there yet (or a link to nothing yet): the name it would get
+    // in its directory.
+    const std::string target = resolve_links(path);
+    const std::string directory = directory_of(target);
+    if (stat(directory.empty() ? "." : directory.c_str(), &status) == 0) {
+        destination.known = true;
+        destination.key = "in " + std::to_string(status.st_dev) + ":" +
+                          std::to_string(status.st_ino) + " " + target.substr(directory.size());
+    }
+#endif
+    return destination;
+}
+
+write_destination destination_of_standard_output()
+{
+    write_destination destination;
+#ifndef _WIN32
+    struct stat status {};
+    if (fstat(STDOUT_FILENO, &status) == 0) {
+        destination.known = destination.exists = true;
+        destination.key = "file " + std::to_string(status.st_dev) + ":" +
+                          std::to_string(status.st_ino);
+    }
+#endif
+    return destination;
+}
+
+bool same_destination(const write_destination& a, const write_destination& b)
+{
+    return a.known && b.known && a.key == b.key;
+}
+
+bool write_text_file(const std::string& path, const std::string& text, std::string& reason)
+{
+    staged_file staged;
+    if (!stage_file(path, staged, reason)) {
+        discard_staged_file(staged);
+        return false;
+    }
+    // Text mode turns each "\n" into CR LF on Windows; the count compared is
+    // that of the bytes handed over, which is what fwrite returns there too.
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), staged.file) != text.size()) {
+        reason = system_reason(errno);
+        discard_staged_file(staged);
+        return false;
+    }
+    if (!finish_staged_file(staged, reason) || !commit_staged_file(staged, reason)) {
+        discard_staged_file(staged);
         return false;
     }
     return true;

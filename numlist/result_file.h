@@ -16,6 +16,8 @@
 #ifndef SEVENPARAM_NUMLIST_RESULT_FILE_H
 #define SEVENPARAM_NUMLIST_RESULT_FILE_H
 
+#include <cstdio>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,84 @@ std::string compose_prediction_output(const std::string& src, const std::string&
 // such file or directory"; a path holding a NUL byte fails without an open
 // ("Invalid argument"). A failed write leaves no temporary file behind.
 bool write_text_file(const std::string& path, const std::string& text, std::string& reason);
+
+// A file written whole before it takes the place of the file at its path:
+// write_text_file in steps, for a program that writes several files from
+// one result and must put all of them in place or none.
+//
+//   stage_file       checks the path and opens the new content: a temporary
+//                    file in the target's directory, created exclusively
+//                    (never through a link, never over a file already
+//                    there). On Linux it has no name at all until it is put
+//                    in place (O_TMPFILE), so a run killed at any moment
+//                    leaves nothing behind; elsewhere it is named
+//                    ".sevenparam-XXXXXX" (a unique short name, which a
+//                    killed run may leave). Something at the path that is
+//                    not a file (a device, a FIFO) is opened and written in
+//                    place instead.
+//   staged.file      where the content goes (text mode: "\n" as CR LF on
+//                    Windows); file_output_buffer puts a std::ostream on it.
+//   finish_staged_file  flushes it to the disk; the file stays staged.
+//   commit_staged_file  puts it in the place of the target in one rename;
+//                    the target keeps its permissions.
+//   discard_staged_file closes it and removes the temporary: nothing changes
+//                    at the path. Safe to call on a committed or an empty
+//                    staged_file, and more than once.
+// The rules of write_text_file on paths hold: links are followed to the file
+// they name, which is replaced; an existing file that may not be written is
+// refused ("Permission denied"); an empty path or one with a NUL byte fails.
+// Each step returns false with the system's reason (strerror text) in
+// `reason`; the caller then discards. `path` is kept for messages.
+struct staged_file {
+    std::string path;           // as given
+    std::string target;         // the file replaced: `path` with links followed
+    std::string temporary;      // the temporary's name; empty while it has none
+    std::FILE* file = nullptr;  // open until committed or discarded
+    bool in_place = false;      // a device or FIFO, written directly
+    bool unnamed = false;       // an O_TMPFILE that gets a name only when committed
+};
+
+bool stage_file(const std::string& path, staged_file& staged, std::string& reason);
+bool finish_staged_file(staged_file& staged, std::string& reason);
+bool commit_staged_file(staged_file& staged, std::string& reason);
+void discard_staged_file(staged_file& staged);
+
+// A stream buffer that writes to a C stream it does not own, for writers
+// that take a std::ostream, through a buffer of its own: flush the
+// std::ostream before finish_staged_file. A failed write sets the stream's
+// badbit.
+class file_output_buffer : public std::streambuf {
+public:
+    explicit file_output_buffer(std::FILE* file);
+
+protected:
+    int_type overflow(int_type c) override;
+    int sync() override;
+
+private:
+    bool drain();
+    std::FILE* file_;
+    std::vector<char> buffer_;
+};
+
+// Where a write of a path lands, so that two outputs that would write one
+// file can be told apart from two that would not, also before the file
+// exists: on POSIX systems the device and inode of the file that the path
+// names once its links are followed, or, where no file is there yet, those
+// of its directory together with its last name; on Windows the full path,
+// compared without regard to ASCII letter case. `known` is false when
+// nothing can be said (a directory that does not exist); such a destination
+// equals no other.
+struct write_destination {
+    bool known = false;
+    bool exists = false; // a file (or device) is there now
+    std::string key;
+};
+
+write_destination destination_of(const std::string& path);
+// Where the process's standard output goes; unknown on Windows.
+write_destination destination_of_standard_output();
+bool same_destination(const write_destination& a, const write_destination& b);
 
 // The two steps of write_text_file that other writers of whole files share.
 //

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -198,6 +199,69 @@ TEST_F(WriteTextFile, ReplacesWholeLeavingNoOtherFile)
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"out.txt", "sub"}));
+}
+
+// Several outputs of one run: nothing is at any path until each is put in
+// place, and a discarded output leaves nothing behind (the report's fixed
+// temporary names once mixed two runs' outputs and followed links).
+TEST_F(WriteTextFile, StagedFilesAppearOnlyWhenCommitted)
+{
+    const auto names = [this] {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            found.push_back(entry.path().filename().string());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    staged_file kept, dropped;
+    std::string reason;
+    ASSERT_TRUE(stage_file((dir_ / "a.txt").string(), kept, reason)) << reason;
+    ASSERT_TRUE(stage_file((dir_ / "b.txt").string(), dropped, reason)) << reason;
+    {
+        file_output_buffer buffer(kept.file);
+        std::ostream out(&buffer);
+        out << "kept\n" << std::flush;
+        ASSERT_TRUE(out.good());
+    }
+    ASSERT_TRUE(finish_staged_file(kept, reason)) << reason;
+#ifdef __linux__
+    EXPECT_EQ(names(), std::vector<std::string>{}); // unnamed until committed
+#endif
+    ASSERT_TRUE(commit_staged_file(kept, reason)) << reason;
+    discard_staged_file(dropped);
+    discard_staged_file(kept); // harmless after the commit
+    EXPECT_EQ(names(), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(SEVENPARAM_TEXT_WRITES_CRLF ? "kept\r\n" : "kept\n", read(dir_ / "a.txt"));
+}
+
+// Two paths that would write one file, before and after it exists.
+TEST_F(WriteTextFile, DestinationsCompareByTheFileWritten)
+{
+    const std::string a = (dir_ / "a.txt").string();
+    const std::string a_again = (dir_ / "sub" / ".." / "a.txt").string();
+    const std::string b = (dir_ / "b.txt").string();
+    fs::create_directory(dir_ / "sub");
+    const struct {
+        std::string first, second;
+        bool same;
+    } cases[] = {{a, a_again, true}, {a, b, false}, {a, (dir_ / "nodir" / "a.txt").string(), false}};
+    for (const bool exists : {false, true}) {
+        for (const auto& c : cases) {
+            EXPECT_EQ(c.same, same_destination(destination_of(c.first), destination_of(c.second)))
+                << c.first << " " << c.second << " exists " << exists;
+        }
+        EXPECT_EQ(exists, destination_of(a).exists);
+        std::string reason;
+        ASSERT_TRUE(write_text_file(a, "x\n", reason));
+    }
+#ifndef _WIN32
+    fs::create_symlink("a.txt", dir_ / "link.txt");
+    fs::create_symlink("later.txt", dir_ / "dangling.txt");
+    EXPECT_TRUE(same_destination(destination_of(a), destination_of((dir_ / "link.txt").string())));
+    EXPECT_TRUE(same_destination(destination_of((dir_ / "later.txt").string()),
+                                 destination_of((dir_ / "dangling.txt").string())));
+#endif
 }
 
 } // namespace
