@@ -83,17 +83,27 @@ bool path_exists(const std::string& path)
 #endif
 }
 
+std::optional<std::string> profile_path(const std::string& profile_option,
+                                        const std::string& exe_dir)
+{
+    if (path_exists(profile_option)) {
+        return profile_option;
+    }
+    if (path_exists(exe_dir + profile_option)) {
+        return exe_dir + profile_option;
+    }
+    return std::nullopt;
+}
+
 std::optional<profile_inputs> read_profile_inputs(const std::string& profile_option,
                                                   const std::string& exe_dir)
 {
-    profile_inputs inputs;
-    inputs.path = profile_option;
-    if (!path_exists(inputs.path)) {
-        inputs.path = exe_dir + profile_option;
-        if (!path_exists(inputs.path)) {
-            return std::nullopt;
-        }
+    const std::optional<std::string> path = profile_path(profile_option, exe_dir);
+    if (!path) {
+        return std::nullopt;
     }
+    profile_inputs inputs;
+    inputs.path = *path;
 
     // One open and one pass for all three keys: a pipe or a FIFO can be read
     // only once.

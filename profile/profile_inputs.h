@@ -80,6 +80,12 @@ std::string executable_directory(const char* program_path);
 // else); false when nothing does or the path cannot be examined.
 bool path_exists(const std::string& path);
 
+// Where the profile of `profile_option` is read from (see Lookup): the
+// option itself, else `exe_dir` + the option; std::nullopt when nothing
+// exists at either path.
+std::optional<std::string> profile_path(const std::string& profile_option,
+                                        const std::string& exe_dir);
+
 // Reads the profile inputs from `profile_option`, else from `exe_dir` +
 // `profile_option` (see Lookup). Returns std::nullopt when nothing exists at
 // either path; otherwise the inputs, whose texts may all be empty.
