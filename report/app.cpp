@@ -6,6 +6,7 @@
 #include "report/inputs.h"
 #include "report/json_report.h"
 #include "report/report_options.h"
+#include "profile/profile_inputs.h"
 #include "report/text_report.h"
 #include "sevenparam_version.h"
 
@@ -15,8 +16,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -27,9 +26,6 @@ namespace sevenparam {
 namespace {
 
 const std::string version_text = SEVENPARAM_VERSION;
-
-// An output file is written as FILE + this, then renamed to FILE.
-constexpr char temporary_suffix[] = ".sevenparam-report-part";
 
 // The command line as given.
 struct command_line {
@@ -171,6 +167,13 @@ struct output {
     std::function<void(std::ostream&)> write;
 };
 
+std::string same_file_message(const char* option_a, const std::string& path_a,
+                              const char* option_b, const std::string& path_b)
+{
+    return std::string(option_a) + " '" + path_a + "' and " + option_b + " '" +
+           path_b + "' name the same file";
+}
+
 std::vector<output> outputs_of(const command_line& line)
 {
     std::vector<output> outputs;
@@ -184,6 +187,7 @@ std::vector<output> outputs_of(const command_line& line)
     if (line.html) {
         outputs.push_back({report_option::html, *line.html, {}});
     }
+    std::vector<write_destination> destinations;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i].path.empty()) {
             throw usage_error(std::string(outputs[i].option) + ": empty file name");
@@ -191,83 +195,104 @@ std::vector<output> outputs_of(const command_line& line)
         if (outputs[i].path == standard_output_name && outputs[i].option == report_option::html) {
             throw usage_error(std::string(report_option::html) + ": needs a file name");
         }
+        // Two outputs on one file would leave only one of them, whatever
+        // names they are given by: another spelling, a link, /dev/stdout.
+        destinations.push_back(outputs[i].path == standard_output_name
+                                   ? destination_of_standard_output()
+                                   : destination_of(outputs[i].path));
         for (std::size_t k = 0; k < i; ++k) {
-            if (outputs[k].path == outputs[i].path) {
-                throw usage_error(std::string(outputs[k].option) + " and " + outputs[i].option +
-                                  " both name '" + outputs[i].path + "'");
+            if (outputs[k].path == outputs[i].path ||
+                same_destination(destinations[k], destinations[i])) {
+                throw usage_error(same_file_message(outputs[k].option, outputs[k].path,
+                                                    outputs[i].option, outputs[i].path));
             }
         }
     }
     return outputs;
 }
 
-// A file is replaced through a temporary file beside it only when it is a
-// plain file or does not exist yet: a device (/dev/null), a pipe or a
-// symbolic link is written in place, so that it stays what it is.
-bool replaced_whole(const std::string& path)
+// Refuses an output that would replace one of the input files: the point
+// files, and the profile where it was found.
+void refuse_outputs_over_inputs(const std::vector<output>& outputs, const command_line& line,
+                                const char* program_path)
 {
-    if (exists_as_other_than_file(path)) {
-        return false;
+    const input_options& in = line.inputs;
+    std::vector<std::pair<const char*, std::string>> inputs;
+    for (const auto& [option, path] : {std::pair{report_option::src_file, &in.src_file},
+                                       std::pair{report_option::des_file, &in.des_file},
+                                       std::pair{report_option::test_file, &in.test_file}}) {
+        if (*path) {
+            inputs.emplace_back(option, **path);
+        }
     }
-    std::error_code error;
-    const auto status = std::filesystem::symlink_status(path, error);
-    return error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+    if (in.inputfile) {
+        if (const auto path = profile_path(*in.inputfile, executable_directory(program_path))) {
+            inputs.emplace_back(option_name::inputfile, *path);
+        }
+    }
+    for (const auto& [option, path] : inputs) {
+        const write_destination input = destination_of(path);
+        if (!input.exists) {
+            continue;
+        }
+        for (const output& o : outputs) {
+            if (o.path != standard_output_name && same_destination(input, destination_of(o.path))) {
+                throw usage_error(same_file_message(o.option, o.path, option, path) +
+                                  ": an output may not replace an input");
+            }
+        }
+    }
 }
 
 [[noreturn]] void cannot_write(const output& o, const std::string& reason)
 {
-    throw std::runtime_error(std::string(o.option) + " '" + o.path + "': cannot write: " + reason);
+    throw std::runtime_error(std::string(o.option) + " '" + o.path +
+                             "': cannot write: " + reason);
 }
 
-// Writes every file output (under a temporary name where replaced_whole),
-// then renames the temporaries into place, then writes standard output. On a
-// failure removes the temporaries and throws the message.
+// Writes every file output, each to new content beside its file (numlist's
+// staged files), then puts them all in place, then writes standard output.
+// On a failure before they are in place, nothing has changed at any path.
 void write_outputs(std::vector<output>& outputs, std::ostream& out)
 {
-    struct pending {
-        std::string temporary;
-        const output* to;
-    };
-    std::vector<pending> temporaries;
-    const auto discard = [&temporaries] {
-        for (const pending& p : temporaries) {
-            std::remove(p.temporary.c_str());
+    std::vector<staged_file> staged(outputs.size());
+    const auto discard = [&staged] {
+        for (staged_file& file : staged) {
+            discard_staged_file(file);
         }
     };
-    std::vector<char> buffer(1 << 20);
-    for (const output& o : outputs) {
-        if (o.path == standard_output_name) {
-            continue;
+    try {
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            const output& o = outputs[i];
+            if (o.path == standard_output_name) {
+                continue;
+            }
+            std::string reason;
+            if (!stage_file(o.path, staged[i], reason)) {
+                cannot_write(o, reason);
+            }
+            file_output_buffer buffer(staged[i].file);
+            std::ostream stream(&buffer);
+            errno = 0;
+            o.write(stream);
+            stream.flush();
+            if (!stream) {
+                cannot_write(o, std::strerror(errno != 0 ? errno : EIO));
+            }
+            if (!finish_staged_file(staged[i], reason)) {
+                cannot_write(o, reason);
+            }
         }
-        const bool whole = replaced_whole(o.path);
-        const std::string target = whole ? o.path + temporary_suffix : o.path;
-        std::ofstream file;
-        file.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        errno = 0;
-        file.open(target, std::ios::out | std::ios::trunc);
-        if (!file) {
-            const std::string reason = errno ? std::strerror(errno) : "cannot open";
-            discard();
-            cannot_write(o, reason);
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            std::string reason;
+            if (outputs[i].path != standard_output_name &&
+                !commit_staged_file(staged[i], reason)) {
+                cannot_write(outputs[i], reason);
+            }
         }
-        if (whole) {
-            temporaries.push_back({target, &o});
-        }
-        o.write(file);
-        file.close();
-        if (!file) {
-            const std::string reason = errno ? std::strerror(errno) : "write failed";
-            discard();
-            cannot_write(o, reason);
-        }
-    }
-    for (std::size_t i = 0; i < temporaries.size(); ++i) {
-        std::string reason;
-        if (!replace_file(temporaries[i].temporary, temporaries[i].to->path, reason)) {
-            temporaries.erase(temporaries.begin(), temporaries.begin() + static_cast<long>(i));
-            discard();
-            cannot_write(*temporaries.front().to, reason);
-        }
+    } catch (...) {
+        discard();
+        throw;
     }
     for (const output& o : outputs) {
         if (o.path == standard_output_name) {
@@ -303,6 +328,7 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
         }
         settings = settings_of(line);
         outputs = outputs_of(line);
+        refuse_outputs_over_inputs(outputs, line, argc > 0 ? argv[0] : nullptr);
     } catch (const usage_error& e) {
         report_error(err, e.what());
         return report_exit_usage_error;

@@ -7,11 +7,16 @@ standard output with one of the checks below. Data: the ten ECEF points of
 cli_cases.py, as number lists and as point files.
 """
 
+import os
 import re
+import resource
+import signal
+import subprocess
+import time
 from dataclasses import dataclass
 
 import cli_cases as cc
-from cli_cases import Case, Run, SameAs
+from cli_cases import Case, Run, SameAs, expect
 
 USAGE, DATA = 2, 1
 PROGRAM = "sevenparam-report"
@@ -107,7 +112,7 @@ CASES = [
           USAGE, error("--exclude: empty point name")),
     fails("report_two_outputs_one_file", "report_options",
           POINT_FILES + ["--output", "r.txt", "--json", "r.txt"], USAGE,
-          error("--output and --json both name 'r.txt'")),
+          error("--output 'r.txt' and --json 'r.txt' name the same file")),
     fails("report_html_to_standard_output", "report_options", POINT_FILES + ["--html", "-"],
           USAGE, error("--html: needs a file name")),
 
@@ -216,3 +221,183 @@ CASES = [
          POINT_FILES + ["--rotation", "exact", "--snoop", "--sigma", "0.002", "--json", "-"],
          stdout=Contains([b'"rotation": "exact"', b'"kind": "w"', b'"global": {'])),
 ]
+
+# --- How outputs are written. ---
+KEEP = b"the user's own file\n"
+
+
+def same_file(option_a, path_a, option_b, path_b, input_=False):
+    return error(f"{option_a} '{path_a}' and {option_b} '{path_b}' name the same file"
+                 + (": an output may not replace an input" if input_ else ""))
+
+
+def refused_with_link(session):
+    """Outputs that are one file under two names, through a link or through
+    /dev/stdout: status 2, and nothing written anywhere."""
+    for name, data in FILES.items():
+        session.path(name).write_bytes(data)
+    session.path("cwd:keep.txt").write_bytes(KEEP)
+    os.symlink("keep.txt", session.path("cwd:link.txt"))
+    for args, message in [
+            (["--output", "link.txt", "--json", "keep.txt"],
+             same_file("--output", "link.txt", "--json", "keep.txt")),
+            (["--output", "/dev/stdout", "--json", "-"],
+             same_file("--output", "/dev/stdout", "--json", "-")),
+            (["--html", "link.txt", "--src-file", "src.txt", "--des-file", "keep.txt"],
+             same_file("--html", "link.txt", "--des-file", "keep.txt", input_=True))]:
+        code, out, err = session.run(([] if "--src-file" in args else POINT_FILES) + args)
+        expect((code, out, err) == (USAGE, b"", message), f"{args}: {code} {out[:80]!r} {err!r}")
+        expect(session.path("cwd:keep.txt").read_bytes() == KEEP, f"{args}: keep.txt changed")
+    expect(session.path("cwd:link.txt").is_symlink(), "the link was replaced")
+
+
+def written_through_link_and_kept(session):
+    """A link's file is replaced and the link stays; the file's mode is kept;
+    a run that fails at a later output leaves the file behind the link as it
+    was; a long name (250 bytes) is no problem for the temporary."""
+    for name, data in FILES.items():
+        session.path(name).write_bytes(data)
+    real = session.path("cwd:real.txt")
+    real.write_bytes(KEEP)
+    os.chmod(real, 0o600)
+    os.symlink("real.txt", session.path("cwd:link.txt"))
+    code, _, err = session.run(POINT_FILES + ["--output", "link.txt", "--json", "nodir/r.json"])
+    expect((code, err) == (DATA, error("--json 'nodir/r.json': cannot write: No such file or "
+                                       "directory")), f"failed run: {code} {err!r}")
+    expect(real.read_bytes() == KEEP, "a failed run wrote through the link")
+    long_name = "n" * 246 + ".txt"
+    code, _, err = session.run(POINT_FILES + ["--output", "link.txt", "--json", long_name])
+    expect((code, err) == (0, b""), f"run: {code} {err!r}")
+    expect(session.path("cwd:link.txt").is_symlink(), "the link was replaced")
+    expect(b"Residuals v = target" in real.read_bytes(), "the linked file holds no report")
+    expect(real.stat().st_mode & 0o777 == 0o600, f"mode {real.stat().st_mode & 0o777:o}")
+    present = sorted(p.name for p in session.path("cwd:").iterdir())
+    expect(present == sorted([n.split(":")[1] for n in FILES] + ["link.txt", "real.txt",
+                                                                 long_name]),
+           f"files {present}")
+
+
+def read_only_output_refused(session):
+    if os.geteuid() == 0:
+        print("skip  report_read_only_output: root may write any file, so there is no "
+              "read-only file to refuse")
+        return
+    for name, data in FILES.items():
+        session.path(name).write_bytes(data)
+    locked = session.path("cwd:locked.txt")
+    locked.write_bytes(KEEP)
+    os.chmod(locked, 0o444)
+    code, _, err = session.run(POINT_FILES + ["--output", "locked.txt"])
+    expect((code, err) == (DATA, error("--output 'locked.txt': cannot write: Permission denied")),
+           f"{code} {err!r}")
+    expect(locked.read_bytes() == KEEP, "the read-only file was replaced")
+
+
+def network_files(count, shift):
+    """Point files of `count` points, the target shifted by `shift` metres."""
+    src = "".join(f"P{i} {4e6 + i * 7.25:.4f} {3e6 - i * 3.5:.4f} {1e6 + (i * i) % 977:.4f}\n"
+                  for i in range(count))
+    des = "".join(f"P{i} {4e6 + i * 7.25 + shift:.4f} {3e6 - i * 3.5:.4f} "
+                  f"{1e6 + (i * i) % 977 + (i % 3) * 1e-3:.4f}\n" for i in range(count))
+    return src.encode(), des.encode()
+
+
+def concurrent_reports(session):
+    """Pairs of runs writing the same reports at once: each file afterwards is
+    one run's whole output, and no temporary is left."""
+    runs = {}
+    for name, shift in (("a", 10.0), ("b", -20.0)):
+        src, des = network_files(3000, shift)
+        session.path(f"cwd:{name}-src.txt").write_bytes(src)
+        session.path(f"cwd:{name}-des.txt").write_bytes(des)
+        runs[name] = ["--src-file", f"{name}-src.txt", "--des-file", f"{name}-des.txt"]
+    expected = {}
+    for name, args in runs.items():
+        code, _, err = session.run(args + ["--output", "r.txt", "--json", "r.json"])
+        expect(code == 0, f"single run {name}: {code} {err!r}")
+        expected[name] = (session.path("cwd:r.txt").read_bytes(),
+                          session.path("cwd:r.json").read_bytes())
+    inputs = sorted(p.name for p in session.path("cwd:").iterdir())
+    pairs, started = 0, time.monotonic()
+    while pairs < 20 and (pairs < 4 or time.monotonic() - started < 20):
+        procs = [session.start(args + ["--output", "r.txt", "--json", "r.json"])
+                 for args in runs.values()]
+        for proc in procs:
+            code, _, err = session.finish(proc)
+            expect(code == 0, f"pair {pairs + 1}: status {code}, {err!r}")
+        text = session.path("cwd:r.txt").read_bytes()
+        json = session.path("cwd:r.json").read_bytes()
+        expect(text in [e[0] for e in expected.values()], f"pair {pairs + 1}: r.txt is mixed")
+        expect(json in [e[1] for e in expected.values()], f"pair {pairs + 1}: r.json is mixed")
+        present = sorted(p.name for p in session.path("cwd:").iterdir())
+        expect(present == inputs, f"pair {pairs + 1}: files {present}")
+        pairs += 1
+
+
+def limit_file_size():
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))
+
+
+def failed_write_leaves_nothing(session):
+    """A write that fails part way (the file-size limit) leaves the old
+    outputs and no temporary; a run killed at any moment leaves no
+    temporary either."""
+    for name, data in FILES.items():
+        session.path(name).write_bytes(data)
+    session.path("cwd:r.txt").write_bytes(KEEP)
+    before = sorted(p.name for p in session.path("cwd:").iterdir())
+    proc = session.start(POINT_FILES + ["--output", "r.txt", "--json", "r.json"],
+                         preexec_fn=limit_file_size)
+    code, _, err = session.finish(proc)
+    expect((code, err) == (DATA, error("--output 'r.txt': cannot write: File too large")),
+           f"{code} {err!r}")
+    expect(session.path("cwd:r.txt").read_bytes() == KEEP, "r.txt changed")
+    present = sorted(p.name for p in session.path("cwd:").iterdir())
+    expect(present == before, f"files {present}")
+    src, des = network_files(20000, 1.0)
+    session.path("cwd:big-src.txt").write_bytes(src)
+    session.path("cwd:big-des.txt").write_bytes(des)
+    before = sorted(p.name for p in session.path("cwd:").iterdir())
+    for delay in (0.05, 0.15, 0.3):
+        proc = session.start(["--src-file", "big-src.txt", "--des-file", "big-des.txt",
+                              "--output", "k.txt", "--json", "k.json", "--html", "k.html"])
+        time.sleep(delay)
+        proc.kill()
+        session.finish(proc)
+        present = sorted(p.name for p in session.path("cwd:").iterdir())
+        expect(present in (before, sorted(before + ["k.txt", "k.json", "k.html"])),
+               f"killed after {delay} s: files {present}")
+        for name in ("k.txt", "k.json", "k.html"):
+            if session.path("cwd:" + name).exists():
+                os.remove(session.path("cwd:" + name))
+
+
+OUTPUT_CASES = [
+    # Outputs that name one file in other spellings; outputs over inputs.
+    fails("report_outputs_same_file_spelled_twice", "report_writes",
+          POINT_FILES + ["--output", "keep.txt", "--json", "./keep.txt"], USAGE,
+          same_file("--output", "keep.txt", "--json", "./keep.txt"),
+          files={**FILES, "cwd:keep.txt": KEEP}),
+    fails("report_output_over_source_file", "report_writes",
+          POINT_FILES + ["--output", "src.txt"], USAGE,
+          same_file("--output", "src.txt", "--src-file", "src.txt", input_=True)),
+    fails("report_json_over_target_file", "report_writes",
+          ["--src-file", "src.txt", "--des-file", "./des.txt", "--json", "des.txt"], USAGE,
+          same_file("--json", "des.txt", "--des-file", "./des.txt", input_=True)),
+    fails("report_html_over_profile", "report_writes",
+          ["--inputfile", "p.ini", "--html", "p.ini"], USAGE,
+          same_file("--html", "p.ini", "--inputfile", "p.ini", input_=True),
+          files={**FILES, "cwd:p.ini": cc.lines("src=" + cc.ECEF_SRC, "des=" + cc.ECEF_DES)}),
+    Case("report_outputs_one_file_through_link", "report_writes", [], check=refused_with_link,
+         posix_only=True),
+    Case("report_output_through_link", "report_writes", [],
+         check=written_through_link_and_kept, posix_only=True),
+    Case("report_read_only_output", "report_writes", [], check=read_only_output_refused,
+         posix_only=True),
+    Case("report_concurrent_runs", "report_concurrent", [], check=concurrent_reports),
+    Case("report_failed_or_killed_write", "report_writes", [],
+         check=failed_write_leaves_nothing, posix_only=True),
+]
+
+CASES += OUTPUT_CASES
