@@ -139,36 +139,57 @@ void keep_owner(int fd, const std::string& target)
     }
 }
 
-// A name for a temporary in `directory` that no other process of this
-// system picks at the same moment: the process id and a counter.
+#endif
+
+// A name for a temporary in `directory` that no other process picks at the
+// same moment: the process id and a counter (and on Windows the clock, as
+// process ids there are soon used again).
 std::string temporary_name(const std::string& directory)
 {
     static unsigned counter = 0;
+#ifdef _WIN32
+    return directory + ".sevenparam-" + std::to_string(_getpid()) + "-" +
+           std::to_string(GetTickCount()) + "-" + std::to_string(counter++) + ".tmp";
+#else
     return directory + ".sevenparam-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-}
 #endif
+}
+
+// A new file under a fresh temporary name in `directory`, created
+// exclusively: never through a link or over a file already there. Returns
+// its descriptor, or -1 with errno set.
+int create_named_temporary(const std::string& directory, staged_file& staged)
+{
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        staged.temporary = temporary_name(directory);
+        errno = 0;
+#ifdef _WIN32
+        fd = _open(staged.temporary.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT,
+                   _S_IREAD | _S_IWRITE);
+#else
+        fd = open(staged.temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+#endif
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        const int error = errno;
+        staged.temporary.clear();
+        errno = error;
+    }
+    return fd;
+}
 
 // The new content's file, beside the target, open for writing.
 bool open_temporary(staged_file& staged, std::string& reason)
 {
     const std::string directory = directory_of(staged.target);
 #ifdef _WIN32
-    static unsigned counter = 0;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        staged.temporary = directory + ".sevenparam-" + std::to_string(_getpid()) + "-" +
-                           std::to_string(GetTickCount()) + "-" + std::to_string(counter++) +
-                           ".tmp";
-        errno = 0;
-        fd = _open(staged.temporary.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT,
-                   _S_IREAD | _S_IWRITE);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
+    const int fd = create_named_temporary(directory, staged);
     if (fd < 0) {
         reason = system_reason(errno);
-        staged.temporary.clear();
         return false;
     }
     staged.file = _fdopen(fd, "wt");
@@ -187,7 +208,7 @@ bool open_temporary(staged_file& staged, std::string& reason)
     if (access("/proc/self/fd", X_OK) == 0) {
         errno = 0;
         fd = open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                  mode);
+                  0600);
         if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
             reason = system_reason(errno);
             return false;
@@ -195,23 +216,12 @@ bool open_temporary(staged_file& staged, std::string& reason)
         staged.unnamed = fd >= 0;
     }
 #endif
-    if (fd < 0) {
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            staged.temporary = temporary_name(directory);
-            errno = 0;
-            fd = open(staged.temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
-            if (fd < 0 && errno != EEXIST) {
-                break;
-            }
-        }
-        if (fd < 0) {
-            reason = system_reason(errno);
-            staged.temporary.clear();
-            return false;
-        }
+    if (fd < 0 && (fd = create_named_temporary(directory, staged)) < 0) {
+        reason = system_reason(errno);
+        return false;
     }
-    // The umask has had its say at open; the replaced file's mode is kept
-    // whole.
+    // Created private; given the replaced file's mode whole (the umask has
+    // had its say only for a new file, in mode_for) once its owner is set.
     keep_owner(fd, staged.target);
     if (fchmod(fd, mode) != 0 || (staged.file = fdopen(fd, "w")) == nullptr) {
         reason = system_reason(errno);
