@@ -113,8 +113,10 @@ point_matrix kept_rows(const point_matrix& all, const std::vector<char>& kept, s
     return rows;
 }
 
-// The design blocks of centred source points at one estimate. The last four
-// columns of point_design_block are linear in the point (the rotation's and
+// The design blocks of centred source points at one estimate, in the terms
+// the adjustment corrects (correction_design_block, whose cofactor matrix is
+// adjustment_result::correction_cofactor). The last four
+// columns of such a block are linear in the point (the rotation's and
 // scale's derivatives of (1 + m) R p), so the blocks at the three unit
 // vectors give every point's block by a few products, without the model's
 // trigonometry per point.
@@ -126,7 +128,8 @@ struct design_by_axis {
     {
         for (int k = 0; k < 3; ++k) {
             const Eigen::Vector3d unit = Eigen::Vector3d::Unit(k);
-            axis[k] = point_design_block(model, unit(0), unit(1), unit(2), args).rightCols<4>();
+            axis[k] =
+                correction_design_block(model, unit(0), unit(1), unit(2), args).rightCols<4>();
         }
     }
     design_block at(const Eigen::Vector3d& p) const
@@ -165,7 +168,7 @@ struct adjustment {
     {
         const Eigen::Vector3d centred =
             (source.row(static_cast<Eigen::Index>(index[k])) - result.ave_src).transpose();
-        return residual_cofactor_block(design.at(centred), result.cofactor);
+        return residual_cofactor_block(design.at(centred), result.correction_cofactor);
     }
 };
 
