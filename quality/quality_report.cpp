@@ -2,6 +2,7 @@
 
 #include "quality/exports.h"
 #include "quality/geodesy.h"
+#include "quality/orientation.h"
 #include "quality/precision.h"
 #include "quality/statistics.h"
 
@@ -329,6 +330,8 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
                          (linearisation * source.xyz.row(i).transpose()).squaredNorm());
     }
     report.linearisation_max_m = std::sqrt(largest_squared_linearisation);
+    report.linearisation_warning =
+        model == rotation_model::linearised && report.linearisation_max_m > linearisation_warning_m;
     report.small_angle_exports_max_m = std::sqrt(largest_squared_small_angle);
 
     for (const std::size_t i : removed) {
@@ -363,6 +366,8 @@ quality_report build_quality_report(const named_points& source, const named_poin
     fill_estimate(a, settings.model, report);
     fill_tests(a, settings, report);
     fill_residuals(a, source, target, removed, settings.model, report);
+    report.mirrored = target_mirrored(kept_rows(source.xyz, kept, a.index.size()),
+                                      kept_rows(target.xyz, kept, a.index.size()));
 
     report.predictions.reserve(test.names.size());
     for (Eigen::Index i = 0; i < test.xyz.rows(); ++i) {

@@ -147,6 +147,14 @@ struct quality_report {
     // are not centred. 0 with the linearised model, whose every form is exact.
     double small_angle_exports_max_m = 0;
 
+    // The linearised model with linearisation_max_m above
+    // linearisation_warning_m: the small-angle model limits the result.
+    bool linearisation_warning = false;
+    // The target is a mirror image of the source (quality/orientation.h,
+    // over the points of the final estimation): no rotation fits it, as when
+    // two axes are swapped. The estimate is then the best rotation, and poor.
+    bool mirrored = false;
+
     std::vector<residual_row> residuals; // final set in input order, then removed points
     residual_tests tests;
     std::vector<excluded_point> excluded;

@@ -7,6 +7,7 @@
 #include "report/json_report.h"
 #include "report/report_options.h"
 #include "report/text_report.h"
+#include "report/warnings.h"
 #include "sevenparam_version.h"
 
 #include <CLI/CLI.hpp>
@@ -55,6 +56,16 @@ void report_error(std::ostream& err, const std::string& message)
         }
     }
     err << report_program_name << ": " << line << '\n' << std::flush;
+}
+
+// The report's warnings on standard error, one line each, before any output
+// is written.
+void report_warnings_to(std::ostream& err, const quality_report& report)
+{
+    for (const std::string& warning : report_warnings(report)) {
+        err << report_program_name << ": warning: " << warning << '\n';
+    }
+    err << std::flush;
 }
 
 void add_value(CLI::App& app, const char* name, const char* value_name,
@@ -317,6 +328,7 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
             // The estimation's message names the problem; the input goes first.
             throw estimation_error(inputs.common_origin + ": " + e.what());
         }
+        report_warnings_to(err, report);
         const std::string title = std::string(report_program_name) + " " + version_text +
                                   ": quality report of a seven-parameter transformation";
         for (output& o : outputs) {

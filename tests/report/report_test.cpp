@@ -6,6 +6,7 @@
 #include "report/report_options.h"
 #include "report/text_encoding.h"
 #include "report/text_report.h"
+#include "report/warnings.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -75,6 +76,8 @@ quality_report sample_report()
     r.bursa_wolf.sigma_translation_m.setConstant(0.02);
     r.bursa_wolf.sigma_rotation_arcsec.setConstant(0.001);
     r.linearisation_max_m = 2e-4;
+    r.linearisation_warning = true;
+    r.mirrored = true;
     r.towgs84 = "+towgs84=-15.4,121.8,63.2,0.35,-1.12,2.48,3.7";
     residual_row kept;
     kept.name = gbk_name;
@@ -116,6 +119,8 @@ TEST(JsonReport, SameContentAsTheReport)
     EXPECT_EQ(j["bursa_wolf"]["sigma"]["s_ppm"].get<double>(), 0.0);
     EXPECT_EQ(j["towgs84"], r.towgs84);
     EXPECT_TRUE(j["linearisation_warning"].get<bool>());
+    EXPECT_TRUE(j["mirrored"].get<bool>());
+    EXPECT_EQ(j["warnings"], nlohmann::json(report_warnings(r)));
     EXPECT_EQ(j["tests"]["kind"], "tau");
     EXPECT_TRUE(j["tests"]["global"].is_null());
     ASSERT_EQ(j["correlation"].size(), 7u);
@@ -151,7 +156,18 @@ TEST(TextReport, NamesAsGivenAndTheMarks)
     EXPECT_TRUE(has("FLAGGED"));
     EXPECT_FALSE(has("nan")) << "an undefined figure is a dash";
     EXPECT_TRUE(has("removed"));
-    EXPECT_TRUE(has("WARNING: above 0.1 mm"));
+    // The warnings stand in the summary at the top, before the parameters.
+    const std::size_t parameters = text.find("\nParameters as estimated");
+    const std::size_t mirrored = text.find("\n  WARNING: the target is mirrored against the "
+                                           "source, so no rotation fits it: are two axes "
+                                           "swapped?\n");
+    const std::size_t linearisation = text.find(
+        "\n  WARNING: the small-angle rotation departs from the exact one by up to 0.2 mm at "
+        "the common points, above 0.1 mm: the linearised model limits this result; --rotation "
+        "exact removes the limit\n");
+    EXPECT_LT(mirrored, parameters);
+    EXPECT_LT(linearisation, parameters);
+    EXPECT_EQ(text.find("WARNING: the", parameters), std::string::npos) << "once, at the top";
     EXPECT_TRUE(has("1  P9  data snooping, figure 6.25"));
     EXPECT_TRUE(has("T1     -1789110.2694  4915375.2223  3638142.9462"));
     EXPECT_TRUE(has("largest residual             0.0037 m at " + gbk_name));
