@@ -265,4 +265,11 @@ CASES = [
          stderr=b"sevenparam-report: warning: " + LINEARISATION + b"\n",
          results={"cwd:r.txt": Matches(rb"[^\n]*\n\nSummary\n(  [^\n]*\n)*  WARNING: "
                                        + re.escape(LINEARISATION) + rb"\n\nParameters.*")}),
+    # Levels that once ended with Boost's raw "Overflow Error" and status 1.
+    *[case(f"report_alpha_{alpha}", "report_runs",
+           POINT_FILES + ["--alpha", alpha, "--sigma", "0.002", "--json", "-"],
+           stdout=Contains([f'"alpha": {alpha},'.encode(),
+                            f'"critical_value": {critical}'.encode()]))
+      for alpha, critical in [("1e-16", "8.30478542519411"), ("1e-300", "37.0657878807721"),
+                              ("0.9999999999999999", "1.39145821233588")]],
 ]

@@ -39,6 +39,41 @@ TEST(Statistics, CriticalValuesMatchTables)
     EXPECT_THROW(tau_critical_value(0.01, 1), estimation_error);
 }
 
+// Fault pinned: --alpha 1e-16 or smaller ended with the library's raw
+// "Overflow Error" (1 - alpha / 2 rounded to 1). The upper quantiles come
+// from the complement now. Reference values computed independently with
+// 50-digit arithmetic (mpmath: erfc, the regularised incomplete beta and
+// gamma functions, solved for the quantile); near alpha = 1 from the
+// leading terms of the series at 0 (1 - alpha = 2^-53).
+TEST(Statistics, CriticalValuesForEveryLevelBetweenZeroAndOne)
+{
+    const double nearly_one = 0.9999999999999999;
+    const struct {
+        const char* what;
+        double value, expected, relative;
+    } cases[] = {
+        {"w 1e-16", w_critical_value(1e-16), 8.304785425194115, 1e-13},
+        {"w 1e-300", w_critical_value(1e-300), 37.065787880772135, 1e-13},
+        {"w subnormal", w_critical_value(5e-324), 38.4854083355673, 1e-12},
+        {"w nearly 1", w_critical_value(nearly_one), 1.3914582123358833e-16, 1e-6},
+        {"tau 1e-16", tau_critical_value(1e-16, 10), 3.1616834585219555, 1e-12},
+        {"tau 1e-300", tau_critical_value(1e-300, 10), 3.1622776601683793, 1e-15},
+        {"tau subnormal", tau_critical_value(5e-324, 10), std::sqrt(10.0), 1e-15},
+        {"tau nearly 1", tau_critical_value(nearly_one, 10), 1.5079543052735185e-16, 1e-6},
+        {"chi-square 1e-16", chi_square_critical_value(1e-16, 10), 98.682034386803092, 1e-12},
+        {"chi-square 1e-300", chi_square_critical_value(1e-300, 10), 1427.7719561298886, 1e-12},
+        {"chi-square nearly 1", chi_square_critical_value(nearly_one, 10), 0.0033579155, 1e-6},
+    };
+    for (const auto& c : cases)
+        EXPECT_NEAR(c.value / c.expected, 1, c.relative) << c.what << ": " << c.value;
+    // A report at such a level runs through.
+    report_settings settings;
+    for (const double alpha : {1e-16, 1e-300, nearly_one}) {
+        settings.alpha = alpha;
+        EXPECT_NO_THROW(report_of(make_network(6, 2, 0.002), settings)) << alpha;
+    }
+}
+
 TEST(Statistics, RedundancyNumbersSumToTheRedundancy)
 {
     synthetic::transformation turned;
