@@ -344,6 +344,23 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
     }
 }
 
+// A finite test point can still overflow on its way into the target system;
+// it is refused as sevenparam refuses it: "test point N [name] is carried to a
+// coordinate that is not finite: X = inf".
+void require_finite_prediction(const prediction_row& row, std::size_t index)
+{
+    static const char* const axis_name[] = {"X", "Y", "Z"};
+    for (int k = 0; k < 3; ++k) {
+        if (std::isfinite(row.xyz_m(k)))
+            continue;
+        const std::string number = std::to_string(index + 1);
+        throw estimation_error("test point " + number +
+                               (row.name == number ? "" : " \"" + row.name + "\"") +
+                               " is carried to a coordinate that is not finite: " +
+                               axis_name[k] + " = " + message_number(row.xyz_m(k)));
+    }
+}
+
 } // namespace
 
 quality_report build_quality_report(const named_points& source, const named_points& target,
@@ -374,6 +391,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
         prediction_row row;
         row.name = test.names[static_cast<std::size_t>(i)];
         row.xyz_m = carry_point(a.result, test.xyz.row(i), settings.model).transpose();
+        require_finite_prediction(row, static_cast<std::size_t>(i));
         report.predictions.push_back(std::move(row));
     }
     return report;

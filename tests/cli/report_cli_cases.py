@@ -193,6 +193,12 @@ CASES = [
           POINT_FILES + ["--exclude", "Q"] + OUTPUTS, DATA,
           error("src.txt and des.txt: the point to leave out 'Q' is neither the name of a common point nor a "
                 "number from 1 to 10")),
+    # Once reported as success, with inf in the text and null in the JSON.
+    fails("report_test_point_carried_to_infinity", "report_data",
+          POINT_FILES + ["--test-file", "far.txt"] + OUTPUTS, DATA,
+          error('src.txt and des.txt: test point 2 "T2" is carried to a coordinate that is not '
+                'finite: X = inf'),
+          files={**FILES, "cwd:far.txt": b"T1 0 0 0\nT2 1.7976931348623157e308 0 0\n"}),
     fails("report_output_unwritable", "report_data",
           POINT_FILES + ["--json", "r.json", "--output", "missing/r.txt"], DATA,
           error("--output 'missing/r.txt': cannot write: No such file or directory")),
