@@ -278,4 +278,9 @@ CASES = [
                             f'"critical_value": {critical}'.encode()]))
       for alpha, critical in [("1e-16", "8.30478542519411"), ("1e-300", "37.0657878807721"),
                               ("0.9999999999999999", "1.39145821233588")]],
+    # By number up to the last point: --exclude 10 of 10 leaves out E10.
+    case("report_exclude_the_last_point_by_number", "report_runs",
+         ["--src-file", "named-src.txt", "--des-file", "named-des.txt", "--exclude", "10",
+          "--json", "-"],
+         stdout=Contains([b'"common_points": 9,', b'"excluded": [\n    {\n      "name": "E10",'])),
 ]

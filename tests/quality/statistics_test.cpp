@@ -289,5 +289,121 @@ TEST(Orientation, TheReportSaysTheTargetIsMirrored)
     EXPECT_TRUE(report_of(net).mirrored);
 }
 
+// ---- How build_quality_report combines the pieces. Each test below pins a
+// fault that once went unnoticed. ----
+
+// The figure is the largest |w|, not the largest w: a blunder of -5 cm (a
+// negative w) in any one coordinate is flagged, at that point alone.
+TEST(ReportCombination, NegativeBlunderIsFlaggedByItsFigure)
+{
+    const struct {
+        int point, axis;
+    } cases[] = {{2, 0}, {6, 1}, {9, 2}};
+    for (const auto& c : cases) {
+        synthetic::network net = make_network(12, 21, 0.002);
+        net.target.xyz(c.point, c.axis) -= 0.05;
+        const quality_report report = report_of(net);
+        for (std::size_t i = 0; i < report.residuals.size(); ++i) {
+            const residual_row& row = report.residuals[i];
+            EXPECT_EQ(row.figure, row.w.cwiseAbs().maxCoeff()) << row.name;
+            EXPECT_EQ(row.flagged, static_cast<int>(i) == c.point)
+                << "blunder at " << c.point << "/" << c.axis << ", " << row.name << " figure "
+                << row.figure;
+        }
+        EXPECT_LT(report.residuals[c.point].w(c.axis), 0);
+    }
+}
+
+// The parameters' standard errors are sigma0 sqrt(Q_kk) with sigma0 =
+// sqrt(v'v / (3n - 7)) of the report's own residuals, not sevenparam's
+// sqrt(v'v / 2). Q is formed here afresh, (B'B)^-1 with B of the model's
+// derivatives by the parameters themselves (the angles for the exact
+// model), for both models.
+TEST(ReportCombination, StandardErrorsAreSigma0TimesRootOfTheCofactors)
+{
+    synthetic::transformation turned;
+    turned.model = rotation_model::exact;
+    turned.angles_rad = Eigen::Vector3d(0.2, -0.1, 0.3);
+    for (const rotation_model model : {rotation_model::linearised, rotation_model::exact}) {
+        const synthetic::network net = make_network(9, 11, 0.003, turned);
+        report_settings settings;
+        settings.model = model;
+        const quality_report report = report_of(net, settings);
+        double squares = 0;
+        for (const residual_row& row : report.residuals)
+            squares += row.xyz_m.squaredNorm();
+        const double sigma0 = std::sqrt(squares / (3 * 9 - 7));
+        EXPECT_NEAR(report.sigma0 / sigma0, 1, 1e-12);
+        Eigen::Matrix<double, 7, 7> normal = Eigen::Matrix<double, 7, 7>::Zero();
+        for (Eigen::Index i = 0; i < net.source.xyz.rows(); ++i) {
+            const point_row p = net.source.xyz.row(i) - report.centroid_source;
+            const design_block b = point_design_block(model, p(0), p(1), p(2),
+                                                      report.parameters.value);
+            normal += b.transpose() * b;
+        }
+        const Eigen::Matrix<double, 7, 7> q = normal.inverse();
+        for (int k = 0; k < 7; ++k) {
+            const double expected = sigma0 * std::sqrt(q(k, k));
+            EXPECT_NEAR(report.parameters.sigma(k) / expected, 1, 1e-6)
+                << "parameter " << k << (model == rotation_model::exact ? " exact" : "");
+            // sevenparam's figure would be sqrt(20 / 2) = 3.2 times as large.
+            EXPECT_GT(std::abs(report.sigma0_sevenparam * std::sqrt(q(k, k)) / expected - 1),
+                      0.5);
+        }
+    }
+}
+
+// Snooping removes the worst flagged point first, wherever it stands: +3 cm
+// at the third point, +8 cm at the ninth, a-priori sigma 2 mm.
+TEST(ReportCombination, SnoopingRemovesTheWorstPointFirst)
+{
+    synthetic::network net = make_network(12, 31, 0.002);
+    net.target.xyz(2, 0) += 0.03;
+    net.target.xyz(8, 2) += 0.08;
+    report_settings settings;
+    settings.sigma_apriori = 0.002;
+    settings.snoop = true;
+    const quality_report report = report_of(net, settings);
+    ASSERT_EQ(report.excluded.size(), 2u);
+    EXPECT_EQ(report.excluded[0].name, "P9");
+    EXPECT_EQ(report.excluded[1].name, "P3");
+    EXPECT_GT(*report.excluded[0].figure, *report.excluded[1].figure);
+}
+
+// Leaving points out: by number up to the last point, and the tests then
+// use the kept points' redundancy, 3 * 10 - 7 = 23 after 2 of 12.
+TEST(ReportCombination, ExclusionByNumberAndTheRedundancyAfterIt)
+{
+    report_settings settings;
+    settings.exclude = {"6"};
+    const quality_report six = report_of(make_network(6, 2, 0.002), settings);
+    ASSERT_EQ(six.excluded.size(), 1u);
+    EXPECT_EQ(six.excluded[0].name, "P6");
+    EXPECT_EQ(six.common_points, 5u);
+    EXPECT_EQ(six.residuals.back().name, "P6");
+    EXPECT_TRUE(six.residuals.back().removed);
+
+    settings.exclude = {"P4", "11"};
+    for (const bool a_priori : {false, true}) {
+        if (a_priori)
+            settings.sigma_apriori = 0.002;
+        const quality_report twelve = report_of(make_network(12, 2, 0.002), settings);
+        EXPECT_EQ(twelve.redundancy, 23);
+        if (a_priori) {
+            EXPECT_EQ(twelve.tests.critical_value, w_critical_value(settings.alpha));
+            ASSERT_TRUE(twelve.tests.global);
+            EXPECT_EQ(twelve.tests.global->critical_value,
+                      chi_square_critical_value(settings.alpha, 23));
+        } else {
+            EXPECT_EQ(twelve.tests.critical_value, tau_critical_value(settings.alpha, 23));
+            EXPECT_NE(twelve.tests.critical_value, tau_critical_value(settings.alpha, 29));
+        }
+        double redundancy_sum = 0;
+        for (const residual_row& row : twelve.residuals)
+            redundancy_sum += row.redundancy.sum();
+        EXPECT_NEAR(redundancy_sum, 23, 1e-9);
+    }
+}
+
 } // namespace
 } // namespace sevenparam

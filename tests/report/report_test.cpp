@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -53,6 +54,14 @@ TEST(NumberFormat, Texts)
     EXPECT_EQ(text(append_fixed, -std::numeric_limits<double>::infinity(), 3), "-inf");
     EXPECT_EQ(text(append_shortest, 0.1), "0.1");
     EXPECT_EQ(text(append_shortest, -1.6976557996976114e-06), "-1.6976557996976114e-06");
+    // Fault pinned: a tie in the last decimal that the double holds exactly.
+    EXPECT_EQ(text(append_fixed, 10.5, 1), "10.5");
+    EXPECT_EQ(text(append_fixed, -10.25, 2), "-10.25");
+    EXPECT_EQ(text(append_fixed, 0.125, 3), "0.125");
+    char buffer[fixed_capacity + 1];
+    char* const end = buffer + sizeof buffer;
+    EXPECT_EQ(std::string(format_fixed_before(end, 10.5, 1), end), "10.5");
+    EXPECT_EQ(std::string(buffer, format_fixed(buffer, 10.5, 1)), "10.5");
     EXPECT_EQ(text(append_json_number, 42.0), "42.0");
     EXPECT_EQ(text(append_json_number, std::numeric_limits<double>::quiet_NaN()), "null");
 }
@@ -140,6 +149,35 @@ TEST(JsonReport, SameContentAsTheReport)
     EXPECT_EQ(j["excluded"][0]["reason"], "snooping");
     EXPECT_EQ(j["excluded"][0]["figure"].get<double>(), 6.25);
     EXPECT_EQ(j["predictions"][0]["xyz_m"][1].get<double>(), 4915375.2222954);
+}
+
+// Three points in the plane Z = 0: the Z residuals are absorbed by tz, ex and
+// ey, so no other point checks a Z coordinate. Its w and MDB are undefined:
+// NaN in the report, null in the JSON, a dash in the text; X and Y are
+// checked (redundancy 2 in all).
+TEST(JsonReport, UncheckedCoordinatesAreNull)
+{
+    named_points source, target;
+    source.names = target.names = {"A", "B", "C"};
+    source.xyz.resize(3, 3);
+    target.xyz.resize(3, 3);
+    source.xyz << 0, 0, 0, 1000, 0, 0, 0, 1000, 0;
+    target.xyz << 100.003, 200.001, 300.002, 1100.001, 199.998, 299.996, 99.997, 1200.002,
+        300.004;
+    const quality_report report = build_quality_report(source, target, {}, {});
+    EXPECT_EQ(report.redundancy, 2);
+    std::ostringstream out;
+    write_json_report(out, report, "9.9");
+    const nlohmann::json j = nlohmann::json::parse(out.str());
+    for (std::size_t i = 0; i < 3; ++i) {
+        const residual_row& row = report.residuals[i];
+        EXPECT_TRUE(std::isnan(row.w(2)) && std::isnan(row.mdb_m(2))) << row.name;
+        EXPECT_TRUE(std::isfinite(row.w(0)) && std::isfinite(row.mdb_m(1))) << row.name;
+        const auto& json_row = j["residuals"][i];
+        EXPECT_TRUE(json_row["w"][2].is_null()) << row.name;
+        EXPECT_TRUE(json_row["mdb_m"][2].is_null()) << row.name;
+        EXPECT_TRUE(json_row["w"][0].is_number()) << row.name;
+    }
 }
 
 TEST(TextReport, NamesAsGivenAndTheMarks)
