@@ -389,8 +389,7 @@ void adjust_model(const point_matrix& source, const point_matrix& target, Loop s
                                    " iterations (last convergence measure " +
                                    message_number(measure) + ")");
         fill_misclosure(source, target, state.model(), misclosure);
-        const normal_equations equations =
-            form_normal_equations(source, state.model(), misclosure);
+        const normal_equations equations = form_normal_equations(source, state.model(), misclosure);
         cofactor = invert_normal_matrix(equations.normal, reciprocal_condition);
         const parameter_vector correction = cofactor * equations.right_side;
         state.correct(correction);

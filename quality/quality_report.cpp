@@ -356,8 +356,8 @@ void require_finite_prediction(const prediction_row& row, std::size_t index)
         const std::string number = std::to_string(index + 1);
         throw estimation_error("test point " + number +
                                (row.name == number ? "" : " \"" + row.name + "\"") +
-                               " is carried to a coordinate that is not finite: " +
-                               axis_name[k] + " = " + message_number(row.xyz_m(k)));
+                               " is carried to a coordinate that is not finite: " + axis_name[k] +
+                               " = " + message_number(row.xyz_m(k)));
     }
 }
 

@@ -94,10 +94,9 @@ double chi_square_critical_value(double alpha, long redundancy)
 {
     require_alpha(alpha);
     require_redundancy(redundancy, 1, "global test");
-    return upper_quantile(
-        boost::math::chi_squared_distribution<double, quantile_policy>(
-            static_cast<double>(redundancy)),
-        alpha);
+    return upper_quantile(boost::math::chi_squared_distribution<double, quantile_policy>(
+                              static_cast<double>(redundancy)),
+                          alpha);
 }
 
 Eigen::Matrix3d residual_cofactor_block(const design_block& block, const cofactor_matrix& cofactor)

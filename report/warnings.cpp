@@ -28,11 +28,9 @@ std::vector<std::string> report_warnings(const quality_report& report)
     if (report.linearisation_warning) {
         warnings.push_back("the small-angle rotation departs from the exact one by up to " +
                            millimetres(report.linearisation_max_m) +
-                           " at the common points, above " +
-                           millimetres(linearisation_warning_m) +
-                           ": the linearised model limits this result; " +
-                           report_option::rotation + " " + rotation_exact +
-                           " removes the limit");
+                           " at the common points, above " + millimetres(linearisation_warning_m) +
+                           ": the linearised model limits this result; " + report_option::rotation +
+                           " " + rotation_exact + " removes the limit");
     }
     return warnings;
 }

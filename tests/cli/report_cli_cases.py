@@ -283,4 +283,16 @@ CASES = [
          ["--src-file", "named-src.txt", "--des-file", "named-des.txt", "--exclude", "10",
           "--json", "-"],
          stdout=Contains([b'"common_points": 9,', b'"excluded": [\n    {\n      "name": "E10",'])),
+    # The target's axes in cyclic order (Y, Z, X): a rotation with ey = 90
+    # degrees, once refused as "coincident or collinear" by the exact model.
+    case("report_exact_rotation_at_ey_of_90_degrees", "report_runs",
+         ["--src-file", "src.txt", "--des-file", "cyclic.txt", "--rotation", "exact",
+          "--json", "-"],
+         files={**FILES, "cwd:cyclic.txt": point_file(",".join(
+             v for i in range(0, len(cc.ECEF_DES.split(",")), 3)
+             for v in [cc.ECEF_DES.split(",")[i + 1], cc.ECEF_DES.split(",")[i + 2],
+                       cc.ECEF_DES.split(",")[i]]))},
+         # sigma0 as with the axes in their order: 2.90e-05 m.
+         stdout=Matches(rb'.*"warnings": \[\],\n  "mirrored": false,.*'
+                        rb'"sigma0": 2\.90[0-9]*e-05,.*"ey": 1\.5707.*')),
 ]

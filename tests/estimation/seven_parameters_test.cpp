@@ -536,8 +536,10 @@ TEST(Similarity, ExactModelFitsEveryRotationIncludingEyOfNinetyDegrees)
         const char* what;
         Eigen::Matrix3d r;
     } cases[] = {
-        {"ey = +90", rotation_matrix(rotation_model::exact, 10 * degree, 90 * degree, -25 * degree)},
-        {"ey = -90", rotation_matrix(rotation_model::exact, -40 * degree, -90 * degree, 5 * degree)},
+        {"ey = +90",
+         rotation_matrix(rotation_model::exact, 10 * degree, 90 * degree, -25 * degree)},
+        {"ey = -90",
+         rotation_matrix(rotation_model::exact, -40 * degree, -90 * degree, 5 * degree)},
         {"x y z", rows({1, 0, 0, 0, 1, 0, 0, 0, 1})},
         {"y z x (cyclic)", rows({0, 1, 0, 0, 0, 1, 1, 0, 0})},
         {"z x y (cyclic)", rows({0, 0, 1, 1, 0, 0, 0, 1, 0})},
@@ -562,12 +564,12 @@ TEST(Similarity, ExactModelFitsEveryRotationIncludingEyOfNinetyDegrees)
         }
         double largest = 0;
         for (Eigen::Index i = 0; i < source.rows(); ++i)
-            largest = std::max(largest, (carry_point(result, source.row(i), rotation_model::exact) -
-                                         target.row(i))
-                                            .norm());
+            largest = std::max(
+                largest,
+                (carry_point(result, source.row(i), rotation_model::exact) - target.row(i)).norm());
         EXPECT_LT(largest, 1e-6) << c.what;
-        const Eigen::Matrix3d back = rotation_matrix(rotation_model::exact, result.args(3),
-                                                     result.args(4), result.args(5));
+        const Eigen::Matrix3d back =
+            rotation_matrix(rotation_model::exact, result.args(3), result.args(4), result.args(5));
         EXPECT_LT((back - c.r).cwiseAbs().maxCoeff(), 1e-12) << c.what;
         EXPECT_NEAR(result.args(6), 3.2e-6, 1e-12) << c.what;
     }
@@ -579,8 +581,8 @@ TEST(Similarity, ExactRotationAnglesGiveTheRotationBack)
 {
     const double half_pi = std::acos(-1.0) / 2;
     for (const Eigen::Vector3d& a :
-         {Eigen::Vector3d(0.3, -0.5, 0.7), Eigen::Vector3d(-3, 1.2, 3), Eigen::Vector3d(0, half_pi, 0.4),
-          Eigen::Vector3d(0, -half_pi, -2.5)}) {
+         {Eigen::Vector3d(0.3, -0.5, 0.7), Eigen::Vector3d(-3, 1.2, 3),
+          Eigen::Vector3d(0, half_pi, 0.4), Eigen::Vector3d(0, -half_pi, -2.5)}) {
         const Eigen::Vector3d b =
             exact_rotation_angles(rotation_matrix(rotation_model::exact, a(0), a(1), a(2)));
         EXPECT_LT((b - a).cwiseAbs().maxCoeff(), 1e-12) << a.transpose();

@@ -337,8 +337,8 @@ TEST(ReportCombination, StandardErrorsAreSigma0TimesRootOfTheCofactors)
         Eigen::Matrix<double, 7, 7> normal = Eigen::Matrix<double, 7, 7>::Zero();
         for (Eigen::Index i = 0; i < net.source.xyz.rows(); ++i) {
             const point_row p = net.source.xyz.row(i) - report.centroid_source;
-            const design_block b = point_design_block(model, p(0), p(1), p(2),
-                                                      report.parameters.value);
+            const design_block b =
+                point_design_block(model, p(0), p(1), p(2), report.parameters.value);
             normal += b.transpose() * b;
         }
         const Eigen::Matrix<double, 7, 7> q = normal.inverse();
@@ -347,8 +347,7 @@ TEST(ReportCombination, StandardErrorsAreSigma0TimesRootOfTheCofactors)
             EXPECT_NEAR(report.parameters.sigma(k) / expected, 1, 1e-6)
                 << "parameter " << k << (model == rotation_model::exact ? " exact" : "");
             // sevenparam's figure would be sqrt(20 / 2) = 3.2 times as large.
-            EXPECT_GT(std::abs(report.sigma0_sevenparam * std::sqrt(q(k, k)) / expected - 1),
-                      0.5);
+            EXPECT_GT(std::abs(report.sigma0_sevenparam * std::sqrt(q(k, k)) / expected - 1), 0.5);
         }
     }
 }

@@ -162,8 +162,7 @@ TEST(JsonReport, UncheckedCoordinatesAreNull)
     source.xyz.resize(3, 3);
     target.xyz.resize(3, 3);
     source.xyz << 0, 0, 0, 1000, 0, 0, 0, 1000, 0;
-    target.xyz << 100.003, 200.001, 300.002, 1100.001, 199.998, 299.996, 99.997, 1200.002,
-        300.004;
+    target.xyz << 100.003, 200.001, 300.002, 1100.001, 199.998, 299.996, 99.997, 1200.002, 300.004;
     const quality_report report = build_quality_report(source, target, {}, {});
     EXPECT_EQ(report.redundancy, 2);
     std::ostringstream out;
