@@ -138,6 +138,9 @@ double positive_number(const std::string& text, const char* option, bool below_o
     double value = 0;
     try {
         value = convert_number_field(text.data(), text.data() + text.size(), 1);
+    } catch (const number_out_of_range_error&) {
+        throw usage_error(std::string(option) + " \"" + text +
+                          "\": out of the range of a double (about 5e-324 to 1.8e308)");
     } catch (const std::exception&) {
         throw usage_error(std::string(option) + " \"" + text + "\": not a number");
     }

@@ -119,6 +119,10 @@ CASES = [
           usage("--output: 1 required FILE missing")),
     fails("report_alpha_out_of_range", "report_options", POINT_FILES + ["--alpha", "1"], USAGE,
           error('--alpha "1": must lie between 0 and 1')),
+    # A number below the smallest double was called "not a number".
+    fails("report_alpha_below_the_smallest_double", "report_options",
+          POINT_FILES + ["--alpha", "1e-400"], USAGE,
+          error('--alpha "1e-400": out of the range of a double (about 5e-324 to 1.8e308)')),
     fails("report_sigma_not_positive", "report_options", POINT_FILES + ["--sigma", "0"], USAGE,
           error('--sigma "0": must be a positive number')),
     fails("report_sigma_not_a_number", "report_options", POINT_FILES + ["--sigma", "2mm"],
