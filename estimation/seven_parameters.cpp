@@ -200,8 +200,39 @@ template <> struct model_at<rotation_model::exact> {
     }
 };
 
-template <rotation_model Model>
-normal_equations form_normal_equations(const point_matrix& source, const parameter_vector& x,
+// The exact model as its adjustment loop linearises it: the rotation is the
+// matrix R itself, and a correction turns it by the small angles d = (dx,
+// dy, dz) about the axes of the target system, R <- R(d) R, with R(d) the
+// exact rotation of those angles. To first order R(d) is the linearised
+// matrix, so the columns of d at d = 0 are those of the linearised model at
+// zero angles, taken at the turned point q = R p:
+//   d/d(dx) = s (0, qz, -qy),  d/d(dy) = s (-qz, 0, qx),  d/d(dz) = s (qy, -qx, 0),
+// and the scale column is q. Unlike the derivatives by the angles ex, ey, ez
+// themselves, these are independent for every R: no rotation is singular
+// (ey = +-90 degrees is for the angles).
+struct turn_at {
+    const parameter_vector& x; // tx, ty, tz and m are read; the angles are not
+    const Eigen::Matrix3d& r;
+    const double s = 1 + x(m);
+
+    Eigen::Matrix<double, 3, 4> columns(const double& X, const double& Y, const double& Z) const
+    {
+        const Eigen::Vector3d q = r * Eigen::Vector3d(X, Y, Z);
+        Eigen::Matrix<double, 3, 4> c;
+        c << 0, -s * q(2), s * q(1), q(0), //
+            s * q(2), 0, -s * q(0), q(1),  //
+            -s * q(1), s * q(0), 0, q(2);
+        return c;
+    }
+    point_row transform(const double& X, const double& Y, const double& Z) const
+    {
+        const Eigen::Vector3d turned = r * Eigen::Vector3d(X, Y, Z);
+        return x.head<3>().transpose() + s * turned.transpose();
+    }
+};
+
+template <typename Model>
+normal_equations form_normal_equations(const point_matrix& source, const Model& model,
                                        const Eigen::VectorXd& misclosure)
 {
     const Eigen::Index points = source.rows();
@@ -209,7 +240,6 @@ normal_equations form_normal_equations(const point_matrix& source, const paramet
     Eigen::Matrix4d sum_cc = Eigen::Matrix4d::Zero();
     Eigen::Vector3d sum_l = Eigen::Vector3d::Zero();
     Eigen::Vector4d sum_cl = Eigen::Vector4d::Zero();
-    const model_at<Model> model{x};
     for (Eigen::Index i = 0; i < points; ++i) {
         const Eigen::Matrix<double, 3, 4> c =
             model.columns(source(i, 0), source(i, 1), source(i, 2));
@@ -230,12 +260,11 @@ normal_equations form_normal_equations(const point_matrix& source, const paramet
 }
 
 // Target minus transformed source, point by point, into `misclosure` (3n).
-template <rotation_model Model>
-void fill_misclosure(const point_matrix& source, const point_matrix& target,
-                     const parameter_vector& x, Eigen::VectorXd& misclosure)
+template <typename Model>
+void fill_misclosure(const point_matrix& source, const point_matrix& target, const Model& model,
+                     Eigen::VectorXd& misclosure)
 {
     misclosure.resize(3 * source.rows());
-    const model_at<Model> model{x};
     for (Eigen::Index i = 0; i < source.rows(); ++i) {
         const point_row computed = model.transform(source(i, 0), source(i, 1), source(i, 2));
         misclosure.segment<3>(3 * i) = (target.row(i) - computed).transpose();
@@ -279,20 +308,72 @@ cofactor_matrix invert_normal_matrix(const matrix7& normal, double& reciprocal_c
     return scale.asDiagonal() * cholesky.solve(matrix7::Identity()) * scale.asDiagonal();
 }
 
-// Gauss-Newton on centred coordinates from `start`: linearise the model at
-// x, solve the normal equations (B'B) dx = B'l for the correction, and repeat
-// from x + dx until the stopping rule ends the loop. Prints "Args" after each
-// iteration and the final heading with the parameters to `out`, and fills
-// the estimate and its figures into `result` (the centroids are the
-// caller's).
-template <rotation_model Model>
-void adjust_model(const point_matrix& source, const point_matrix& target,
-                  const parameter_vector& start, std::ostream& out, const stopping_rule& rule,
+// What the adjustment loop corrects, and how its estimate reads out.
+//
+// Linearised model: the seven parameters themselves, x <- x + dx.
+struct linearised_loop {
+    parameter_vector x;
+
+    model_at<rotation_model::linearised> model() const { return {x}; }
+    void correct(const parameter_vector& dx) { x += dx; }
+    parameter_vector args() const { return x; }
+    // The cofactor matrix of args from that of the corrections: the same.
+    cofactor_matrix args_cofactor(const cofactor_matrix& q) const { return q; }
+};
+
+// Exact model: the translations and the scale, and the rotation matrix R
+// turned by each correction's small angles (see turn_at); the angles ex, ey,
+// ez are read out of R at the end.
+struct exact_loop {
+    parameter_vector x; // the angles are not kept here, only in r
+    Eigen::Matrix3d r;
+
+    turn_at model() const { return {x, r}; }
+    void correct(const parameter_vector& dx)
+    {
+        x.head<3>() += dx.head<3>();
+        x(m) += dx(m);
+        r = rotation_matrix(rotation_model::exact, dx(ex), dx(ey), dx(ez)) * r;
+    }
+    parameter_vector args() const
+    {
+        parameter_vector a = x;
+        a.segment<3>(ex) = exact_rotation_angles(r);
+        return a;
+    }
+    // Changing the angles by de turns R by the small angles d = J de, with
+    // the columns of J the axes of the three rotations as R = R3 R2 R1 sees
+    // them: J = [R3(ez) R2(ey) e_x | R3(ez) e_y | e_z], det J = cos ey. So
+    // the cofactor matrix of (t, e, m) is T Q T' with T = diag(I, J^-1, 1).
+    // At ey = +-90 degrees J is singular: ex and ez are then not separately
+    // determined, and their standard errors are unbounded.
+    cofactor_matrix args_cofactor(const cofactor_matrix& q) const
+    {
+        const parameter_vector a = args();
+        const Eigen::Matrix3d r3 = axis_rotation(2, a(ez));
+        Eigen::Matrix3d j;
+        j.col(0) = r3 * axis_rotation(1, a(ey)).col(0);
+        j.col(1) = r3.col(1);
+        j.col(2) = Eigen::Vector3d::UnitZ();
+        cofactor_matrix t = cofactor_matrix::Identity();
+        t.block<3, 3>(ex, ex) = j.inverse();
+        return t * q * t.transpose();
+    }
+};
+
+// Gauss-Newton on centred coordinates from `state`: linearise the model at
+// the current estimate, solve the normal equations (B'B) dx = B'l for the
+// correction, apply it, and repeat until the stopping rule ends the loop.
+// Prints "Args" after each iteration and the final heading with the
+// parameters to `out`, and fills the estimate and its figures into `result`
+// (the centroids are the caller's).
+template <typename Loop>
+void adjust_model(const point_matrix& source, const point_matrix& target, Loop state,
+                  rotation_model model, std::ostream& out, const stopping_rule& rule,
                   adjustment_result& result)
 {
     const double noise_floor = rule.stall_factor * (1 + std::max(source.cwiseAbs().maxCoeff(),
                                                                  target.cwiseAbs().maxCoeff()));
-    parameter_vector x = start;
     // No correction yet: the loop runs at least once.
     double measure = std::numeric_limits<double>::infinity();
     double lowest = std::numeric_limits<double>::infinity();
@@ -307,13 +388,13 @@ void adjust_model(const point_matrix& source, const point_matrix& target,
             throw estimation_error("no convergence after " + std::to_string(iteration) +
                                    " iterations (last convergence measure " +
                                    message_number(measure) + ")");
-        fill_misclosure<Model>(source, target, x, misclosure);
-        const normal_equations equations = form_normal_equations<Model>(source, x, misclosure);
+        fill_misclosure(source, target, state.model(), misclosure);
+        const normal_equations equations = form_normal_equations(source, state.model(), misclosure);
         cofactor = invert_normal_matrix(equations.normal, reciprocal_condition);
         const parameter_vector correction = cofactor * equations.right_side;
-        x += correction;
+        state.correct(correction);
         ++iteration;
-        print_array(out, "Args", x);
+        print_array(out, "Args", state.args());
         measure = correction.cwiseAbs().sum();
         if (!std::isfinite(measure))
             throw estimation_error("the adjustment diverged after " + std::to_string(iteration) +
@@ -328,6 +409,7 @@ void adjust_model(const point_matrix& source, const point_matrix& target,
             break;
         }
     }
+    const parameter_vector x = state.args();
     write_line(out, console_text::parameters_heading);
     print_array(out, "Args", x);
 
@@ -336,23 +418,18 @@ void adjust_model(const point_matrix& source, const point_matrix& target,
     // v'v / 2 with the misclosures of the last iteration, taken before its
     // correction was added.
     result.sigma0 = std::sqrt(misclosure.squaredNorm() / sigma0_divisor);
-    result.sigmax = result.sigma0 * cofactor.diagonal().cwiseSqrt();
-    result.cofactor = cofactor;
+    result.cofactor = state.args_cofactor(cofactor);
+    result.sigmax = result.sigma0 * result.cofactor.diagonal().cwiseSqrt();
+    result.correction_cofactor = cofactor;
     result.last_measure = measure;
     result.reciprocal_condition = reciprocal_condition;
-    // The residuals of the final parameters reuse the misclosure's storage.
-    fill_misclosure<Model>(source, target, x, misclosure);
-    result.residuals = std::move(misclosure);
-}
-
-void adjust(const point_matrix& source, const point_matrix& target, rotation_model model,
-            const parameter_vector& start, std::ostream& out, const stopping_rule& rule,
-            adjustment_result& result)
-{
+    // The residuals of the final parameters, as they are reported, reuse
+    // the misclosure's storage.
     if (model == rotation_model::linearised)
-        adjust_model<rotation_model::linearised>(source, target, start, out, rule, result);
+        fill_misclosure(source, target, model_at<rotation_model::linearised>{x}, misclosure);
     else
-        adjust_model<rotation_model::exact>(source, target, start, out, rule, result);
+        fill_misclosure(source, target, model_at<rotation_model::exact>{x}, misclosure);
+    result.residuals = std::move(misclosure);
 }
 
 } // namespace
@@ -400,7 +477,7 @@ Eigen::VectorXd build_misclosure(const point_matrix& source, const point_matrix&
     if (target.rows() < source.rows())
         throw unequal_points(source.rows(), target.rows());
     Eigen::VectorXd misclosure;
-    fill_misclosure<rotation_model::linearised>(source, target, params, misclosure);
+    fill_misclosure(source, target, model_at<rotation_model::linearised>{params}, misclosure);
     return misclosure;
 }
 
@@ -435,8 +512,8 @@ adjustment_result estimate_seven_parameters(const double* source, std::size_t so
     print_array(out, "source_points", source_matrix);
     print_array(out, "target_points", target_matrix);
 
-    adjust(source_matrix, target_matrix, rotation_model::linearised, parameter_vector::Zero(), out,
-           rule, result);
+    adjust_model(source_matrix, target_matrix, linearised_loop{parameter_vector::Zero()},
+                 rotation_model::linearised, out, rule, result);
     return result;
 }
 
@@ -448,6 +525,19 @@ Eigen::Matrix3d rotation_matrix(rotation_model model, double ex, double ey, doub
         return r;
     }
     return axis_rotation(2, ez) * axis_rotation(1, ey) * axis_rotation(0, ex);
+}
+
+Eigen::Vector3d exact_rotation_angles(const Eigen::Matrix3d& r)
+{
+    // Row 2 of R3(ez) R2(ey) R1(ex) is (sin ey, -cos ey sin ex, cos ey cos ex).
+    const double cos_ey = std::hypot(r(2, 1), r(2, 2));
+    const double x = cos_ey > 0 ? std::atan2(-r(2, 1), r(2, 2)) : 0.0;
+    const double y = std::atan2(r(2, 0), cos_ey);
+    // What is left once R1(ex) and R2(ey) are undone is R3(ez); taking ez
+    // from it keeps the product equal to R even where ex is ill-determined.
+    const Eigen::Matrix3d left =
+        r * axis_rotation(0, x).transpose() * axis_rotation(1, y).transpose();
+    return Eigen::Vector3d(x, y, std::atan2(left(0, 1), left(0, 0)));
 }
 
 point_row transform_point(rotation_model model, const double& X, const double& Y, const double& Z,
@@ -466,6 +556,18 @@ design_block point_design_block(rotation_model model, const double& X, const dou
     design_block block;
     block.leftCols<3>().setIdentity();
     block.rightCols<4>() = model_at<rotation_model::exact>{params}.columns(X, Y, Z);
+    return block;
+}
+
+design_block correction_design_block(rotation_model model, const double& X, const double& Y,
+                                     const double& Z, const parameter_vector& params)
+{
+    if (model == rotation_model::linearised)
+        return point_design_block(X, Y, Z, params);
+    const Eigen::Matrix3d r = rotation_matrix(model, params(ex), params(ey), params(ez));
+    design_block block;
+    block.leftCols<3>().setIdentity();
+    block.rightCols<4>() = turn_at{params, r}.columns(X, Y, Z);
     return block;
 }
 
@@ -491,26 +593,26 @@ adjustment_result estimate_similarity(const point_matrix& source, const point_ma
     const point_matrix source_centred = source.rowwise() - result.ave_src;
     const point_matrix target_centred = target.rowwise() - result.ave_tar;
 
-    parameter_vector start = parameter_vector::Zero();
-    if (model == rotation_model::exact) {
-        // The closed-form similarity target = c R source (+ t, zero on
-        // centred points) is the least-squares fit of the exact model; the
-        // loop below then refines it in the model's own parameters.
-        const Eigen::Matrix4d similarity =
-            Eigen::umeyama(source_centred.transpose(), target_centred.transpose(), true);
-        const Eigen::Matrix3d scaled = similarity.topLeftCorner<3, 3>();
-        const double scale = std::cbrt(scaled.determinant());
-        if (std::isfinite(scale) && scale > 0) {
-            const Eigen::Matrix3d r = scaled / scale;
-            start(ex) = std::atan2(-r(2, 1), r(2, 2));
-            start(ey) = std::asin(std::clamp(r(2, 0), -1.0, 1.0));
-            start(ez) = std::atan2(-r(1, 0), r(0, 0));
-            start(m) = scale - 1;
-            start.head<3>() = similarity.topRightCorner<3, 1>();
-        }
-    }
     std::ostream no_listing(nullptr);
-    adjust(source_centred, target_centred, model, start, no_listing, rule, result);
+    if (model == rotation_model::linearised) {
+        adjust_model(source_centred, target_centred, linearised_loop{parameter_vector::Zero()},
+                     model, no_listing, rule, result);
+        return result;
+    }
+    // The closed-form similarity target = c R source (+ t, zero on centred
+    // points) is the least-squares fit of the exact model; the loop then
+    // refines it in the model's own terms.
+    exact_loop start{parameter_vector::Zero(), Eigen::Matrix3d::Identity()};
+    const Eigen::Matrix4d similarity =
+        Eigen::umeyama(source_centred.transpose(), target_centred.transpose(), true);
+    const Eigen::Matrix3d scaled = similarity.topLeftCorner<3, 3>();
+    const double scale = std::cbrt(scaled.determinant());
+    if (std::isfinite(scale) && scale > 0) {
+        start.r = scaled / scale;
+        start.x(m) = scale - 1;
+        start.x.head<3>() = similarity.topRightCorner<3, 1>();
+    }
+    adjust_model(source_centred, target_centred, start, model, no_listing, rule, result);
     return result;
 }
 

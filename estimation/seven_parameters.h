@@ -109,8 +109,16 @@ struct adjustment_result {
     // use them.
     //
     // Q = (B'B)^-1 of the last iteration (B at the parameters before its
-    // correction), unit weights; sigmax is sigma0 * sqrt(diag(cofactor)).
+    // correction), unit weights, as the cofactor matrix of args; sigmax is
+    // sigma0 * sqrt(diag(cofactor)). For the exact model it is propagated
+    // from correction_cofactor (see estimate_similarity); near ey = +-90
+    // degrees its entries of ex and ez grow without bound.
     cofactor_matrix cofactor = cofactor_matrix::Zero();
+    // The same Q in the terms the loop corrects, those of
+    // correction_design_block: equal to cofactor for the linearised model.
+    // B Q B' (and so the residuals' cofactors) is the same in either terms;
+    // this form stays well-conditioned for every rotation.
+    cofactor_matrix correction_cofactor = cofactor_matrix::Zero();
     // Residuals after the final correction, 3n x 1 in the row order of
     // build_design_matrix: centred target minus transform_point(centred
     // source, args) of the model estimated. sigma0 above does not use them
@@ -192,6 +200,21 @@ point_row transform_point(rotation_model model, const double& X, const double& Y
 design_block point_design_block(rotation_model model, const double& X, const double& Y,
                                 const double& Z, const parameter_vector& params);
 
+// The angles ex, ey, ez of a rotation matrix `r` (orthogonal, det +1) as
+// R = R3(ez) R2(ey) R1(ex) (radians): ey in [-pi/2, pi/2], ex and ez in
+// [-pi, pi]. At ey = +-pi/2 only ex -+ ez is determined: ex is then 0.
+// rotation_matrix(exact, angles) gives back r to rounding. Never throws.
+Eigen::Vector3d exact_rotation_angles(const Eigen::Matrix3d& r);
+
+// The design block of the parameters the adjustment loop corrects, at the
+// point (X, Y, Z) and the estimate `params`: point_design_block itself for
+// the linearised model. For the exact model the rotation columns are the
+// derivatives by small angles d turning R, R <- R(d) R, at d = 0:
+//   s * (0, qz, -qy), s * (-qz, 0, qx), s * (qy, -qx, 0)   with q = R (X, Y, Z),
+// independent for every R; the scale column is q. Never throws.
+design_block correction_design_block(rotation_model model, const double& X, const double& Y,
+                                     const double& Z, const parameter_vector& params);
+
 // Estimates the parameters of `model` from raw common points, one point per
 // row (n x 3, coordinate units), without printing anything. The input rules
 // and errors are those of estimate_seven_parameters (at least 3 points, equal
@@ -200,9 +223,12 @@ design_block point_design_block(rotation_model model, const double& X, const dou
 //     estimate_seven_parameters, so every figure of the result is the one
 //     sevenparam gets from the same points;
 //   - exact: Gauss-Newton started from the closed-form similarity of the
-//     centred points (Eigen's umeyama, with scaling), whose rotation is
-//     split into ex, ey, ez as above, so that the loop converges for any
-//     angle; ey is kept within [-pi/2, pi/2].
+//     centred points (Eigen's umeyama, with scaling). The loop works on the
+//     rotation matrix R itself: each correction turns it by small angles
+//     about the target axes, R <- R(d) R (see correction_design_block), so
+//     no rotation is singular for it, ey = +-90 degrees included, and it
+//     converges for any angle. The angles are read out of the final R by
+//     exact_rotation_angles.
 // loop_started is set as there; the result carries the same fields.
 adjustment_result estimate_similarity(const point_matrix& source, const point_matrix& target,
                                       rotation_model model, const stopping_rule& rule = {});

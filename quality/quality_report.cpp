@@ -2,6 +2,7 @@
 
 #include "quality/exports.h"
 #include "quality/geodesy.h"
+#include "quality/orientation.h"
 #include "quality/precision.h"
 #include "quality/statistics.h"
 
@@ -113,8 +114,10 @@ point_matrix kept_rows(const point_matrix& all, const std::vector<char>& kept, s
     return rows;
 }
 
-// The design blocks of centred source points at one estimate. The last four
-// columns of point_design_block are linear in the point (the rotation's and
+// The design blocks of centred source points at one estimate, in the terms
+// the adjustment corrects (correction_design_block, whose cofactor matrix is
+// adjustment_result::correction_cofactor). The last four
+// columns of such a block are linear in the point (the rotation's and
 // scale's derivatives of (1 + m) R p), so the blocks at the three unit
 // vectors give every point's block by a few products, without the model's
 // trigonometry per point.
@@ -126,7 +129,8 @@ struct design_by_axis {
     {
         for (int k = 0; k < 3; ++k) {
             const Eigen::Vector3d unit = Eigen::Vector3d::Unit(k);
-            axis[k] = point_design_block(model, unit(0), unit(1), unit(2), args).rightCols<4>();
+            axis[k] =
+                correction_design_block(model, unit(0), unit(1), unit(2), args).rightCols<4>();
         }
     }
     design_block at(const Eigen::Vector3d& p) const
@@ -165,7 +169,7 @@ struct adjustment {
     {
         const Eigen::Vector3d centred =
             (source.row(static_cast<Eigen::Index>(index[k])) - result.ave_src).transpose();
-        return residual_cofactor_block(design.at(centred), result.cofactor);
+        return residual_cofactor_block(design.at(centred), result.correction_cofactor);
     }
 };
 
@@ -326,6 +330,8 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
                          (linearisation * source.xyz.row(i).transpose()).squaredNorm());
     }
     report.linearisation_max_m = std::sqrt(largest_squared_linearisation);
+    report.linearisation_warning =
+        model == rotation_model::linearised && report.linearisation_max_m > linearisation_warning_m;
     report.small_angle_exports_max_m = std::sqrt(largest_squared_small_angle);
 
     for (const std::size_t i : removed) {
@@ -335,6 +341,23 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
         residual_row row = residual_of(source.names[i], v, target.xyz.row(row_index));
         row.removed = true;
         report.residuals.push_back(std::move(row));
+    }
+}
+
+// A finite test point can still overflow on its way into the target system;
+// it is refused as sevenparam refuses it: "test point N [name] is carried to a
+// coordinate that is not finite: X = inf".
+void require_finite_prediction(const prediction_row& row, std::size_t index)
+{
+    static const char* const axis_name[] = {"X", "Y", "Z"};
+    for (int k = 0; k < 3; ++k) {
+        if (std::isfinite(row.xyz_m(k)))
+            continue;
+        const std::string number = std::to_string(index + 1);
+        throw estimation_error("test point " + number +
+                               (row.name == number ? "" : " \"" + row.name + "\"") +
+                               " is carried to a coordinate that is not finite: " + axis_name[k] +
+                               " = " + message_number(row.xyz_m(k)));
     }
 }
 
@@ -360,12 +383,15 @@ quality_report build_quality_report(const named_points& source, const named_poin
     fill_estimate(a, settings.model, report);
     fill_tests(a, settings, report);
     fill_residuals(a, source, target, removed, settings.model, report);
+    report.mirrored = target_mirrored(kept_rows(source.xyz, kept, a.index.size()),
+                                      kept_rows(target.xyz, kept, a.index.size()));
 
     report.predictions.reserve(test.names.size());
     for (Eigen::Index i = 0; i < test.xyz.rows(); ++i) {
         prediction_row row;
         row.name = test.names[static_cast<std::size_t>(i)];
         row.xyz_m = carry_point(a.result, test.xyz.row(i), settings.model).transpose();
+        require_finite_prediction(row, static_cast<std::size_t>(i));
         report.predictions.push_back(std::move(row));
     }
     return report;

@@ -147,6 +147,14 @@ struct quality_report {
     // are not centred. 0 with the linearised model, whose every form is exact.
     double small_angle_exports_max_m = 0;
 
+    // The linearised model with linearisation_max_m above
+    // linearisation_warning_m: the small-angle model limits the result.
+    bool linearisation_warning = false;
+    // The target is a mirror image of the source (quality/orientation.h,
+    // over the points of the final estimation): no rotation fits it, as when
+    // two axes are swapped. The estimate is then the best rotation, and poor.
+    bool mirrored = false;
+
     std::vector<residual_row> residuals; // final set in input order, then removed points
     residual_tests tests;
     std::vector<excluded_point> excluded;
@@ -162,7 +170,10 @@ inline constexpr double linearisation_warning_m = 1e-4;
 // largest flagged figure and estimates again until nothing is flagged or the
 // removal would leave only 4 points (snooping never goes below 5; each step
 // is one adjustment, linear in the number of points). Throws estimation_error for the estimation's
-// failures and for an exclusion that names no point or leaves fewer than 3.
+// failures, for an exclusion that names no point or leaves fewer than 3, and
+// for a test point carried to a coordinate that is not finite ("test point 2
+// \"T2\" is carried to a coordinate that is not finite: X = inf"; the name
+// is left out where it is the number).
 quality_report build_quality_report(const named_points& source, const named_points& target,
                                     const named_points& test, const report_settings& settings);
 

@@ -3,6 +3,7 @@
 #include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
+#include <boost/math/special_functions/erf.hpp>
 
 #include <cmath>
 #include <limits>
@@ -19,7 +20,7 @@ void require_alpha(double alpha)
 {
     if (!(alpha > 0 && alpha < 1))
         throw estimation_error("the significance level must lie between 0 and 1, not " +
-                               std::to_string(alpha));
+                               message_number(alpha));
 }
 
 void require_redundancy(long redundancy, long least, const char* test)
@@ -27,6 +28,31 @@ void require_redundancy(long redundancy, long least, const char* test)
     if (redundancy < least)
         throw estimation_error(std::string("the ") + test + " needs a redundancy of at least " +
                                std::to_string(least) + ", not " + std::to_string(redundancy));
+}
+
+// The quantiles' failures are values, not exceptions: a quantile too large
+// for a double is +infinity and one too small is 0. The upper quantile comes
+// from the complement, so that a tail probability of 1e-300 is not lost in
+// 1 - p.
+using quantile_policy = boost::math::policies::policy<
+    boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
+    boost::math::policies::underflow_error<boost::math::policies::ignore_error>,
+    boost::math::policies::denorm_error<boost::math::policies::ignore_error>,
+    boost::math::policies::evaluation_error<boost::math::policies::ignore_error>>;
+
+// The x with P(X > x) = tail, 0 < tail < 1 (a tail that rounds to 0 gives
+// +infinity). The library's own message never reaches the user: a failure
+// is this program's error.
+template <typename Distribution> double upper_quantile(const Distribution& d, double tail)
+{
+    if (!(tail > 0))
+        return std::numeric_limits<double>::infinity();
+    try {
+        return boost::math::quantile(boost::math::complement(d, tail));
+    } catch (const std::exception&) {
+        throw estimation_error("no critical value for the significance level " +
+                               message_number(tail) + " (tail probability)");
+    }
 }
 
 // w_k of one coordinate; NaN when unchecked, 0 for sigma = 0.
@@ -42,7 +68,14 @@ double standardised(double v, double r, double sigma)
 double w_critical_value(double alpha)
 {
     require_alpha(alpha);
-    return boost::math::quantile(boost::math::normal_distribution<double>(), 1 - alpha / 2);
+    // P(|Z| > z) = erfc(z / sqrt 2) = alpha: no halving of alpha, which
+    // would lose the smallest (subnormal) levels to 0.
+    try {
+        return std::sqrt(2.0) * boost::math::erfc_inv(alpha, quantile_policy());
+    } catch (const std::exception&) {
+        throw estimation_error("no critical value for the significance level " +
+                               message_number(alpha));
+    }
 }
 
 double tau_critical_value(double alpha, long redundancy)
@@ -50,17 +83,20 @@ double tau_critical_value(double alpha, long redundancy)
     require_alpha(alpha);
     require_redundancy(redundancy, 2, "tau test");
     const double f = static_cast<double>(redundancy);
-    const double t =
-        boost::math::quantile(boost::math::students_t_distribution<double>(f - 1), 1 - alpha / 2);
-    return t * std::sqrt(f) / std::sqrt(f - 1 + t * t);
+    const double t = upper_quantile(
+        boost::math::students_t_distribution<double, quantile_policy>(f - 1), alpha / 2);
+    // t sqrt(f) / sqrt(f - 1 + t^2), written so that a t too large to
+    // square, or infinite, gives the bound sqrt(f).
+    return std::sqrt(f) / std::sqrt((f - 1) / t / t + 1);
 }
 
 double chi_square_critical_value(double alpha, long redundancy)
 {
     require_alpha(alpha);
     require_redundancy(redundancy, 1, "global test");
-    return boost::math::quantile(
-        boost::math::chi_squared_distribution<double>(static_cast<double>(redundancy)), 1 - alpha);
+    return upper_quantile(boost::math::chi_squared_distribution<double, quantile_policy>(
+                              static_cast<double>(redundancy)),
+                          alpha);
 }
 
 Eigen::Matrix3d residual_cofactor_block(const design_block& block, const cofactor_matrix& cofactor)

@@ -33,7 +33,13 @@
 //                            1 - alpha/2, f = 3n - 7;
 //   global test              v'v / S^2 against the chi-square quantile of f
 //                            degrees of freedom at 1 - alpha.
-// Quantiles come from Boost.Math.
+// Quantiles come from Boost.Math, for every alpha in (0, 1), the smallest
+// (subnormal) doubles and those next to 1 included: each upper quantile is
+// taken from the tail probability itself (the complement, or
+// sqrt(2) erfc^-1(alpha) for the normal), never from 1 - p, which rounds to
+// 1 below about 1e-16. A quantile beyond the largest double is +infinity
+// (tau is then sqrt(f), its bound). The library's messages never reach the
+// user.
 #ifndef SEVENPARAM_QUALITY_STATISTICS_H
 #define SEVENPARAM_QUALITY_STATISTICS_H
 
@@ -46,7 +52,7 @@ namespace sevenparam {
 // Non-centrality of the minimal detectable bias: alpha0 = 0.001, power 0.80.
 inline constexpr double mdb_lambda0 = 17.075;
 
-// Critical values. Each throws estimation_error unless 0 < alpha < 1, and
+// Critical values (unitless). Each throws estimation_error unless 0 < alpha < 1, and
 // tau_critical_value unless f >= 2, chi_square_critical_value unless f >= 1.
 double w_critical_value(double alpha);
 double tau_critical_value(double alpha, long redundancy);

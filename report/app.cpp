@@ -8,6 +8,7 @@
 #include "report/report_options.h"
 #include "profile/profile_inputs.h"
 #include "report/text_report.h"
+#include "report/warnings.h"
 #include "sevenparam_version.h"
 
 #include <CLI/CLI.hpp>
@@ -51,6 +52,16 @@ void report_error(std::ostream& err, const std::string& message)
         }
     }
     err << report_program_name << ": " << line << '\n' << std::flush;
+}
+
+// The report's warnings on standard error, one line each, before any output
+// is written.
+void report_warnings_to(std::ostream& err, const quality_report& report)
+{
+    for (const std::string& warning : report_warnings(report)) {
+        err << report_program_name << ": warning: " << warning << '\n';
+    }
+    err << std::flush;
 }
 
 void add_value(CLI::App& app, const char* name, const char* value_name,
@@ -123,6 +134,9 @@ double positive_number(const std::string& text, const char* option, bool below_o
     double value = 0;
     try {
         value = convert_number_field(text.data(), text.data() + text.size(), 1);
+    } catch (const number_out_of_range_error&) {
+        throw usage_error(std::string(option) + " \"" + text +
+                          "\": out of the range of a double (about 5e-324 to 1.8e308)");
     } catch (const std::exception&) {
         throw usage_error(std::string(option) + " \"" + text + "\": not a number");
     }
@@ -343,6 +357,7 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
             // The estimation's message names the problem; the input goes first.
             throw estimation_error(inputs.common_origin + ": " + e.what());
         }
+        report_warnings_to(err, report);
         const std::string title = std::string(report_program_name) + " " + version_text +
                                   ": quality report of a seven-parameter transformation";
         for (output& o : outputs) {

@@ -5,7 +5,9 @@
 //   2. checks the option values (--sigma > 0, 0 < --alpha < 1, --rotation
 //      linearised or exact, no two outputs to one place);
 //   3. gathers the inputs (report/inputs.h);
-//   4. builds the quality report (quality/quality_report.h);
+//   4. builds the quality report (quality/quality_report.h) and writes its
+//      warnings (report/warnings.h) on `err`, one line each,
+//      "sevenparam-report: warning: ..."; they leave the status as it is;
 //   5. writes each requested output file, a plain file under a temporary
 //      name beside it (a device, pipe or symbolic link in place), renames the
 //      temporaries into place, then writes standard output: the text report

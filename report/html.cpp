@@ -4,6 +4,7 @@
 #include "quality/geodesy.h"
 #include "report/number_format.h"
 #include "report/text_encoding.h"
+#include "report/warnings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -577,7 +578,11 @@ void write_summary(std::ostream& out, const quality_report& report)
         out << "<tr><th class=\"name\">" << what << "</th><td class=\"name\">" << value
             << "</td></tr>\n";
     };
-    out << "<h2>Summary</h2>\n<table>\n";
+    out << "<h2>Summary</h2>\n";
+    for (const std::string& warning : report_warnings(report)) {
+        out << "<p class=\"warning\">Warning: " << escaped(warning) << "</p>\n";
+    }
+    out << "<table>\n";
     line("Rotation model", report.model == rotation_model::exact
                                ? "exact (R3(ez)&#183;R2(ey)&#183;R1(ex))"
                                : "linearised (small angles)");
@@ -615,16 +620,6 @@ void write_summary(std::ostream& out, const quality_report& report)
                                 (tests.global->passed ? ": passed" : ": <b>failed</b>"));
     }
     out << "</table>\n";
-    if (report.linearisation_max_m > linearisation_warning_m) {
-        out << "<p class=\"warning\">The small-angle rotation departs from the exact rotation "
-               "with the same angles by up to "
-            << with_unit(fixed(report.linearisation_max_m * mm_per_m, 3), "mm")
-            << " on these points: the model itself limits the result"
-            << (report.model == rotation_model::linearised
-                    ? "; the exact rotation model avoids this."
-                    : ".")
-            << "</p>\n";
-    }
     std::size_t flagged = 0;
     for (const residual_row& row : report.residuals) {
         flagged += row.flagged ? 1 : 0;

@@ -4,6 +4,7 @@
 #include "report/number_format.h"
 #include "report/report_options.h"
 #include "report/text_encoding.h"
+#include "report/warnings.h"
 
 #include <nlohmann/json.hpp>
 
@@ -29,6 +30,8 @@ inline constexpr char centroid_target[] = "centroid_target";
 inline constexpr char correlation[] = "correlation";
 inline constexpr char linearisation_max_m[] = "linearisation_max_m";
 inline constexpr char linearisation_warning[] = "linearisation_warning";
+inline constexpr char mirrored[] = "mirrored";
+inline constexpr char warnings[] = "warnings";
 inline constexpr char parameters[] = "parameters";
 inline constexpr char sigma[] = "sigma";
 inline constexpr char bursa_wolf[] = "bursa_wolf";
@@ -122,6 +125,12 @@ json head_of(const quality_report& report, const std::string& version)
     o[json_key::version] = version;
     o[json_key::rotation] =
         report.model == rotation_model::exact ? rotation_exact : rotation_linearised;
+    json warnings = json::array();
+    for (const std::string& warning : report_warnings(report)) {
+        warnings.push_back(warning);
+    }
+    o[json_key::warnings] = warnings;
+    o[json_key::mirrored] = report.mirrored;
     o[json_key::common_points] = report.common_points;
     o[json_key::redundancy] = report.redundancy;
     o[json_key::iterations] = report.iterations;
@@ -144,8 +153,7 @@ json head_of(const quality_report& report, const std::string& version)
     }
     o[json_key::correlation] = correlation;
     o[json_key::linearisation_max_m] = report.linearisation_max_m;
-    o[json_key::linearisation_warning] = report.model == rotation_model::linearised &&
-                                         report.linearisation_max_m > linearisation_warning_m;
+    o[json_key::linearisation_warning] = report.linearisation_warning;
 
     json parameters = estimated_set(report.parameters.value);
     parameters[json_key::sigma] = estimated_set(report.parameters.sigma);

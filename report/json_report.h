@@ -4,7 +4,8 @@
 // computed; a non-finite number is null. Units are in the key names (_m,
 // _arcsec, _ppm) or those of quality/quality_report.h (parameters: m, rad,
 // ratio). Keys, each written in one place (namespace json_key):
-//   program, version, rotation ("linearised" or "exact"), common_points,
+//   program, version, rotation ("linearised" or "exact"),
+//   warnings [texts of report/warnings.h], mirrored (bool), common_points,
 //   redundancy, iterations, last_measure, reciprocal_condition,
 //   largest_residual {name, length_m}, sigma0, sigma0_sevenparam,
 //   centroid_source [3], centroid_target [3], correlation [7][7],

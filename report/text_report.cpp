@@ -3,6 +3,7 @@
 #include "quality/exports.h"
 #include "report/number_format.h"
 #include "report/text_encoding.h"
+#include "report/warnings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -102,6 +103,9 @@ void write_summary(std::ostream& out, const quality_report& report)
         rows.push_back({"largest residual", fixed(largest.length_m, 4) + " m at " + largest.name});
     }
     write_table(out, rows, "ll");
+    for (const std::string& warning : report_warnings(report)) {
+        out << indent << "WARNING: " << warning << '\n';
+    }
 }
 
 void write_parameters(std::ostream& out, const quality_report& report)
@@ -209,12 +213,6 @@ void write_linearisation(std::ostream& out, const quality_report& report)
         {{"largest distance between the linearised and the exact rotation",
           significant(report.linearisation_max_m) + " m", "(over the centred common points)"}},
         "lll");
-    if (report.model == rotation_model::linearised &&
-        report.linearisation_max_m > linearisation_warning_m) {
-        out << indent << "WARNING: above " << fixed(linearisation_warning_m * 1000, 1)
-            << " mm: the small-angle model limits this result; --rotation exact removes the "
-               "limit\n";
-    }
 }
 
 void write_test_settings(std::ostream& out, const quality_report& report)

@@ -7,6 +7,7 @@ standard output with one of the checks below. Data: the ten ECEF points of
 cli_cases.py, as number lists and as point files.
 """
 
+import math
 import os
 import re
 import resource
@@ -84,6 +85,27 @@ def fails(name, group, args, status, message, files=None):
     return case(name, group, args, status=status, stderr=message, files=files)
 
 
+MIRRORED = (b"the target is mirrored against the source, so no rotation fits it: are two "
+            b"axes swapped?")
+MIRRORED_LINE = b"sevenparam-report: warning: " + MIRRORED + b"\n"
+
+
+
+def turned(values, angle):
+    """Points turned by `angle` (rad) about Z through their centroid."""
+    v = [float(x) for x in values.split(",")]
+    pts = [v[i:i + 3] for i in range(0, len(v), 3)]
+    cx, cy = (sum(p[k] for p in pts) / len(pts) for k in (0, 1))
+    c, s = math.cos(angle), math.sin(angle)
+    return ",".join(f"{cx + c * (x - cx) + s * (y - cy):.4f},{cy - s * (x - cx) + c * (y - cy):.4f},"
+                    f"{z:.4f}" for x, y, z in pts)
+
+
+TURNED_DES = turned(cc.ECEF_SRC, 2e-4)
+LINEARISATION = (b"the small-angle rotation departs from the exact one by up to 3.86 mm at the "
+                 b"common points, above 0.1 mm: the linearised model limits this result; "
+                 b"--rotation exact removes the limit")
+
 REPORT_PARTS = [b"Summary", b"common points                10", b"Residuals v = target",
                 b"+towgs84=", b"+proj=molobadekas"]
 
@@ -102,6 +124,10 @@ CASES = [
           usage("--output: 1 required FILE missing")),
     fails("report_alpha_out_of_range", "report_options", POINT_FILES + ["--alpha", "1"], USAGE,
           error('--alpha "1": must lie between 0 and 1')),
+    # A number below the smallest double was called "not a number".
+    fails("report_alpha_below_the_smallest_double", "report_options",
+          POINT_FILES + ["--alpha", "1e-400"], USAGE,
+          error('--alpha "1e-400": out of the range of a double (about 5e-324 to 1.8e308)')),
     fails("report_sigma_not_positive", "report_options", POINT_FILES + ["--sigma", "0"], USAGE,
           error('--sigma "0": must be a positive number')),
     fails("report_sigma_not_a_number", "report_options", POINT_FILES + ["--sigma", "2mm"],
@@ -176,6 +202,12 @@ CASES = [
           POINT_FILES + ["--exclude", "Q"] + OUTPUTS, DATA,
           error("src.txt and des.txt: the point to leave out 'Q' is neither the name of a common point nor a "
                 "number from 1 to 10")),
+    # Once reported as success, with inf in the text and null in the JSON.
+    fails("report_test_point_carried_to_infinity", "report_data",
+          POINT_FILES + ["--test-file", "far.txt"] + OUTPUTS, DATA,
+          error('src.txt and des.txt: test point 2 "T2" is carried to a coordinate that is not '
+                'finite: X = inf'),
+          files={**FILES, "cwd:far.txt": b"T1 0 0 0\nT2 1.7976931348623157e308 0 0\n"}),
     fails("report_output_unwritable", "report_data",
           POINT_FILES + ["--json", "r.json", "--output", "missing/r.txt"], DATA,
           error("--output 'missing/r.txt': cannot write: No such file or directory")),
@@ -220,6 +252,58 @@ CASES = [
     case("report_exact_rotation_and_snooping", "report_runs",
          POINT_FILES + ["--rotation", "exact", "--snoop", "--sigma", "0.002", "--json", "-"],
          stdout=Contains([b'"rotation": "exact"', b'"kind": "w"', b'"global": {'])),
+    # --- Warnings: at the top of every report and on standard error; status 0. ---
+    # A target with X and Y swapped once "succeeded" with sigma0 of 100 km and
+    # nothing said.
+    case("report_mirrored_target", "report_warnings",
+         ["--src-file", "src.txt", "--des-file", "swapped.txt", "--rotation", "exact",
+          "--output", "r.txt", "--json", "r.json", "--html", "r.html"],
+         files={**FILES, "cwd:swapped.txt": point_file(",".join(
+             v for i in range(0, len(cc.ECEF_DES.split(",")), 3)
+             for v in [cc.ECEF_DES.split(",")[i + 1], cc.ECEF_DES.split(",")[i],
+                       cc.ECEF_DES.split(",")[i + 2]]))},
+         stderr=MIRRORED_LINE,
+         results={"cwd:r.txt": Matches(rb"[^\n]*\n\nSummary\n(  [^\n]*\n)*  WARNING: "
+                                       + re.escape(MIRRORED) + rb"\n\nParameters.*"),
+                  "cwd:r.json": Contains([b'"warnings": [\n    "' + MIRRORED + b'"\n  ],',
+                                          b'"mirrored": true']),
+                  "cwd:r.html": Contains([b"<h2>Summary</h2>\n<p class=\"warning\">Warning: "
+                                          + MIRRORED + b"</p>"])}),
+    # The sound example: no warning anywhere.
+    case("report_no_warning", "report_warnings", POINT_FILES + ["--json", "-"],
+         stdout=Contains([b'"warnings": [],', b'"mirrored": false',
+                          b'"linearisation_warning": false'])),
+    # A rotation of 40 arc-seconds: the small-angle model misses the exact one
+    # by millimetres, said at the top and on standard error.
+    case("report_linearisation_warning", "report_warnings",
+         ["--inputsrc", cc.ECEF_SRC, "--inputdes", TURNED_DES, "--output", "r.txt"],
+         stderr=b"sevenparam-report: warning: " + LINEARISATION + b"\n",
+         results={"cwd:r.txt": Matches(rb"[^\n]*\n\nSummary\n(  [^\n]*\n)*  WARNING: "
+                                       + re.escape(LINEARISATION) + rb"\n\nParameters.*")}),
+    # Levels that once ended with Boost's raw "Overflow Error" and status 1.
+    *[case(f"report_alpha_{alpha}", "report_runs",
+           POINT_FILES + ["--alpha", alpha, "--sigma", "0.002", "--json", "-"],
+           stdout=Contains([f'"alpha": {alpha},'.encode(),
+                            f'"critical_value": {critical}'.encode()]))
+      for alpha, critical in [("1e-16", "8.30478542519411"), ("1e-300", "37.0657878807721"),
+                              ("0.9999999999999999", "1.39145821233588")]],
+    # By number up to the last point: --exclude 10 of 10 leaves out E10.
+    case("report_exclude_the_last_point_by_number", "report_runs",
+         ["--src-file", "named-src.txt", "--des-file", "named-des.txt", "--exclude", "10",
+          "--json", "-"],
+         stdout=Contains([b'"common_points": 9,', b'"excluded": [\n    {\n      "name": "E10",'])),
+    # The target's axes in cyclic order (Y, Z, X): a rotation with ey = 90
+    # degrees, once refused as "coincident or collinear" by the exact model.
+    case("report_exact_rotation_at_ey_of_90_degrees", "report_runs",
+         ["--src-file", "src.txt", "--des-file", "cyclic.txt", "--rotation", "exact",
+          "--json", "-"],
+         files={**FILES, "cwd:cyclic.txt": point_file(",".join(
+             v for i in range(0, len(cc.ECEF_DES.split(",")), 3)
+             for v in [cc.ECEF_DES.split(",")[i + 1], cc.ECEF_DES.split(",")[i + 2],
+                       cc.ECEF_DES.split(",")[i]]))},
+         # sigma0 as with the axes in their order: 2.90e-05 m.
+         stdout=Matches(rb'.*"warnings": \[\],\n  "mirrored": false,.*'
+                        rb'"sigma0": 2\.90[0-9]*e-05,.*"ey": 1\.5707.*')),
 ]
 
 # --- How outputs are written. ---

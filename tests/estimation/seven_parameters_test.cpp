@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -510,6 +512,81 @@ TEST(Similarity, ExactModelFitsRotationsOfDegreesThatTheLinearisedCannot)
     const adjustment_result linear =
         estimate_similarity(source, target, rotation_model::linearised);
     EXPECT_GT(linear.residuals.cwiseAbs().maxCoeff(), 1.0);
+}
+
+// Fault pinned: the exact model's loop took the angles as its unknowns, and
+// at ey = +-90 degrees their derivatives by ex and ez coincide, so it failed
+// with "the common points are coincident or collinear". Each rotation below
+// is taken from noise-free points and must give them back; the axis
+// permutations are the rotations that only reorder the axes (an odd one with
+// one axis negated, so that it stays a rotation), all of them at ey = +-90
+// degrees or at ex, ey or ez = +-90 or 180 degrees.
+TEST(Similarity, ExactModelFitsEveryRotationIncludingEyOfNinetyDegrees)
+{
+    const double degree = std::acos(-1.0) / 180;
+    const auto rows = [](std::initializer_list<double> v) {
+        Eigen::Matrix3d r;
+        auto it = v.begin();
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 3; ++k)
+                r(i, k) = *it++;
+        return r;
+    };
+    const struct {
+        const char* what;
+        Eigen::Matrix3d r;
+    } cases[] = {
+        {"ey = +90",
+         rotation_matrix(rotation_model::exact, 10 * degree, 90 * degree, -25 * degree)},
+        {"ey = -90",
+         rotation_matrix(rotation_model::exact, -40 * degree, -90 * degree, 5 * degree)},
+        {"x y z", rows({1, 0, 0, 0, 1, 0, 0, 0, 1})},
+        {"y z x (cyclic)", rows({0, 1, 0, 0, 0, 1, 1, 0, 0})},
+        {"z x y (cyclic)", rows({0, 0, 1, 1, 0, 0, 0, 1, 0})},
+        {"y x -z", rows({0, 1, 0, 1, 0, 0, 0, 0, -1})},
+        {"x z -y", rows({1, 0, 0, 0, 0, 1, 0, -1, 0})},
+        {"z y -x", rows({0, 0, 1, 0, 1, 0, -1, 0, 0})},
+    };
+    const point_matrix source = as_matrix(ecef_points(12, 30, 40, 110, 120, 3));
+    const point_row shift(-120.5, 85.25, 410.75);
+    const double scale = 1 + 3.2e-6;
+    for (const auto& c : cases) {
+        ASSERT_NEAR(c.r.determinant(), 1, 1e-15) << c.what;
+        point_matrix target(source.rows(), 3);
+        for (Eigen::Index i = 0; i < source.rows(); ++i)
+            target.row(i) = shift + scale * (c.r * source.row(i).transpose()).transpose();
+        adjustment_result result;
+        try {
+            result = estimate_similarity(source, target, rotation_model::exact);
+        } catch (const estimation_error& e) {
+            ADD_FAILURE() << c.what << ": " << e.what();
+            continue;
+        }
+        double largest = 0;
+        for (Eigen::Index i = 0; i < source.rows(); ++i)
+            largest = std::max(
+                largest,
+                (carry_point(result, source.row(i), rotation_model::exact) - target.row(i)).norm());
+        EXPECT_LT(largest, 1e-6) << c.what;
+        const Eigen::Matrix3d back =
+            rotation_matrix(rotation_model::exact, result.args(3), result.args(4), result.args(5));
+        EXPECT_LT((back - c.r).cwiseAbs().maxCoeff(), 1e-12) << c.what;
+        EXPECT_NEAR(result.args(6), 3.2e-6, 1e-12) << c.what;
+    }
+}
+
+// The angles read out of a rotation give it back, the two poles of ey
+// included, where ex is 0 by convention.
+TEST(Similarity, ExactRotationAnglesGiveTheRotationBack)
+{
+    const double half_pi = std::acos(-1.0) / 2;
+    for (const Eigen::Vector3d& a :
+         {Eigen::Vector3d(0.3, -0.5, 0.7), Eigen::Vector3d(-3, 1.2, 3),
+          Eigen::Vector3d(0, half_pi, 0.4), Eigen::Vector3d(0, -half_pi, -2.5)}) {
+        const Eigen::Vector3d b =
+            exact_rotation_angles(rotation_matrix(rotation_model::exact, a(0), a(1), a(2)));
+        EXPECT_LT((b - a).cwiseAbs().maxCoeff(), 1e-12) << a.transpose();
+    }
 }
 
 TEST(Similarity, ExactDesignBlockIsTheDerivativeOfTheExactModel)

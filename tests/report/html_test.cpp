@@ -198,5 +198,52 @@ TEST(HtmlReport, MapPutsEastRightNorthUpAndMarksFlaggedAndLeftOutPoints)
     EXPECT_EQ(count(page, "<tr class=\"removed\">"), 1u);
 }
 
+// The tables' numbers, not only their markup: residual cells in the mm their
+// headings state (v, MDB and check), and the position-vector rotations the
+// coordinate-frame ones negated.
+TEST(HtmlReport, TableCellsInTheUnitsOfTheirHeadings)
+{
+    page_case c = five_points();
+    residual_row& e = c.report.residuals[0];
+    e.xyz_m = Eigen::Vector3d(0.00123, -0.0045, 0.0067);
+    e.redundancy = Eigen::Vector3d(0.5, 0.25, 0.125);
+    e.mdb_m = Eigen::Vector3d(0.0123, 0.0456, 0.0789);
+    e.check_m = Eigen::Vector3d(-0.0015, 0.0025, 0.0035);
+    c.report.bursa_wolf.rotation_arcsec = Eigen::Vector3d(-0.35, 1.12, -2.48);
+    const std::string page = page_of(c);
+    const auto has = [&page](const std::string& part) {
+        return page.find(part) != std::string::npos;
+    };
+    EXPECT_TRUE(has("<th colspan=\"3\">v (mm)</th>"));
+    EXPECT_TRUE(has("<th colspan=\"3\">MDB (mm)</th>"));
+    EXPECT_TRUE(has("<td class=\"name\">E</td><td>1.23</td><td>-4.50</td><td>6.70</td>")) << page;
+    EXPECT_TRUE(has("<td>0.500</td><td>0.250</td><td>0.125</td>"));
+    EXPECT_TRUE(has("<td>12.3</td><td>45.6</td><td>78.9</td><td>-1.50</td><td>2.50</td>"
+                    "<td>3.50</td></tr>"));
+    const struct {
+        const char* name;
+        const char* frame;
+        const char* vector;
+    } rotations[] = {{"rx", "-0.350000", "0.350000"},
+                     {"ry", "1.120000", "-1.120000"},
+                     {"rz", "-2.480000", "2.480000"}};
+    for (const auto& r : rotations) {
+        EXPECT_TRUE(has(std::string("<td class=\"name\">") + r.name + "</td><td>" + r.frame +
+                        "&#160;&#8243;</td><td>" + r.vector + "&#160;&#8243;</td>"))
+            << r.name;
+    }
+}
+
+// The report's warnings stand at the top of the page, in the summary.
+TEST(HtmlReport, WarningsStandAtTheTop)
+{
+    page_case c = five_points();
+    c.report.mirrored = true;
+    const std::string page = page_of(c);
+    const std::size_t warning = page.find("<p class=\"warning\">Warning: the target is mirrored");
+    EXPECT_LT(page.find("<h2>Summary</h2>"), warning);
+    EXPECT_LT(warning, page.find("<h2>Residuals of the common points</h2>"));
+}
+
 } // namespace
 } // namespace sevenparam

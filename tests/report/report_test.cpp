@@ -6,10 +6,12 @@
 #include "report/report_options.h"
 #include "report/text_encoding.h"
 #include "report/text_report.h"
+#include "report/warnings.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -52,6 +54,14 @@ TEST(NumberFormat, Texts)
     EXPECT_EQ(text(append_fixed, -std::numeric_limits<double>::infinity(), 3), "-inf");
     EXPECT_EQ(text(append_shortest, 0.1), "0.1");
     EXPECT_EQ(text(append_shortest, -1.6976557996976114e-06), "-1.6976557996976114e-06");
+    // Fault pinned: a tie in the last decimal that the double holds exactly.
+    EXPECT_EQ(text(append_fixed, 10.5, 1), "10.5");
+    EXPECT_EQ(text(append_fixed, -10.25, 2), "-10.25");
+    EXPECT_EQ(text(append_fixed, 0.125, 3), "0.125");
+    char buffer[fixed_capacity + 1];
+    char* const end = buffer + sizeof buffer;
+    EXPECT_EQ(std::string(format_fixed_before(end, 10.5, 1), end), "10.5");
+    EXPECT_EQ(std::string(buffer, format_fixed(buffer, 10.5, 1)), "10.5");
     EXPECT_EQ(text(append_json_number, 42.0), "42.0");
     EXPECT_EQ(text(append_json_number, std::numeric_limits<double>::quiet_NaN()), "null");
 }
@@ -75,6 +85,8 @@ quality_report sample_report()
     r.bursa_wolf.sigma_translation_m.setConstant(0.02);
     r.bursa_wolf.sigma_rotation_arcsec.setConstant(0.001);
     r.linearisation_max_m = 2e-4;
+    r.linearisation_warning = true;
+    r.mirrored = true;
     r.towgs84 = "+towgs84=-15.4,121.8,63.2,0.35,-1.12,2.48,3.7";
     residual_row kept;
     kept.name = gbk_name;
@@ -116,6 +128,8 @@ TEST(JsonReport, SameContentAsTheReport)
     EXPECT_EQ(j["bursa_wolf"]["sigma"]["s_ppm"].get<double>(), 0.0);
     EXPECT_EQ(j["towgs84"], r.towgs84);
     EXPECT_TRUE(j["linearisation_warning"].get<bool>());
+    EXPECT_TRUE(j["mirrored"].get<bool>());
+    EXPECT_EQ(j["warnings"], nlohmann::json(report_warnings(r)));
     EXPECT_EQ(j["tests"]["kind"], "tau");
     EXPECT_TRUE(j["tests"]["global"].is_null());
     ASSERT_EQ(j["correlation"].size(), 7u);
@@ -137,6 +151,34 @@ TEST(JsonReport, SameContentAsTheReport)
     EXPECT_EQ(j["predictions"][0]["xyz_m"][1].get<double>(), 4915375.2222954);
 }
 
+// Three points in the plane Z = 0: the Z residuals are absorbed by tz, ex and
+// ey, so no other point checks a Z coordinate. Its w and MDB are undefined:
+// NaN in the report, null in the JSON, a dash in the text; X and Y are
+// checked (redundancy 2 in all).
+TEST(JsonReport, UncheckedCoordinatesAreNull)
+{
+    named_points source, target;
+    source.names = target.names = {"A", "B", "C"};
+    source.xyz.resize(3, 3);
+    target.xyz.resize(3, 3);
+    source.xyz << 0, 0, 0, 1000, 0, 0, 0, 1000, 0;
+    target.xyz << 100.003, 200.001, 300.002, 1100.001, 199.998, 299.996, 99.997, 1200.002, 300.004;
+    const quality_report report = build_quality_report(source, target, {}, {});
+    EXPECT_EQ(report.redundancy, 2);
+    std::ostringstream out;
+    write_json_report(out, report, "9.9");
+    const nlohmann::json j = nlohmann::json::parse(out.str());
+    for (std::size_t i = 0; i < 3; ++i) {
+        const residual_row& row = report.residuals[i];
+        EXPECT_TRUE(std::isnan(row.w(2)) && std::isnan(row.mdb_m(2))) << row.name;
+        EXPECT_TRUE(std::isfinite(row.w(0)) && std::isfinite(row.mdb_m(1))) << row.name;
+        const auto& json_row = j["residuals"][i];
+        EXPECT_TRUE(json_row["w"][2].is_null()) << row.name;
+        EXPECT_TRUE(json_row["mdb_m"][2].is_null()) << row.name;
+        EXPECT_TRUE(json_row["w"][0].is_number()) << row.name;
+    }
+}
+
 TEST(TextReport, NamesAsGivenAndTheMarks)
 {
     std::ostringstream out;
@@ -151,7 +193,18 @@ TEST(TextReport, NamesAsGivenAndTheMarks)
     EXPECT_TRUE(has("FLAGGED"));
     EXPECT_FALSE(has("nan")) << "an undefined figure is a dash";
     EXPECT_TRUE(has("removed"));
-    EXPECT_TRUE(has("WARNING: above 0.1 mm"));
+    // The warnings stand in the summary at the top, before the parameters.
+    const std::size_t parameters = text.find("\nParameters as estimated");
+    const std::size_t mirrored = text.find("\n  WARNING: the target is mirrored against the "
+                                           "source, so no rotation fits it: are two axes "
+                                           "swapped?\n");
+    const std::size_t linearisation = text.find(
+        "\n  WARNING: the small-angle rotation departs from the exact one by up to 0.2 mm at "
+        "the common points, above 0.1 mm: the linearised model limits this result; --rotation "
+        "exact removes the limit\n");
+    EXPECT_LT(mirrored, parameters);
+    EXPECT_LT(linearisation, parameters);
+    EXPECT_EQ(text.find("WARNING: the", parameters), std::string::npos) << "once, at the top";
     EXPECT_TRUE(has("1  P9  data snooping, figure 6.25"));
     EXPECT_TRUE(has("T1     -1789110.2694  4915375.2223  3638142.9462"));
     EXPECT_TRUE(has("largest residual             0.0037 m at " + gbk_name));
