@@ -279,7 +279,7 @@ std::vector<std::string> pair_point_names(const point_file& source, const point_
     if (source.size() != target.size()) {
         throw point_file_error(
             escape_control_bytes(source.file) + " holds " + counted(source.size(), "point") + ", " +
-            escape_control_bytes(target.file) + " holds " + counted(target.size(), "point") +
+            escape_control_bytes(target.file) + " holds " + std::to_string(target.size()) +
             ": common points pair by order, so the counts must agree");
     }
     if (!source.names.empty() && !target.names.empty()) {

@@ -177,8 +177,11 @@ TEST(PointFile, NamesPairByOrder)
         {named, parse("A 1 2 3\n# moved\nC 4 5 6\nB 7 8 9\n", "d.txt"),
          "common point 2 is named \"B\" in s.txt line 2 but \"C\" in d.txt line 3"},
         {named, parse("1 2 3\n", "d.txt"),
-         "s.txt holds 3 points, d.txt holds 1 point: common points pair by order, so the counts "
-         "must agree"},
+         "s.txt holds 3 points, d.txt holds 1: common points pair by order, so the counts must "
+         "agree"},
+        {parse("1 2 3\n", "d.txt"), named,
+         "d.txt holds 1 point, s.txt holds 3: common points pair by order, so the counts must "
+         "agree"},
     };
     for (const auto& e : errors) {
         try {

@@ -37,6 +37,34 @@ TEST(TextEncoding, NamesBecomeUtf8)
     EXPECT_EQ(display_width(gbk_name), 3u);
 }
 
+TEST(TextEncoding, OnlyWellFormedUtf8IsKept)
+{
+    const struct {
+        std::string bytes;
+        bool utf8;
+    } cases[] = {
+        // Overlong forms of "/" are no UTF-8.
+        {"\xE0\x80\xAF", false},
+        {"\xF0\x80\x80\xAF", false},
+        {"\xC1\xBF", false},
+        // The smallest and largest of each length, and just beyond U+10FFFF.
+        {"\xC2\x80", true},
+        {"\xE0\xA0\x80", true},
+        {"\xF0\x90\x80\x80", true},
+        {"\xF4\x8F\xBF\xBF", true},
+        {"\xF4\x90\x80\x80", false},
+        {"\xED\x9F\xBF", true}, // U+D7FF, just below the surrogates
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(is_utf8(c.bytes), c.utf8) << c.bytes;
+    }
+    // A GBK name whose bytes begin with an overlong form ("鄝疉") is converted,
+    // not passed on as if it were UTF-8.
+    EXPECT_EQ(to_utf8("\xE0\x80\xAF"
+                      "A"),
+              "\xE9\x84\x9D\xE7\x96\x89");
+}
+
 TEST(NumberFormat, Texts)
 {
     const auto text = [](auto append, double value, auto... more) {
@@ -184,6 +212,29 @@ TEST(Inputs, BothSourcesGiveTheSamePoints)
     EXPECT_EQ(from_lists.test.xyz.rows(), 0);
 }
 
+TEST(Inputs, ProfileValuesWinOverTheOptions)
+{
+    // As in sevenparam: the profile's src wins over --inputsrc, and --inputdes
+    // fills the des the profile lacks.
+    const std::string src = "0,0,0,10,0,0,0,10,0";
+    const std::string des = "100,200,300,110,200,300,100,210,300";
+    std::ofstream("report_test_p.ini") << "src=" << src << "\n";
+    input_options o;
+    o.inputfile = "report_test_p.ini";
+    o.inputsrc = "1,2,3,4,5,6,7,8,9";
+    o.inputdes = des;
+    const report_inputs inputs = gather_inputs(o, "prog");
+    std::remove("report_test_p.ini");
+
+    input_options lists;
+    lists.inputsrc = src;
+    lists.inputdes = des;
+    const report_inputs expected = gather_inputs(lists, "prog");
+    EXPECT_EQ(inputs.source.xyz, expected.source.xyz);
+    EXPECT_EQ(inputs.target.xyz, expected.target.xyz);
+    EXPECT_EQ(inputs.common_origin, "profile report_test_p.ini key src and --inputdes");
+}
+
 TEST(Inputs, ErrorsNameTheInputAndTheirKind)
 {
     const auto options = [](std::optional<std::string> src, std::optional<std::string> des,
@@ -220,6 +271,14 @@ TEST(Inputs, ErrorsNameTheInputAndTheirKind)
         {options(three, "1,2,3"), report_exit_data_error,
          "--inputsrc holds 3 points, --inputdes holds 1: common points pair by order, so the "
          "counts must agree"},
+        // Counts of one said "1 points", "1 values".
+        {options("1,2,3", three), report_exit_data_error,
+         "--inputsrc holds 1 point, --inputdes holds 3: common points pair by order, so the "
+         "counts must agree"},
+        {options(three, "1"), report_exit_data_error,
+         "--inputdes holds 1 value, not whole points of 3"},
+        // An empty file name once failed to open '' with status 1.
+        {options({}, {}, ""), report_exit_usage_error, "--src-file: empty file name"},
         {options("0,0,0,1,0,0", "0,0,0,1,0,0"), report_exit_data_error,
          "--inputsrc and --inputdes hold 2 common points: at least 3 are needed"},
     };
