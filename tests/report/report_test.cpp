@@ -185,6 +185,79 @@ TEST(TextReport, NamesAsGivenAndTheMarks)
     EXPECT_TRUE(has("largest residual             0.0037 m at " + gbk_name));
 }
 
+std::string text_of(const quality_report& r)
+{
+    std::ostringstream out;
+    write_text_report(out, r, "title");
+    return out.str();
+}
+
+TEST(TextReport, NamesShowControlBytesAndTheirColumnIsCapped)
+{
+    const std::size_t cap = name_column_width;
+    const std::string fits(cap, 'F');
+    const std::string wide(cap + 1, 'W');
+    const struct {
+        std::string name;  // of the first point
+        std::string shown; // in the text
+        bool alone;        // on a line of its own
+        std::size_t column;
+    } cases[] = {
+        // A name once sent its terminal controls and line breaks as they were.
+        {"A\x1B[2J\n\x7F", "A\\x1B[2J\\x0A\\x7F", false, 16},
+        {fits, fits, false, cap},
+        // One long name once padded every row to its width.
+        {wide, wide, true, cap},
+        {"\t" + std::string(cap - 1, 'T'), "\\x09" + std::string(cap - 1, 'T'), true, cap},
+    };
+    for (const auto& c : cases) {
+        quality_report r = sample_report();
+        r.residuals[0].name = c.name;
+        r.excluded[0].name = c.name;
+        const std::string text = text_of(r);
+        const auto has = [&text](const std::string& part) {
+            return text.find(part) != std::string::npos;
+        };
+        EXPECT_EQ(text.find_first_of("\x01\x02\x07\x09\x0D\x1B\x7F"), std::string::npos) << c.shown;
+        const std::string row = "\n  " + c.shown;
+        const std::string next = std::string(2 + c.column, ' ');
+        EXPECT_TRUE(has(
+            row + (c.alone ? "\n" + next + "  " : std::string(2 + c.column - c.shown.size(), ' '))))
+            << c.shown;
+        // The other point's row, and the table's heading, as wide as the column.
+        EXPECT_TRUE(has("\n  P\"9\\" + std::string(c.column - 4 + 2, ' ') + " ")) << c.shown;
+        EXPECT_TRUE(has("\n  point" + std::string(c.column - 5 + 2, ' ') + " ")) << c.shown;
+        EXPECT_TRUE(has("0.0037 m at " + c.shown + "\n")) << c.shown;
+        // Points left out: number, name, reason, the reason under its column.
+        EXPECT_TRUE(
+            has("\n  1  " + c.shown +
+                (c.alone ? "\n" + std::string(5 + c.column, ' ') + "  data snooping"
+                         : std::string(c.column - c.shown.size() + 2, ' ') + "data snooping")))
+            << c.shown;
+    }
+}
+
+TEST(TextReport, GrowsWithThePointsNotWithTheLongestName)
+{
+    quality_report r = sample_report();
+    for (int i = 0; i < 100; ++i) {
+        r.residuals.push_back(r.residuals[1]);
+    }
+    const std::size_t base = text_of(r).size();
+    const std::string long_name(100000, 'L');
+    r.residuals[0].name = long_name;
+    // The name, whole, in the summary and in each of the two tables of points.
+    // Every row may widen to the cap, no further.
+    const std::size_t rows = 2 * r.residuals.size();
+    EXPECT_LT(text_of(r).size(), base + 3 * long_name.size() + rows * name_column_width);
+
+    // JSON keeps the names as they are.
+    r.residuals[0].name = "A\x1B[2J";
+    std::ostringstream json;
+    write_json_report(json, r, "9.9");
+    EXPECT_EQ(nlohmann::json::parse(json.str())["residuals"][0]["name"], "A\x1B[2J");
+}
+
 TEST(Inputs, BothSourcesGiveTheSamePoints)
 {
     const std::string src = "0,0,0,10,0,0,0,10,0,0,0,10";
