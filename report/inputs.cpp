@@ -7,6 +7,7 @@
 #include "report/report_options.h"
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <new>
@@ -96,6 +97,7 @@ report_inputs from_lists(const input_options& options, const char* program_path)
     };
     list_text src, des, test;
     const std::string shown = options.inputfile ? escape_control_bytes(*options.inputfile) : "";
+    int open_error = 0; // of a profile that exists but could not be opened
     if (options.inputfile) {
         std::optional<profile_inputs> profile;
         try {
@@ -117,6 +119,7 @@ report_inputs from_lists(const input_options& options, const char* program_path)
                          " bytes; give the points in point files instead");
             }
         }
+        open_error = profile->open_error;
         const std::string prefix = "profile " + shown + " key ";
         src = {profile->src, prefix + profile_key::src};
         des = {profile->des, prefix + profile_key::des};
@@ -135,11 +138,16 @@ report_inputs from_lists(const input_options& options, const char* program_path)
     if (src.text.empty() || des.text.empty()) {
         const bool no_source = src.text.empty();
         if (options.inputfile) {
+            const char* const option = no_source ? option_name::inputsrc : option_name::inputdes;
+            const char* const key = no_source ? profile_key::src : profile_key::des;
+            if (open_error != 0) {
+                bad_data(std::string(option_name::inputfile) + " '" + shown +
+                         "' cannot be opened (" + std::strerror(open_error) + ") and " + option +
+                         " gives no " + key + " either");
+            }
             // The profile was found but gave nothing for the key.
-            bad_data(std::string(option_name::inputfile) + " '" + shown + "' gives no " +
-                     (no_source ? profile_key::src : profile_key::des) +
-                     " (not a readable profile, or the key only under a [section]) and " +
-                     (no_source ? option_name::inputsrc : option_name::inputdes) +
+            bad_data(std::string(option_name::inputfile) + " '" + shown + "' gives no " + key +
+                     " (not a readable profile, or the key only under a [section]) and " + option +
                      " gives none either");
         }
         usage(std::string("no ") + (no_source ? "source" : "target") + " points: give " +

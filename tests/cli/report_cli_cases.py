@@ -152,7 +152,8 @@ def closed_standard_output(session):
 
 
 def unopenable_profile(session):
-    # A socket exists but cannot be opened: that is no missing profile.
+    # A socket exists but cannot be opened: that is no missing profile, and
+    # the message says why it gave nothing.
     sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     try:
         sock.bind(str(session.path("cwd:p.ini")))
@@ -161,8 +162,8 @@ def unopenable_profile(session):
         sock.close()
         os.remove(session.path("cwd:p.ini"))
     expect_failure(session, outcome, DATA, error(
-        "--inputfile 'p.ini' gives no src (not a readable profile, or the key only under a "
-        "[section]) and --inputsrc gives none either"))
+        "--inputfile 'p.ini' cannot be opened (No such device or address) and --inputsrc "
+        "gives no src either"))
 
 
 REPORT_PARTS = [b"Summary", b"common points                10", b"Residuals v = target",
