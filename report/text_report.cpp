@@ -9,8 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
-#include <string_view>
 #include <ostream>
+#include <string_view>
 #include <vector>
 
 namespace sevenparam {
