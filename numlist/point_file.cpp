@@ -35,7 +35,54 @@ std::string excerpt(std::string_view bytes)
 
 [[noreturn]] void fail(const std::string& file, std::size_t line, const std::string& what)
 {
-    throw point_file_error(file + " line " + std::to_string(line) + ": " + what);
+    throw point_file_error(escape_control_bytes(file) + " line " + std::to_string(line) + ": " +
+                           what);
+}
+
+bool is_number(std::string_view field)
+{
+    try {
+        convert_number_field(field.data(), field.data() + field.size(), 1);
+    } catch (const invalid_number_error&) {
+        return false;
+    } catch (const number_out_of_range_error&) {
+    }
+    return true;
+}
+
+// What is wrong with a line of `count` fields (at most 5 of them stored) that
+// is no point of a file whose points are `named`, or whose first point this
+// is (`first_line` 0). Empty when the count fits and the caller goes on.
+std::string wrong_fields(const std::string_view (&fields)[5], std::size_t count, bool named,
+                         std::size_t first_line)
+{
+    const bool counts_fit = first_line == 0 ? count == 3 || count == 4 : count == (named ? 4 : 3);
+    if (counts_fit) {
+        return std::string();
+    }
+    const std::size_t stored = std::min<std::size_t>(count, 5);
+    const bool leading_name = count >= 1 && !is_number(fields[0]);
+    bool rest_numbers = true;
+    for (std::size_t k = 1; k < stored; ++k) {
+        rest_numbers = rest_numbers && is_number(fields[k]);
+    }
+    const char* kind = rest_numbers ? "number" : "field";
+    // A name with too few coordinates: say how many there are.
+    if (leading_name && count < 4 && (first_line == 0 ? count < 3 : named)) {
+        return "point " + excerpt(fields[0]) + " holds " + counted(count - 1, kind) +
+               " where X Y Z are needed";
+    }
+    if (first_line != 0 && (count == 3 || count == 4)) {
+        const std::string first = std::to_string(first_line);
+        if (count == 3) {
+            return "a point without a name, where line " + first + " names its point";
+        }
+        return leading_name
+                   ? "a named point, where line " + first + " and the lines after it name none"
+                   : counted(count, kind) + " where X Y Z are needed, as line " + first +
+                         " and the lines after it name no point";
+    }
+    return counted(count, "field") + " where X Y Z or NAME X Y Z are expected";
 }
 
 // Splits one line (comment and line end already cut off) into its fields.
@@ -123,6 +170,12 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
         if (line_end != p && line_end[-1] == '\r') {
             --line_end;
         }
+
+        if (static_cast<std::size_t>(line_end - p) > point_line_limit) {
+            fail(file, line,
+                 "longer than " + std::to_string(point_line_limit) +
+                     " bytes, the most a line of a point file may hold");
+        }
         if (const void* hash = std::memchr(p, '#', static_cast<std::size_t>(line_end - p))) {
             line_end = static_cast<const char*>(hash);
         }
@@ -132,9 +185,9 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
         if (count == 0) {
             continue;
         }
-        if (count != 3 && count != 4) {
-            fail(file, line,
-                 std::to_string(count) + " fields where X Y Z or NAME X Y Z are expected");
+        if (const std::string wrong = wrong_fields(fields, count, named, first_line);
+            !wrong.empty()) {
+            fail(file, line, wrong);
         }
         const bool has_name = count == 4;
         if (first_line == 0) {
@@ -143,12 +196,6 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
             if (named) {
                 points.names.reserve(points.lines.capacity());
             }
-        } else if (has_name != named) {
-            fail(file, line,
-                 has_name ? "a named point, where line " + std::to_string(first_line) +
-                                " and the lines after it name none"
-                          : "a point without a name, where line " + std::to_string(first_line) +
-                                " names its point");
         }
         const std::size_t first_coordinate = has_name ? 1 : 0;
         for (int axis = 0; axis < 3; ++axis) {
@@ -165,7 +212,8 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
 point_file read_point_file(const std::string& path)
 {
     const auto cannot_read = [&path] {
-        throw point_file_error(path + ": cannot read: " + std::strerror(errno));
+        throw point_file_error(escape_control_bytes(path) +
+                               ": cannot read: " + std::strerror(errno));
     };
     errno = 0;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(path.c_str(), "rb"),
@@ -185,14 +233,23 @@ point_file read_point_file(const std::string& path)
         }
         std::rewind(stream.get());
     }
-    // Reads on until the end, whatever the size said (a pipe has none).
+    // Reads on until the end, whatever the size said (a pipe has none), or
+    // until the line being read is longer than any line may be: /dev/zero,
+    // say, has neither an end nor a line end. The parser then refuses that
+    // line, or an earlier one.
     constexpr std::size_t chunk = 1 << 20;
+    std::size_t line_length = 0; // bytes read since the last line end
     for (;;) {
         const std::size_t old = text.size();
         text.resize(old + chunk);
         const std::size_t got = std::fread(&text[old], 1, chunk, stream.get());
         text.resize(old + got);
-        if (got < chunk) {
+        std::size_t k = got;
+        while (k > 0 && text[old + k - 1] != '\n') {
+            --k;
+        }
+        line_length = k > 0 ? got - k : line_length + got;
+        if (got < chunk || line_length > point_line_limit + 1) {
             break;
         }
     }
@@ -220,19 +277,20 @@ std::vector<std::string> numbered_names(std::size_t count)
 std::vector<std::string> pair_point_names(const point_file& source, const point_file& target)
 {
     if (source.size() != target.size()) {
-        throw point_file_error(source.file + " holds " + std::to_string(source.size()) +
-                               " points, " + target.file + " holds " +
-                               std::to_string(target.size()) +
-                               ": common points pair by order, so the counts must agree");
+        throw point_file_error(
+            escape_control_bytes(source.file) + " holds " + counted(source.size(), "point") + ", " +
+            escape_control_bytes(target.file) + " holds " + std::to_string(target.size()) +
+            ": common points pair by order, so the counts must agree");
     }
     if (!source.names.empty() && !target.names.empty()) {
         for (std::size_t i = 0; i < source.size(); ++i) {
             if (source.names[i] != target.names[i]) {
-                throw point_file_error("common point " + std::to_string(i + 1) + " is named " +
-                                       excerpt(source.names[i]) + " in " + source.file + " line " +
-                                       std::to_string(source.lines[i]) + " but " +
-                                       excerpt(target.names[i]) + " in " + target.file + " line " +
-                                       std::to_string(target.lines[i]));
+                throw point_file_error(
+                    "common point " + std::to_string(i + 1) + " is named " +
+                    excerpt(source.names[i]) + " in " + escape_control_bytes(source.file) +
+                    " line " + std::to_string(source.lines[i]) + " but " +
+                    excerpt(target.names[i]) + " in " + escape_control_bytes(target.file) +
+                    " line " + std::to_string(target.lines[i]));
             }
         }
     }

@@ -18,14 +18,21 @@
 // system names its points in GBK). A file either names every point or none.
 // Names are not required to be distinct: points pair by order, not by name.
 //
-// Any other line is malformed: a wrong number of fields, an empty field (two
-// commas, a comma at either end), a coordinate that is no number, out of
-// range or not finite, a point without a name in a file that names its
-// points (or the other way round). Reading stops at the
-// first malformed line with point_file_error, whose message names the file,
-// the 1-based line and what is wrong, quoting the offending bytes cut to a
-// short excerpt with control bytes escaped:
+// A line holds at most point_line_limit bytes, line end excluded (a comment
+// counts): a point takes a few dozen, and a file without line ends, such as
+// /dev/zero, would otherwise be read without bound.
+//
+// Any other line is malformed: a longer line, a wrong number of fields, an
+// empty field (two commas, a comma at either end), a coordinate that is no
+// number, out of range or not finite, a point without a name in a file that
+// names its points (or the other way round). Reading stops at the first
+// malformed line with point_file_error, whose message names the file (control
+// bytes escaped), the 1-based line and what is wrong, quoting the offending
+// bytes cut to a short excerpt with control bytes escaped (message_excerpt);
+// a line of a name and too few numbers says how many it holds:
 //     net.txt line 7: Y "4388x77.6" is not a number
+//     net.txt line 9: point "P09" holds 2 numbers where X Y Z are needed
+//     zero line 1: longer than 1048576 bytes, the most a line of a point file may hold
 #ifndef SEVENPARAM_NUMLIST_POINT_FILE_H
 #define SEVENPARAM_NUMLIST_POINT_FILE_H
 
@@ -36,6 +43,9 @@
 #include <vector>
 
 namespace sevenparam {
+
+// The most bytes a line of a point file holds, its line end not counted.
+inline constexpr std::size_t point_line_limit = std::size_t{1} << 20;
 
 // A point file that cannot be read or holds a malformed line. what() is the
 // whole message, beginning with the file's name as the caller gave it.
@@ -58,8 +68,10 @@ struct point_file {
 point_file parse_point_text(const char* text, std::size_t size, const std::string& file);
 
 // Reads the whole file at `path` in one go and parses it; `path` names the
-// file in messages. Raises point_file_error, also when the file cannot be
-// opened or read ("pts.txt: cannot read: No such file or directory").
+// file in messages. Reading stops early at a line longer than
+// point_line_limit, which is refused. Raises point_file_error, also when the
+// file cannot be opened or read ("pts.txt: cannot read: No such file or
+// directory"), and std::bad_alloc when the file does not fit in memory.
 point_file read_point_file(const std::string& path);
 
 // The names of `points`: its own, or "1", "2", ... when it names none.

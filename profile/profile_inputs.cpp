@@ -2,6 +2,7 @@
 
 #include "profile/profile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -107,8 +108,10 @@ std::optional<profile_inputs> read_profile_inputs(const std::string& profile_opt
 
     // One open and one pass for all three keys: a pipe or a FIFO can be read
     // only once.
+    errno = 0;
     std::FILE* file = std::fopen(inputs.path.c_str(), "r");
     if (file == nullptr) {
+        inputs.open_error = errno != 0 ? errno : EIO;
         return inputs;
     }
     inputs.identity = identity_of(file, inputs.path);

@@ -13,7 +13,9 @@
 // rules, the section and key match, the first matching entry winning, the
 // 32767-byte value limit. A missing key, an empty value, a file that cannot
 // be opened or read (a directory, no permission) give the empty text; a read
-// that fails part way keeps what the profile library keeps.
+// that fails part way keeps what the profile library keeps. A file that
+// exists but cannot be opened (no permission, a socket) also leaves the
+// reason in open_error, for a caller that says why.
 //
 // Cut values. A value longer than the limit arrives cut; the inputs say so
 // for each key, so that a run can refuse part of a list rather than take it
@@ -57,7 +59,8 @@ struct file_identity {
 };
 
 struct profile_inputs {
-    std::string path; // the path the profile was read from
+    std::string path;   // the path the profile was read from
+    int open_error = 0; // errno of the failed open, 0 when the file was opened
     file_identity identity;
     std::string src;  // value of "src", or ""
     std::string des;  // value of "des", or ""

@@ -1,5 +1,6 @@
 #include "quality/quality_report.h"
 
+#include "numlist/message_excerpt.h"
 #include "quality/exports.h"
 #include "quality/geodesy.h"
 #include "quality/orientation.h"
@@ -86,7 +87,7 @@ void apply_exclusions(const report_settings& settings, const named_points& sourc
             continue;
         const std::size_t number = point_number(wanted, count);
         if (number == 0)
-            throw estimation_error("the point to leave out '" + wanted +
+            throw estimation_error("the point to leave out '" + message_excerpt(wanted) +
                                    "' is neither the name of a common point nor a number from 1 "
                                    "to " +
                                    std::to_string(count));

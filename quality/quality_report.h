@@ -170,10 +170,11 @@ inline constexpr double linearisation_warning_m = 1e-4;
 // largest flagged figure and estimates again until nothing is flagged or the
 // removal would leave only 4 points (snooping never goes below 5; each step
 // is one adjustment, linear in the number of points). Throws estimation_error for the estimation's
-// failures, for an exclusion that names no point or leaves fewer than 3, and
-// for a test point carried to a coordinate that is not finite ("test point 2
-// \"T2\" is carried to a coordinate that is not finite: X = inf"; the name
-// is left out where it is the number).
+// failures, for an exclusion that names no point (quoted as message_excerpt in
+// numlist/message_excerpt.h shows it) or leaves fewer than 3, and for a test
+// point carried to a coordinate that is not finite ("test point 2 \"T2\" is
+// carried to a coordinate that is not finite: X = inf"; the name is left out
+// where it is the number).
 quality_report build_quality_report(const named_points& source, const named_points& target,
                                     const named_points& test, const report_settings& settings);
 

@@ -7,8 +7,10 @@
 #include "report/report_options.h"
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <future>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -28,6 +30,12 @@ using row_major_points = Eigen::Matrix<double, Eigen::Dynamic, 3, Eigen::RowMajo
     throw input_error(report_exit_data_error, message);
 }
 
+// An input that does not fit in memory; `origin` is already in message form.
+[[noreturn]] void out_of_memory(const std::string& origin)
+{
+    bad_data(origin + ": out of memory while reading");
+}
+
 point_matrix to_matrix(const std::vector<double>& xyz)
 {
     const auto rows = static_cast<Eigen::Index>(xyz.size() / 3);
@@ -41,6 +49,8 @@ std::vector<double> read_list(const std::string& text, const std::string& origin
     std::vector<double> values;
     try {
         values = parse_number_list(text);
+    } catch (const std::bad_alloc&) {
+        out_of_memory(origin);
     } catch (const invalid_number_error& e) {
         bad_data(origin + " field " + std::to_string(e.field_number()) + " \"" +
                  message_excerpt(e.field_text()) + "\": not a number");
@@ -54,8 +64,7 @@ std::vector<double> read_list(const std::string& text, const std::string& origin
         }
     }
     if (values.size() % 3 != 0) {
-        bad_data(origin + " holds " + std::to_string(values.size()) +
-                 " values, not whole points of 3");
+        bad_data(origin + " holds " + counted(values.size(), "value") + ", not whole points of 3");
     }
     return values;
 }
@@ -69,13 +78,13 @@ void check_common_counts(std::size_t source, const std::string& source_origin, s
                          const std::string& target_origin)
 {
     if (source != target) {
-        bad_data(source_origin + " holds " + std::to_string(source) + " points, " + target_origin +
+        bad_data(source_origin + " holds " + counted(source, "point") + ", " + target_origin +
                  " holds " + std::to_string(target) +
                  ": common points pair by order, so the counts must agree");
     }
     if (source < 3) {
-        bad_data(source_origin + " and " + target_origin + " hold " + std::to_string(source) +
-                 " common points: at least 3 are needed");
+        bad_data(source_origin + " and " + target_origin + " hold " +
+                 counted(source, "common point") + ": at least 3 are needed");
     }
 }
 
@@ -87,10 +96,17 @@ report_inputs from_lists(const input_options& options, const char* program_path)
         std::string origin;
     };
     list_text src, des, test;
+    const std::string shown = options.inputfile ? escape_control_bytes(*options.inputfile) : "";
+    int open_error = 0; // of a profile that exists but could not be opened
     if (options.inputfile) {
-        const auto profile = read_report_profile(*options.inputfile, program_path);
+        std::optional<profile_inputs> profile;
+        try {
+            profile = read_report_profile(*options.inputfile, program_path);
+        } catch (const std::bad_alloc&) {
+            out_of_memory("profile " + shown);
+        }
         if (!profile) {
-            bad_data(std::string(option_name::inputfile) + " '" + *options.inputfile +
+            bad_data(std::string(option_name::inputfile) + " '" + shown +
                      "': no such file here or beside the program");
         }
         // A value the profile could hold only in part is no list at all.
@@ -98,12 +114,13 @@ report_inputs from_lists(const input_options& options, const char* program_path)
                                        std::pair{profile->des_cut, profile_key::des},
                                        std::pair{profile->test_cut, profile_key::test}}) {
             if (cut) {
-                bad_data("profile " + *options.inputfile + " key " + key + " is longer than " +
+                bad_data("profile " + shown + " key " + key + " is longer than " +
                          std::to_string(profile_value_size - 1) +
                          " bytes; give the points in point files instead");
             }
         }
-        const std::string prefix = "profile " + *options.inputfile + " key ";
+        open_error = profile->open_error;
+        const std::string prefix = "profile " + shown + " key ";
         src = {profile->src, prefix + profile_key::src};
         des = {profile->des, prefix + profile_key::des};
         test = {profile->test, prefix + profile_key::test};
@@ -121,11 +138,16 @@ report_inputs from_lists(const input_options& options, const char* program_path)
     if (src.text.empty() || des.text.empty()) {
         const bool no_source = src.text.empty();
         if (options.inputfile) {
+            const char* const option = no_source ? option_name::inputsrc : option_name::inputdes;
+            const char* const key = no_source ? profile_key::src : profile_key::des;
+            if (open_error != 0) {
+                bad_data(std::string(option_name::inputfile) + " '" + shown +
+                         "' cannot be opened (" + std::strerror(open_error) + ") and " + option +
+                         " gives no " + key + " either");
+            }
             // The profile was found but gave nothing for the key.
-            bad_data(std::string(option_name::inputfile) + " '" + *options.inputfile +
-                     "' gives no " + (no_source ? profile_key::src : profile_key::des) +
-                     " (not a readable profile, or the key only under a [section]) and " +
-                     (no_source ? option_name::inputsrc : option_name::inputdes) +
+            bad_data(std::string(option_name::inputfile) + " '" + shown + "' gives no " + key +
+                     " (not a readable profile, or the key only under a [section]) and " + option +
                      " gives none either");
         }
         usage(std::string("no ") + (no_source ? "source" : "target") + " points: give " +
@@ -149,15 +171,27 @@ point_file read_file(const std::string& path)
         return read_point_file(path);
     } catch (const point_file_error& e) {
         bad_data(e.what());
+    } catch (const std::bad_alloc&) {
+        // What was read so far is freed by now, so the message fits.
+        out_of_memory(escape_control_bytes(path));
     }
 }
 
 report_inputs from_files(const input_options& options)
 {
+    for (const auto& [path, option] : {std::pair{&options.src_file, report_option::src_file},
+                                       std::pair{&options.des_file, report_option::des_file},
+                                       std::pair{&options.test_file, report_option::test_file}}) {
+        if (*path && (*path)->empty()) {
+            usage(std::string(option) + ": empty file name");
+        }
+    }
     if (!options.src_file || !options.des_file) {
         usage(std::string("point files come in pairs: give both ") + report_option::src_file +
               " and " + report_option::des_file);
     }
+    const std::string src_shown = escape_control_bytes(*options.src_file);
+    const std::string des_shown = escape_control_bytes(*options.des_file);
     report_inputs inputs;
     {
         // The two files are read at once, one on another thread: parsing is
@@ -173,7 +207,7 @@ report_inputs from_files(const input_options& options)
             throw;
         }
         point_file target = pending_target.get();
-        check_common_counts(source.size(), *options.src_file, target.size(), *options.des_file);
+        check_common_counts(source.size(), src_shown, target.size(), des_shown);
         try {
             inputs.source.names = pair_point_names(source, target);
         } catch (const point_file_error& e) {
@@ -183,7 +217,7 @@ report_inputs from_files(const input_options& options)
         inputs.source.xyz = to_matrix(source.xyz);
         inputs.target.xyz = to_matrix(target.xyz);
     }
-    inputs.common_origin = *options.src_file + " and " + *options.des_file;
+    inputs.common_origin = src_shown + " and " + des_shown;
     if (options.test_file) {
         point_file test = read_file(*options.test_file);
         inputs.test.names = point_names(test);

@@ -23,9 +23,13 @@
 namespace sevenparam {
 
 // An input that cannot be used. status() is report_exit_usage_error for a
-// command line that mixes or lacks sources, report_exit_data_error for input
-// that cannot be read or is malformed. what() names the input (option or
-// file, field or line) and says what is wrong, without the program's name.
+// command line that mixes or lacks sources or gives an empty file name,
+// report_exit_data_error for input that cannot be read, does not fit in
+// memory ("src.txt: out of memory while reading") or is malformed. what()
+// names the input (option or file, field or line) and says what is wrong,
+// without the program's name; paths and the profile's name show their
+// control bytes as "\xHH", quoted fields and names as message_excerpt
+// (numlist/message_excerpt.h) gives them.
 class input_error : public std::runtime_error {
 public:
     input_error(int status, const std::string& message)
@@ -59,7 +63,8 @@ struct report_inputs {
 std::optional<profile_inputs> read_report_profile(const std::string& profile,
                                                   const char* program_path);
 
-// Gathers and checks the inputs; raises input_error.
+// Gathers and checks the inputs; raises input_error, and std::bad_alloc when
+// memory runs out after the inputs were read.
 report_inputs gather_inputs(const input_options& options, const char* program_path);
 
 } // namespace sevenparam

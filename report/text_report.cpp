@@ -1,5 +1,6 @@
 #include "report/text_report.h"
 
+#include "numlist/message_excerpt.h"
 #include "quality/exports.h"
 #include "report/number_format.h"
 #include "report/text_encoding.h"
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <iterator>
 #include <ostream>
+#include <string_view>
 #include <vector>
 
 namespace sevenparam {
@@ -48,32 +50,61 @@ void pad(std::string& line, std::size_t count)
     line.append(count, ' ');
 }
 
+// A point name as the text shows it: its bytes, each control byte as \xHH.
+// `storage` holds the escaped form when there is one.
+std::string_view shown_name(const std::string& name, std::string& storage)
+{
+    if (!has_control_bytes(name)) {
+        return name;
+    }
+    storage = escape_control_bytes(name);
+    return storage;
+}
+
+std::string shown_name(const std::string& name)
+{
+    std::string storage;
+    return std::string(shown_name(name, storage));
+}
+
 // A small table: every column as wide as its widest cell; `aligns` holds 'l'
-// or 'r' per column. Trailing blanks are cut.
+// or 'r' per column, or 'n' for a column of point names (left-aligned, at
+// most name_column_width wide: a wider name ends its line, and the row goes
+// on in the next line under the next column). Trailing blanks are cut.
 void write_table(std::ostream& out, const std::vector<row>& rows, const std::string& aligns)
 {
     std::vector<std::size_t> widths(aligns.size(), 0);
     for (const row& cells : rows) {
         for (std::size_t c = 0; c < cells.size(); ++c) {
-            widths[c] = std::max(widths[c], display_width(cells[c]));
+            const std::size_t width = display_width(cells[c]);
+            widths[c] =
+                std::max(widths[c], aligns[c] == 'n' ? std::min(width, name_column_width) : width);
         }
     }
     for (const row& cells : rows) {
         std::string line = indent;
+        std::size_t position = std::size(indent) - 1; // columns of `line`
         for (std::size_t c = 0; c < cells.size(); ++c) {
             if (widths[c] == 0) {
                 continue;
             }
-            const std::size_t fill = widths[c] - display_width(cells[c]);
-            if (aligns[c] == 'r') {
-                pad(line, fill);
+            const std::size_t width = display_width(cells[c]);
+            if (width > widths[c]) {
+                line += cells[c];
+                line.erase(line.find_last_not_of(' ') + 1);
+                out << line << '\n';
+                line.assign(position + widths[c], ' ');
+            } else if (aligns[c] == 'r') {
+                pad(line, widths[c] - width);
                 line += cells[c];
             } else {
                 line += cells[c];
-                pad(line, fill);
+                pad(line, widths[c] - width);
             }
             // A unit column ('u') follows its number after one blank.
-            line += c + 1 < aligns.size() && aligns[c + 1] == 'u' ? " " : gap;
+            const char* after = c + 1 < aligns.size() && aligns[c + 1] == 'u' ? " " : gap;
+            line += after;
+            position += widths[c] + std::strlen(after);
         }
         line.erase(line.find_last_not_of(' ') + 1);
         out << line << '\n';
@@ -100,7 +131,8 @@ void write_summary(std::ostream& out, const quality_report& report)
     };
     if (report.largest_residual < report.residuals.size()) {
         const residual_row& largest = report.residuals[report.largest_residual];
-        rows.push_back({"largest residual", fixed(largest.length_m, 4) + " m at " + largest.name});
+        rows.push_back(
+            {"largest residual", fixed(largest.length_m, 4) + " m at " + shown_name(largest.name)});
     }
     write_table(out, rows, "ll");
     for (const std::string& warning : report_warnings(report)) {
@@ -282,9 +314,16 @@ template <typename Row>
 void write_long_table(std::ostream& out, const std::vector<Row>& rows,
                       const std::vector<column<Row>>& columns)
 {
+    // The widest name up to the limit; a wider one stands on a line of its
+    // own, so that one long name does not widen every row.
     std::size_t name_width = 5; // "point"
+    std::string storage;
     for (const Row& r : rows) {
-        name_width = std::max(name_width, display_width(r.name));
+        if (name_width == name_column_width) {
+            break;
+        }
+        name_width = std::max(
+            name_width, std::min(display_width(shown_name(r.name, storage)), name_column_width));
     }
     std::vector<std::size_t> widths;
     for (const column<Row>& c : columns) {
@@ -337,18 +376,26 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
         o += count;
     };
     for (const Row& r : rows) {
-        if (static_cast<std::size_t>(buffer.data() + buffer.size() - o) <
-            row_bound + r.name.size()) {
+        const std::string_view name = shown_name(r.name, storage);
+        const std::size_t bound = row_bound + name.size() + std::size(indent);
+        if (static_cast<std::size_t>(buffer.data() + buffer.size() - o) < bound) {
             out.write(buffer.data(), o - buffer.data());
             o = buffer.data();
-            if (buffer.size() < row_bound + r.name.size()) {
-                buffer.resize(row_bound + r.name.size());
+            if (buffer.size() < bound) {
+                buffer.resize(bound);
                 o = buffer.data();
             }
         }
         put(indent, std::size(indent) - 1);
-        put(r.name.data(), r.name.size());
-        spaces(name_width - std::min(name_width, display_width(r.name)));
+        put(name.data(), name.size());
+        const std::size_t width = display_width(name);
+        if (width > name_width) {
+            *o++ = '\n';
+            put(indent, std::size(indent) - 1);
+            spaces(name_width);
+        } else {
+            spaces(name_width - width);
+        }
         for (std::size_t k = 0; k < columns.size(); ++k) {
             // Right-aligned: blanks, then the number written backwards from
             // the column's end. The width came from the column's largest
@@ -420,9 +467,9 @@ void write_excluded(std::ostream& out, const quality_report& report)
         if (e.figure) {
             reason += ", figure " + fixed(*e.figure, 2);
         }
-        rows.push_back({std::to_string(i + 1), e.name, reason});
+        rows.push_back({std::to_string(i + 1), shown_name(e.name), reason});
     }
-    write_table(out, rows, "rll");
+    write_table(out, rows, "rnl");
 }
 
 void write_predictions(std::ostream& out, const quality_report& report)

@@ -8,15 +8,27 @@
 // 0.1 mm, standardised residuals and test figures at two decimals. In the
 // tables of points, "-" stands for a figure a point lacks (the tests of a
 // point left out) or that is undefined (NaN).
+//
+// Names are written as the input gave them, but for control bytes (0x00 to
+// 0x1F, 0x7F), each written as "\xHH" (numlist/message_excerpt.h), so that no
+// name sends line breaks or terminal controls. A column of names is as wide
+// as its widest name, but at most name_column_width terminal columns: a wider
+// name stands whole on a line of its own, and its row follows on the next
+// line, so that the report grows with the number of points, not with the
+// longest name. JSON and HTML keep every name whole.
 #ifndef SEVENPARAM_REPORT_TEXT_REPORT_H
 #define SEVENPARAM_REPORT_TEXT_REPORT_H
 
 #include "quality/quality_report.h"
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
 namespace sevenparam {
+
+// The widest a column of point names grows, in terminal columns.
+inline constexpr std::size_t name_column_width = 24;
 
 // Writes the report to `out` line by line (the residual tables may hold
 // millions of rows, so nothing is composed whole). `title` is the first line.

@@ -87,6 +87,9 @@ class Case:
     # itself, raising CheckFailed; `runs` is then empty.
     check: object = None
     posix_only: bool = False  # pipes, FIFOs, signals, links, /dev files
+    # Memory limits: a sanitizer reserves far more address space than any
+    # limit a case could set.
+    unsanitized_only: bool = False
 
 
 class CheckFailed(Exception):

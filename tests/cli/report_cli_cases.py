@@ -12,7 +12,9 @@ import os
 import re
 import resource
 import signal
+import socket
 import subprocess
+import threading
 import time
 from dataclasses import dataclass
 
@@ -76,13 +78,96 @@ POINT_FILES = ["--src-file", "src.txt", "--des-file", "des.txt"]
 OUTPUTS = ["--output", "r.txt", "--json", "r.json", "--html", "r.html"]
 
 
-def case(name, group, args, status=0, stdout=NOTHING, stderr=b"", results=None, files=None):
+def case(name, group, args, status=0, stdout=NOTHING, stderr=b"", results=None, files=None,
+         posix_only=False):
     return Case(name, group, [Run(args, status=status, stdout=stdout, stderr=stderr,
-                                  results=results or {})], files or FILES)
+                                  results=results or {})], files or FILES,
+                posix_only=posix_only)
 
 
-def fails(name, group, args, status, message, files=None):
-    return case(name, group, args, status=status, stderr=message, files=files)
+def fails(name, group, args, status, message, files=None, posix_only=False):
+    return case(name, group, args, status=status, stderr=message, files=files,
+                posix_only=posix_only)
+
+
+LINE_LIMIT = 1 << 20  # bytes of a point-file line
+TOO_LONG = b" longer than 1048576 bytes, the most a line of a point file may hold"
+
+
+def expect_failure(session, outcome, status, stderr):
+    """A run that failed with `status` and exactly the line `stderr`, leaving
+    nothing but the case's own files."""
+    code, out, err = outcome
+    cc.expect(code == status, f"exit status {code}, expected {status}; stderr {err!r}")
+    cc.expect(err == session.console(stderr), f"stderr {err!r}, expected {stderr!r}")
+    present = sorted(p.name for p in session.path("cwd:").iterdir())
+    cc.expect(present == sorted(n.partition(":")[2] for n in FILES),
+              f"files {present}")
+    return out
+
+
+def out_of_memory_while_reading(session):
+    # An endless point file through a pipe under a memory limit: the run once
+    # ended by an uncaught std::bad_alloc, status 134 and no message.
+    import resource
+    limit = 256 << 20
+
+    def limited():
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+    proc = session.start(["--src-file", "/dev/stdin", "--des-file", "des.txt"] + OUTPUTS,
+                         stdin=subprocess.PIPE, preexec_fn=limited)
+
+    def feed():
+        lines = b"1 2 3\n" * 100000
+        try:
+            while True:
+                proc.stdin.write(lines)
+        except (BrokenPipeError, ValueError, OSError):
+            pass
+
+    writer = threading.Thread(target=feed, daemon=True)
+    writer.start()
+    try:
+        code, err = proc.wait(timeout=120), proc.stderr.read()
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        writer.join(timeout=10)
+        proc.stdout.close()
+        proc.stderr.close()
+    expect_failure(session, (code, b"", err), DATA,
+                   error("/dev/stdin: out of memory while reading"))
+
+
+def closed_standard_output(session):
+    # The reader is gone before the first byte (as "| head -c 10" soon is):
+    # the run once ended by SIGPIPE, status 141 and no message.
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        proc = session.start(POINT_FILES, stdout=write_end)
+    finally:
+        os.close(write_end)
+    code, _, err = session.finish(proc)
+    cc.expect(code == DATA, f"exit status {code}, expected {DATA}; stderr {err!r}")
+    cc.expect(err.startswith(b"sevenparam-report: ") and b"cannot write to standard output" in err
+              and err.count(b"\n") == 1, f"stderr {err!r}")
+
+
+def unopenable_profile(session):
+    # A socket exists but cannot be opened: that is no missing profile, and
+    # the message says why it gave nothing.
+    sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    try:
+        sock.bind(str(session.path("cwd:p.ini")))
+        outcome = session.run(["--inputfile", "p.ini"] + OUTPUTS)
+    finally:
+        sock.close()
+        os.remove(session.path("cwd:p.ini"))
+    expect_failure(session, outcome, DATA, error(
+        "--inputfile 'p.ini' cannot be opened (No such device or address) and --inputsrc "
+        "gives no src either"))
 
 
 MIRRORED = (b"the target is mirrored against the source, so no rotation fits it: are two "
@@ -211,6 +296,43 @@ CASES = [
     fails("report_output_unwritable", "report_data",
           POINT_FILES + ["--json", "r.json", "--output", "missing/r.txt"], DATA,
           error("--output 'missing/r.txt': cannot write: No such file or directory")),
+
+    # Unbounded or overlong lines, and memory running out.
+    fails("report_point_file_without_line_ends", "report_limits",
+          ["--src-file", "/dev/zero", "--des-file", "des.txt"] + OUTPUTS, DATA,
+          b"sevenparam-report: /dev/zero line 1:" + TOO_LONG + b"\n", posix_only=True),
+    fails("report_point_file_line_too_long", "report_limits", POINT_FILES + OUTPUTS, DATA,
+          b"sevenparam-report: des.txt line 2:" + TOO_LONG + b"\n",
+          files={**FILES, "cwd:des.txt": b"1 2 3\n# " + b"x" * (LINE_LIMIT - 1) + b"\n"}),
+    Case("report_out_of_memory_while_reading", "report_limits", [],
+         check=out_of_memory_while_reading, files=FILES, posix_only=True, unsanitized_only=True),
+    Case("report_closed_standard_output", "report_limits", [], check=closed_standard_output,
+         files=FILES),
+    Case("report_profile_cannot_be_opened", "report_data", [], check=unopenable_profile,
+         files=FILES, posix_only=True),
+
+    # --- Messages. ---
+    # A missing Z was reported as "a point without a name".
+    fails("report_point_file_missing_coordinate", "report_messages",
+          ["--src-file", "named-src.txt", "--des-file", "named-des.txt"] + OUTPUTS, DATA,
+          error('named-des.txt line 2: point "E02" holds 2 numbers where X Y Z are needed'),
+          files={**FILES, "cwd:named-des.txt": re.sub(rb"(\nE02 \S+ \S+) \S+", rb"\1",
+                                                       FILES["cwd:named-des.txt"])}),
+    # Empty file names once failed as unreadable files, status 1.
+    fails("report_empty_source_file_name", "report_messages",
+          ["--src-file", "", "--des-file", "des.txt"] + OUTPUTS, USAGE,
+          error("--src-file: empty file name")),
+    fails("report_empty_test_file_name", "report_messages",
+          POINT_FILES + ["--test-file", ""] + OUTPUTS, USAGE,
+          error("--test-file: empty file name")),
+    # Control bytes in a path or a name are shown, not sent to the terminal.
+    fails("report_message_escapes_a_path", "report_messages",
+          ["--src-file", "s\x1b[2J.txt", "--des-file", "des.txt"] + OUTPUTS, DATA,
+          error("s\\x1B[2J.txt: cannot read: No such file or directory")),
+    fails("report_message_escapes_a_name", "report_messages",
+          POINT_FILES + ["--exclude", "E\x07\x7f"] + OUTPUTS, DATA,
+          error("src.txt and des.txt: the point to leave out 'E\\x07\\x7F' is neither the "
+                "name of a common point nor a number from 1 to 10")),
 
     # --- Runs that succeed. ---
     # Number lists, a profile and point files give the same report.

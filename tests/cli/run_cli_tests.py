@@ -20,7 +20,7 @@ A case may instead bring a check function of its own, for what a single
 run with piped output cannot show (closed or failing standard output,
 profiles through pipes, concurrent runs); it gets a Session that starts the
 binary as the runner would. Cases marked POSIX-only are skipped for a
-Windows build.
+Windows build, those marked unsanitized-only for a sanitizer build.
 
 The platform's differences are parameters, so that one suite serves every
 build:
@@ -30,6 +30,8 @@ build:
   --file-line-end        line end of the result file: lf, or crlf where the
                          C library writes text files with CR LF.
   --console-line-end     line end of standard output and standard error.
+  --sanitized            the binary is built with a sanitizer: cases marked
+                         unsanitized-only are skipped.
   --exe-dir              how the case's "executable directory" is made:
       argv0-backslash    the program's own path holds no backslash, so its
                          executable directory is empty: the default result
@@ -86,6 +88,7 @@ class Platform:
         self.file_eol = LINE_ENDS[args.file_line_end]
         self.console_eol = LINE_ENDS[args.console_line_end]
         self.exe_dir_rule = args.exe_dir
+        self.sanitized = args.sanitized
         if self.exe_dir_rule == "argv0-backslash":
             if "\\" in str(self.binary):
                 raise SystemExit("the binary's path holds a backslash: use --exe-dir beside-binary")
@@ -332,6 +335,7 @@ def main():
     parser.add_argument("--emulator", action="append")
     parser.add_argument("--file-line-end", choices=LINE_ENDS, default="lf")
     parser.add_argument("--console-line-end", choices=LINE_ENDS, default="lf")
+    parser.add_argument("--sanitized", action="store_true")
     parser.add_argument("--exe-dir", choices=["argv0-backslash", "beside-binary"],
                         default="argv0-backslash")
     args = parser.parse_args()
@@ -362,6 +366,9 @@ def main():
     for case in cases:
         if case.posix_only and platform.exe_dir_rule == "beside-binary":
             print(f"skip  {case.name}: POSIX systems only")
+            continue
+        if case.unsanitized_only and platform.sanitized:
+            print(f"skip  {case.name}: not under a sanitizer")
             continue
         try:
             run_case(platform, case)

@@ -29,5 +29,24 @@ TEST(MessageExcerpt, ShortPrintableAndOnOneLine)
     }
 }
 
+TEST(MessageExcerpt, PathsWholeAndCountsInTheirNumber)
+{
+    // A path is never cut, but shows its invisible bytes; its own backslashes
+    // stay as they are.
+    const std::string long_path = std::string(100, 'd') + "/p\\x41.txt";
+    EXPECT_EQ(escape_control_bytes(long_path), long_path);
+    EXPECT_EQ(escape_control_bytes("a\x1B\n.txt\x7F"), "a\\x1B\\x0A.txt\\x7F");
+    EXPECT_FALSE(has_control_bytes(long_path));
+    EXPECT_TRUE(has_control_bytes(std::string("p\0", 2)));
+
+    const struct {
+        std::size_t count;
+        std::string text;
+    } counts[] = {{0, "0 points"}, {1, "1 point"}, {2, "2 points"}, {11, "11 points"}};
+    for (const auto& c : counts) {
+        EXPECT_EQ(counted(c.count, "point"), c.text);
+    }
+}
+
 } // namespace
 } // namespace sevenparam

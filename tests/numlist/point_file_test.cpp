@@ -88,6 +88,15 @@ TEST(PointFile, EveryMalformedLineNamesFileAndLine)
          "f.txt line 2: a point without a name, where line 1 names its point"},
         {"1 2 3\nP 4 5 6\n",
          "f.txt line 2: a named point, where line 1 and the lines after it name none"},
+        // A missing coordinate was once reported as "a point without a name".
+        {"P1 1 2 3\nP2 4 5\n", "f.txt line 2: point \"P2\" holds 2 numbers where X Y Z are needed"},
+        {"P1 1 2 3\nP2 4 x\n", "f.txt line 2: point \"P2\" holds 2 fields where X Y Z are needed"},
+        {"P1 4\n", "f.txt line 1: point \"P1\" holds 1 number where X Y Z are needed"},
+        {"P1\n", "f.txt line 1: point \"P1\" holds 0 numbers where X Y Z are needed"},
+        {"7\n", "f.txt line 1: 1 field where X Y Z or NAME X Y Z are expected"},
+        {"1 2 3\n4 5 6 7\n",
+         "f.txt line 2: 4 numbers where X Y Z are needed, as line 1 and the lines after it name "
+         "no point"},
     };
     for (const auto& c : cases) {
         try {
@@ -98,6 +107,46 @@ TEST(PointFile, EveryMalformedLineNamesFileAndLine)
         }
     }
 }
+
+TEST(PointFile, LinesUpToTheBound)
+{
+    const std::string at_bound = "# " + std::string(point_line_limit - 2, 'x');
+    EXPECT_EQ(parse("1 2 3\n" + at_bound + "\r\n4 5 6").size(), 2u);
+    EXPECT_EQ(parse(at_bound).size(), 0u);
+    const struct {
+        std::string text, file, message;
+    } cases[] = {
+        {"1 2 3\n" + at_bound + "x\n", "f.txt",
+         "f.txt line 2: longer than 1048576 bytes, the most a line of a point file may hold"},
+        {"1 2 " + std::string(point_line_limit, '3'), "f.txt",
+         "f.txt line 1: longer than 1048576 bytes, the most a line of a point file may hold"},
+        // The file's name shows its control bytes.
+        {"1 2\n", "a\x1B[2J\n.txt",
+         "a\\x1B[2J\\x0A.txt line 1: 2 fields where X Y Z or NAME X Y Z are expected"},
+    };
+    for (const auto& c : cases) {
+        try {
+            parse(c.text, c.file);
+            ADD_FAILURE() << "accepted: " << c.message;
+        } catch (const point_file_error& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+    }
+}
+
+#ifndef _WIN32
+TEST(PointFile, AFileWithoutLineEndsIsNotReadWithoutBound)
+{
+    // /dev/zero once grew the memory until the system stopped the run.
+    try {
+        read_point_file("/dev/zero");
+        ADD_FAILURE() << "read /dev/zero";
+    } catch (const point_file_error& e) {
+        EXPECT_EQ(std::string(e.what()), "/dev/zero line 1: longer than 1048576 bytes, the most "
+                                         "a line of a point file may hold");
+    }
+}
+#endif
 
 TEST(PointFile, ReadingWhatIsNoFile)
 {
@@ -129,6 +178,9 @@ TEST(PointFile, NamesPairByOrder)
          "common point 2 is named \"B\" in s.txt line 2 but \"C\" in d.txt line 3"},
         {named, parse("1 2 3\n", "d.txt"),
          "s.txt holds 3 points, d.txt holds 1: common points pair by order, so the counts must "
+         "agree"},
+        {parse("1 2 3\n", "d.txt"), named,
+         "d.txt holds 1 point, s.txt holds 3: common points pair by order, so the counts must "
          "agree"},
     };
     for (const auto& e : errors) {

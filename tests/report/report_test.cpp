@@ -39,6 +39,34 @@ TEST(TextEncoding, NamesBecomeUtf8)
     EXPECT_EQ(display_width(gbk_name), 3u);
 }
 
+TEST(TextEncoding, OnlyWellFormedUtf8IsKept)
+{
+    const struct {
+        std::string bytes;
+        bool utf8;
+    } cases[] = {
+        // Overlong forms of "/" are no UTF-8.
+        {"\xE0\x80\xAF", false},
+        {"\xF0\x80\x80\xAF", false},
+        {"\xC1\xBF", false},
+        // The smallest and largest of each length, and just beyond U+10FFFF.
+        {"\xC2\x80", true},
+        {"\xE0\xA0\x80", true},
+        {"\xF0\x90\x80\x80", true},
+        {"\xF4\x8F\xBF\xBF", true},
+        {"\xF4\x90\x80\x80", false},
+        {"\xED\x9F\xBF", true}, // U+D7FF, just below the surrogates
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(is_utf8(c.bytes), c.utf8) << c.bytes;
+    }
+    // A GBK name whose bytes begin with an overlong form ("鄝疉") is converted,
+    // not passed on as if it were UTF-8.
+    EXPECT_EQ(to_utf8("\xE0\x80\xAF"
+                      "A"),
+              "\xE9\x84\x9D\xE7\x96\x89");
+}
+
 TEST(NumberFormat, Texts)
 {
     const auto text = [](auto append, double value, auto... more) {
@@ -210,6 +238,79 @@ TEST(TextReport, NamesAsGivenAndTheMarks)
     EXPECT_TRUE(has("largest residual             0.0037 m at " + gbk_name));
 }
 
+std::string text_of(const quality_report& r)
+{
+    std::ostringstream out;
+    write_text_report(out, r, "title");
+    return out.str();
+}
+
+TEST(TextReport, NamesShowControlBytesAndTheirColumnIsCapped)
+{
+    const std::size_t cap = name_column_width;
+    const std::string fits(cap, 'F');
+    const std::string wide(cap + 1, 'W');
+    const struct {
+        std::string name;  // of the first point
+        std::string shown; // in the text
+        bool alone;        // on a line of its own
+        std::size_t column;
+    } cases[] = {
+        // A name once sent its terminal controls and line breaks as they were.
+        {"A\x1B[2J\n\x7F", "A\\x1B[2J\\x0A\\x7F", false, 16},
+        {fits, fits, false, cap},
+        // One long name once padded every row to its width.
+        {wide, wide, true, cap},
+        {"\t" + std::string(cap - 1, 'T'), "\\x09" + std::string(cap - 1, 'T'), true, cap},
+    };
+    for (const auto& c : cases) {
+        quality_report r = sample_report();
+        r.residuals[0].name = c.name;
+        r.excluded[0].name = c.name;
+        const std::string text = text_of(r);
+        const auto has = [&text](const std::string& part) {
+            return text.find(part) != std::string::npos;
+        };
+        EXPECT_EQ(text.find_first_of("\x01\x02\x07\x09\x0D\x1B\x7F"), std::string::npos) << c.shown;
+        const std::string row = "\n  " + c.shown;
+        const std::string next = std::string(2 + c.column, ' ');
+        EXPECT_TRUE(has(
+            row + (c.alone ? "\n" + next + "  " : std::string(2 + c.column - c.shown.size(), ' '))))
+            << c.shown;
+        // The other point's row, and the table's heading, as wide as the column.
+        EXPECT_TRUE(has("\n  P\"9\\" + std::string(c.column - 4 + 2, ' ') + " ")) << c.shown;
+        EXPECT_TRUE(has("\n  point" + std::string(c.column - 5 + 2, ' ') + " ")) << c.shown;
+        EXPECT_TRUE(has("0.0037 m at " + c.shown + "\n")) << c.shown;
+        // Points left out: number, name, reason, the reason under its column.
+        EXPECT_TRUE(
+            has("\n  1  " + c.shown +
+                (c.alone ? "\n" + std::string(5 + c.column, ' ') + "  data snooping"
+                         : std::string(c.column - c.shown.size() + 2, ' ') + "data snooping")))
+            << c.shown;
+    }
+}
+
+TEST(TextReport, GrowsWithThePointsNotWithTheLongestName)
+{
+    quality_report r = sample_report();
+    for (int i = 0; i < 100; ++i) {
+        r.residuals.push_back(r.residuals[1]);
+    }
+    const std::size_t base = text_of(r).size();
+    const std::string long_name(100000, 'L');
+    r.residuals[0].name = long_name;
+    // The name, whole, in the summary and in each of the two tables of points.
+    // Every row may widen to the cap, no further.
+    const std::size_t rows = 2 * r.residuals.size();
+    EXPECT_LT(text_of(r).size(), base + 3 * long_name.size() + rows * name_column_width);
+
+    // JSON keeps the names as they are.
+    r.residuals[0].name = "A\x1B[2J";
+    std::ostringstream json;
+    write_json_report(json, r, "9.9");
+    EXPECT_EQ(nlohmann::json::parse(json.str())["residuals"][0]["name"], "A\x1B[2J");
+}
+
 TEST(Inputs, BothSourcesGiveTheSamePoints)
 {
     const std::string src = "0,0,0,10,0,0,0,10,0,0,0,10";
@@ -235,6 +336,29 @@ TEST(Inputs, BothSourcesGiveTheSamePoints)
     EXPECT_EQ(from_files.source.xyz, from_lists.source.xyz);
     EXPECT_EQ(from_files.target.xyz, from_lists.target.xyz);
     EXPECT_EQ(from_lists.test.xyz.rows(), 0);
+}
+
+TEST(Inputs, ProfileValuesWinOverTheOptions)
+{
+    // As in sevenparam: the profile's src wins over --inputsrc, and --inputdes
+    // fills the des the profile lacks.
+    const std::string src = "0,0,0,10,0,0,0,10,0";
+    const std::string des = "100,200,300,110,200,300,100,210,300";
+    std::ofstream("report_test_p.ini") << "src=" << src << "\n";
+    input_options o;
+    o.inputfile = "report_test_p.ini";
+    o.inputsrc = "1,2,3,4,5,6,7,8,9";
+    o.inputdes = des;
+    const report_inputs inputs = gather_inputs(o, "prog");
+    std::remove("report_test_p.ini");
+
+    input_options lists;
+    lists.inputsrc = src;
+    lists.inputdes = des;
+    const report_inputs expected = gather_inputs(lists, "prog");
+    EXPECT_EQ(inputs.source.xyz, expected.source.xyz);
+    EXPECT_EQ(inputs.target.xyz, expected.target.xyz);
+    EXPECT_EQ(inputs.common_origin, "profile report_test_p.ini key src and --inputdes");
 }
 
 TEST(Inputs, ErrorsNameTheInputAndTheirKind)
@@ -273,6 +397,14 @@ TEST(Inputs, ErrorsNameTheInputAndTheirKind)
         {options(three, "1,2,3"), report_exit_data_error,
          "--inputsrc holds 3 points, --inputdes holds 1: common points pair by order, so the "
          "counts must agree"},
+        // Counts of one said "1 points", "1 values".
+        {options("1,2,3", three), report_exit_data_error,
+         "--inputsrc holds 1 point, --inputdes holds 3: common points pair by order, so the "
+         "counts must agree"},
+        {options(three, "1"), report_exit_data_error,
+         "--inputdes holds 1 value, not whole points of 3"},
+        // An empty file name once failed to open '' with status 1.
+        {options({}, {}, ""), report_exit_usage_error, "--src-file: empty file name"},
         {options("0,0,0,1,0,0", "0,0,0,1,0,0"), report_exit_data_error,
          "--inputsrc and --inputdes hold 2 common points: at least 3 are needed"},
     };
