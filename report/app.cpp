@@ -1,5 +1,6 @@
 #include "report/app.h"
 
+#include "numlist/message_excerpt.h"
 #include "numlist/number_list.h"
 #include "numlist/result_file.h"
 #include "report/html.h"
@@ -45,13 +46,14 @@ public:
 void report_error(std::ostream& err, const std::string& message)
 {
     std::string line = message;
-    // One line whatever the message holds.
+    // One line whatever the message holds, and no terminal control from a
+    // value quoted in it.
     for (char& c : line) {
         if (c == '\n' || c == '\r') {
             c = ' ';
         }
     }
-    err << report_program_name << ": " << line << '\n' << std::flush;
+    err << report_program_name << ": " << escape_control_bytes(line) << '\n' << std::flush;
 }
 
 // The report's warnings on standard error, one line each, before any output
@@ -104,21 +106,26 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
               "global test");
     add_value(*app, report_option::alpha, "A", line.alpha,
               "Significance of each test, 0 < A < 1 (default 0.001)");
-    app->add_option_function<std::string>(
+    // Every occurrence counts: a callback of one string would see only the
+    // first of --exclude A --exclude B.
+    app->add_option_function<std::vector<std::string>>(
            report_option::exclude,
-           [&line](const std::string& value) {
-               std::size_t start = 0;
-               for (;;) {
-                   const std::size_t comma = value.find(',', start);
-                   line.exclude.push_back(value.substr(start, comma - start));
-                   if (comma == std::string::npos) {
-                       break;
+           [&line](const std::vector<std::string>& values) {
+               for (const std::string& value : values) {
+                   std::size_t start = 0;
+                   for (;;) {
+                       const std::size_t comma = value.find(',', start);
+                       line.exclude.push_back(value.substr(start, comma - start));
+                       if (comma == std::string::npos) {
+                           break;
+                       }
+                       start = comma + 1;
                    }
-                   start = comma + 1;
                }
            },
            "Leave out these points, by name or 1-based number (repeatable)")
         ->type_name("NAME[,NAME...]")
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app->add_flag(report_option::snoop, line.snoop,
                   "Data snooping: remove the worst flagged point and estimate again, "

@@ -409,6 +409,14 @@ CASES = [
                             f'"critical_value": {critical}'.encode()]))
       for alpha, critical in [("1e-16", "8.30478542519411"), ("1e-300", "37.0657878807721"),
                               ("0.9999999999999999", "1.39145821233588")]],
+    # A repeated --exclude once kept only its first value: both ways of
+    # naming two points leave out both.
+    Case("report_exclude_repeated", "report_runs", files=FILES, runs=[
+        Run(["--src-file", "named-src.txt", "--des-file", "named-des.txt", "--exclude", "E03",
+             "--exclude", "E05", "--json", "a.json"], stdout=Contains([b"Summary"]),
+            results={"cwd:a.json": Contains([b'"common_points": 8,'])}),
+        Run(["--src-file", "named-src.txt", "--des-file", "named-des.txt", "--exclude",
+             "E03,E05", "--json", "b.json"], stdout=Contains([b"Summary"]), results={"cwd:b.json": SameAs("cwd:a.json")})]),
     # By number up to the last point: --exclude 10 of 10 leaves out E10.
     case("report_exclude_the_last_point_by_number", "report_runs",
          ["--src-file", "named-src.txt", "--des-file", "named-des.txt", "--exclude", "10",
