@@ -1,8 +1,10 @@
 #include "quality/quality_report.h"
 
+#include "quality/design_by_axis.h"
 #include "quality/exports.h"
 #include "quality/geodesy.h"
 #include "quality/precision.h"
+#include "quality/snooping.h"
 #include "quality/statistics.h"
 
 #include <algorithm>
@@ -113,31 +115,6 @@ point_matrix kept_rows(const point_matrix& all, const std::vector<char>& kept, s
     return rows;
 }
 
-// The design blocks of centred source points at one estimate. The last four
-// columns of point_design_block are linear in the point (the rotation's and
-// scale's derivatives of (1 + m) R p), so the blocks at the three unit
-// vectors give every point's block by a few products, without the model's
-// trigonometry per point.
-struct design_by_axis {
-    Eigen::Matrix<double, 3, 4> axis[3];
-
-    design_by_axis() = default;
-    design_by_axis(rotation_model model, const parameter_vector& args)
-    {
-        for (int k = 0; k < 3; ++k) {
-            const Eigen::Vector3d unit = Eigen::Vector3d::Unit(k);
-            axis[k] = point_design_block(model, unit(0), unit(1), unit(2), args).rightCols<4>();
-        }
-    }
-    design_block at(const Eigen::Vector3d& p) const
-    {
-        design_block block;
-        block.leftCols<3>().setIdentity();
-        block.rightCols<4>() = p(0) * axis[0] + p(1) * axis[1] + p(2) * axis[2];
-        return block;
-    }
-};
-
 // The rounding noise of coordinates of this size: that of the estimation's
 // stopping rule, 1e-12 of the largest centred coordinate (plus one).
 double rounding_noise(const point_matrix& points, const point_row& centroid)
@@ -175,9 +152,7 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
 {
     adjustment a;
     // First, so that a bad significance level fails before the work.
-    a.critical = settings.sigma_apriori
-                     ? w_critical_value(settings.alpha)
-                     : tau_critical_value(settings.alpha, redundancy_of(static_cast<long>(count)));
+    a.critical = test_level_of(settings, count).critical_value;
     a.index.reserve(count);
     for (std::size_t i = 0; i < kept.size(); ++i)
         if (kept[i])
@@ -199,42 +174,47 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
     return a;
 }
 
-// The adjusted point (its place k in the adjustment) with the largest figure
-// above the critical value, and that figure; k = a.index.size() when none.
-std::pair<std::size_t, double> worst_flagged(const adjustment& a, const point_matrix& source)
-{
-    std::pair<std::size_t, double> worst(a.index.size(), a.critical);
-    for (std::size_t k = 0; k < a.index.size(); ++k) {
-        const double figure = point_figure(a.residual_cofactor(source, k), a.residual(k), a.sigma);
-        if (figure > worst.second)
-            worst = {k, figure};
-    }
-    return worst;
-}
-
 // Adjusts the kept points; with snooping, removes the worst flagged point
-// and adjusts again while that leaves enough points.
+// while that leaves enough points, each removal a downdate of the
+// adjustment (quality/snooping.h), and adjusts the points left in full.
 adjustment adjust_with_snooping(const named_points& source, const named_points& target,
                                 const report_settings& settings, std::vector<char>& kept,
                                 std::vector<std::size_t>& removed, quality_report& report)
 {
-    for (;;) {
-        const std::size_t points = kept.size() - removed.size();
-        adjustment a = adjust_kept(source, target, kept, points, settings);
-        if (!settings.snoop || static_cast<long>(points) - 1 < least_points_after_snooping)
-            return a;
-        const auto [k, figure] = worst_flagged(a, source.xyz);
-        if (k == a.index.size())
-            return a;
-        const std::size_t i = a.index[k];
+    adjustment a = adjust_kept(source, target, kept, kept.size() - removed.size(), settings);
+    if (!settings.snoop)
+        return a;
+    snooping_state state = start_snooping(source.xyz, target.xyz, kept, a.result,
+                                          settings.model, settings.threads);
+    const double noise = rounding_noise(target.xyz, a.result.ave_tar);
+    std::size_t removals = 0;
+    while (static_cast<long>(state.points) - 1 >= least_points_after_snooping) {
+        double sigma = settings.sigma_apriori ? *settings.sigma_apriori : snooping_sigma0(state);
+        if (!settings.sigma_apriori && sigma <= noise)
+            break; // a perfect fit: nothing is flagged
+        const double critical = test_level_of(settings, state.points).critical_value;
+        const largest_figure_point worst =
+            largest_figure(state, source.xyz, target.xyz, sigma);
+        if (!(worst.figure > critical))
+            break;
         excluded_point point;
-        point.name = source.names[i];
+        point.name = source.names[worst.row];
         point.why = excluded_point::reason::snooping;
-        point.figure = figure;
+        point.figure = worst.figure;
         report.excluded.push_back(std::move(point));
-        kept[i] = 0;
-        removed.push_back(i);
+        kept[worst.row] = 0;
+        removed.push_back(worst.row);
+        ++removals;
+        remove_point(state, source.xyz, target.xyz, worst.row);
+        if (settings.progress)
+            settings.progress("data snooping: removed " + source.names[worst.row] +
+                              " (figure " + message_number(worst.figure) + ", critical value " +
+                              message_number(critical) + "), " + std::to_string(removals) +
+                              " removed, " + std::to_string(state.points) + " points left");
     }
+    if (removals == 0)
+        return a;
+    return adjust_kept(source, target, kept, state.points, settings);
 }
 
 // Summary, parameters, precision and exports of the final adjustment.
@@ -265,7 +245,8 @@ void fill_estimate(const adjustment& a, rotation_model model, quality_report& re
 
 void fill_tests(const adjustment& a, const report_settings& settings, quality_report& report)
 {
-    report.tests.alpha = settings.alpha;
+    report.tests.alpha = test_level_of(settings, a.index.size()).alpha;
+    report.tests.alpha_family = settings.alpha_family;
     report.tests.test =
         settings.sigma_apriori ? residual_tests::kind::w : residual_tests::kind::tau;
     report.tests.critical_value = a.critical;
@@ -273,7 +254,8 @@ void fill_tests(const adjustment& a, const report_settings& settings, quality_re
         const double s = *settings.sigma_apriori;
         global_test global;
         global.statistic = a.result.residuals.squaredNorm() / (s * s);
-        global.critical_value = chi_square_critical_value(settings.alpha, report.redundancy);
+        global.critical_value = chi_square_critical_value(
+            settings.alpha_family ? *settings.alpha_family : settings.alpha, report.redundancy);
         global.passed = global.statistic <= global.critical_value;
         report.tests.global = global;
     }
@@ -339,6 +321,19 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
 }
 
 } // namespace
+
+test_level test_level_of(const report_settings& settings, std::size_t points)
+{
+    test_level level;
+    level.alpha = settings.alpha_family
+                      ? sidak_alpha(*settings.alpha_family, 3 * static_cast<long>(points))
+                      : settings.alpha;
+    level.critical_value =
+        settings.sigma_apriori
+            ? w_critical_value(level.alpha)
+            : tau_critical_value(level.alpha, redundancy_of(static_cast<long>(points)));
+    return level;
+}
 
 quality_report build_quality_report(const named_points& source, const named_points& target,
                                     const named_points& test, const report_settings& settings)

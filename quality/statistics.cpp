@@ -45,6 +45,15 @@ double w_critical_value(double alpha)
     return boost::math::quantile(boost::math::normal_distribution<double>(), 1 - alpha / 2);
 }
 
+double sidak_alpha(double family, long tests)
+{
+    require_alpha(family);
+    if (tests < 1)
+        throw estimation_error("Sidak's rule needs at least one test");
+    // log1p and expm1 keep the digits of a small share of a small family.
+    return -std::expm1(std::log1p(-family) / static_cast<double>(tests));
+}
+
 double tau_critical_value(double alpha, long redundancy)
 {
     require_alpha(alpha);

@@ -4,7 +4,9 @@
 #include "numlist/result_file.h"
 #include "report/html.h"
 #include "report/inputs.h"
+#include "estimation/chunks.h"
 #include "report/json_report.h"
+#include "report/platform.h"
 #include "report/report_options.h"
 #include "profile/profile_inputs.h"
 #include "report/text_report.h"
@@ -13,10 +15,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -34,6 +38,8 @@ struct command_line {
     std::optional<std::string> sigma, alpha, rotation;
     std::vector<std::string> exclude;
     bool snoop = false;
+    std::optional<std::string> alpha_family, threads;
+    bool progress = false;
 };
 
 class usage_error : public std::runtime_error {
@@ -114,6 +120,14 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
                   "until none is flagged");
     add_value(*app, report_option::rotation, "MODEL", line.rotation,
               "Rotation model: linearised (default, as sevenparam) or exact");
+    add_value(*app, report_option::alpha_family, "A", line.alpha_family,
+              "Familywise significance, 0 < A < 1, instead of --alpha: the chance of a false "
+              "alarm anywhere; each of the 3n tests takes Sidak's 1 - (1 - A)^(1/3n)");
+    add_value(*app, report_option::threads, "N", line.threads,
+              "Threads for the passes over the points (default: the machine's); the report "
+              "is the same for any N");
+    app->add_flag(report_option::progress, line.progress,
+                  "Progress lines on standard error (by default only on a terminal, after 2 s)");
     app->footer("Exit status: 0 success, 1 bad data or failed estimation, 2 usage error.");
     return app;
 }
@@ -129,6 +143,25 @@ double positive_number(const std::string& text, const char* option, bool below_o
     if (!(std::isfinite(value) && value > 0 && (!below_one || value < 1))) {
         throw usage_error(std::string(option) + " \"" + text + "\": " +
                           (below_one ? "must lie between 0 and 1" : "must be a positive number"));
+    }
+    return value;
+}
+
+// A thread count: a whole number from 1 to max_threads.
+unsigned thread_count(const std::string& text)
+{
+    constexpr unsigned max_threads = 1024;
+    unsigned value = 0;
+    bool digits = !text.empty() && text.size() <= 4;
+    for (const char c : text) {
+        digits = digits && c >= '0' && c <= '9';
+        if (digits) {
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+    }
+    if (!digits || value < 1 || value > max_threads) {
+        throw usage_error(std::string(report_option::threads) + " \"" + text +
+                          "\": must be a whole number from 1 to " + std::to_string(max_threads));
     }
     return value;
 }
@@ -149,6 +182,18 @@ report_settings settings_of(const command_line& line)
             throw usage_error(std::string(report_option::rotation) + " \"" + *line.rotation +
                               "\": must be " + rotation_linearised + " or " + rotation_exact);
         }
+    }
+    if (line.alpha_family) {
+        if (line.alpha) {
+            throw usage_error(std::string(report_option::alpha) + " and " +
+                              report_option::alpha_family + " cannot be given together");
+        }
+        settings.alpha_family =
+            positive_number(*line.alpha_family, report_option::alpha_family, true);
+    }
+    settings.threads = default_threads();
+    if (line.threads) {
+        settings.threads = thread_count(*line.threads);
     }
     for (const std::string& name : line.exclude) {
         if (name.empty()) {
@@ -306,6 +351,37 @@ void write_outputs(std::vector<output>& outputs, std::ostream& out)
     }
 }
 
+// Progress lines on `err`: every one with --progress; on a terminal, only
+// once the run has taken more than quiet_seconds, so that a short run says
+// nothing.
+struct progress_lines {
+    static constexpr double quiet_seconds = 2.0;
+    std::ostream* err = nullptr; // null: no progress at all
+    bool always = false;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+
+    void operator()(const std::string& text) const
+    {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        if (err == nullptr || (!always && elapsed.count() < quiet_seconds)) {
+            return;
+        }
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", elapsed.count());
+        *err << report_program_name << ": [" << seconds << " s] " << text << '\n' << std::flush;
+    }
+};
+
+progress_lines progress_of(const command_line& line, std::ostream& err)
+{
+    progress_lines progress;
+    progress.always = line.progress;
+    if (line.progress || (&err == &std::cerr && standard_error_is_terminal())) {
+        progress.err = &err;
+    }
+    return progress;
+}
+
 } // namespace
 
 int run_report(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
@@ -334,8 +410,13 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
         return report_exit_usage_error;
     }
 
+    const progress_lines progress = progress_of(line, err);
+    settings.progress = progress;
     try {
+        progress("reading the points");
         const report_inputs inputs = gather_inputs(line.inputs, argc > 0 ? argv[0] : nullptr);
+        progress("estimating and testing " + std::to_string(inputs.source.names.size()) +
+                 " common points");
         quality_report report;
         try {
             report = build_quality_report(inputs.source, inputs.target, inputs.test, settings);
@@ -343,6 +424,7 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
             // The estimation's message names the problem; the input goes first.
             throw estimation_error(inputs.common_origin + ": " + e.what());
         }
+        progress("writing the reports");
         const std::string title = std::string(report_program_name) + " " + version_text +
                                   ": quality report of a seven-parameter transformation";
         for (output& o : outputs) {
@@ -355,6 +437,7 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
             }
         }
         write_outputs(outputs, out);
+        progress("done");
     } catch (const input_error& e) {
         report_error(err, e.what());
         return e.status();

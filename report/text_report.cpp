@@ -232,6 +232,14 @@ void write_test_settings(std::ostream& out, const quality_report& report)
         {"significance alpha", shortest(t.alpha) + " per coordinate, two-sided"},
         {"critical value", fixed(t.critical_value, 3) + " (unitless)"},
     };
+    if (t.alpha_family) {
+        rows.insert(rows.begin() + 2,
+                    {"familywise significance",
+                     shortest(*t.alpha_family) + " over the " +
+                         std::to_string(3 * report.common_points) +
+                         " tests; each takes 1 - (1 - " + shortest(*t.alpha_family) +
+                         ")^(1/3n) (Sidak)"});
+    }
     if (t.global) {
         rows.push_back({"global test",
                         "v'v / S^2 = " + fixed(t.global->statistic, 3) + ", critical value " +
