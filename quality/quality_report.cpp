@@ -1,5 +1,6 @@
 #include "quality/quality_report.h"
 
+#include "estimation/chunks.h"
 #include "quality/design_by_axis.h"
 #include "quality/exports.h"
 #include "quality/geodesy.h"
@@ -278,34 +279,56 @@ residual_row residual_of(const std::string& name, const Eigen::Vector3d& v,
 // residual and the linearisation check over the adjusted points.
 void fill_residuals(const adjustment& a, const named_points& source, const named_points& target,
                     const std::vector<std::size_t>& removed, rotation_model model,
-                    quality_report& report)
+                    unsigned threads, quality_report& report)
 {
     const adjustment_result& r = a.result;
     report.residuals.reserve(a.index.size() + removed.size());
+    report.residuals.resize(a.index.size());
     const Eigen::Matrix3d linearisation = linearisation_difference(r.args);
+    // Each chunk of points on a thread of its own, each with its largest
+    // figures; these are then taken over the chunks in order.
+    struct chunk_largest {
+        std::size_t residual = 0;
+        double squared_linearisation = 0;
+        double squared_small_angle = 0;
+    };
+    std::vector<chunk_largest> largest(chunk_count(a.index.size()));
+    for_each_chunk(a.index.size(), threads, [&](std::size_t chunk, std::size_t begin,
+                                                 std::size_t end) {
+        chunk_largest& c = largest[chunk];
+        for (std::size_t k = begin; k < end; ++k) {
+            const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
+            const Eigen::Vector3d v = a.residual(k);
+            residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
+            const point_statistics s = test_point(a.residual_cofactor(source.xyz, k), v, a.sigma);
+            row.redundancy = s.redundancy;
+            row.w = s.w;
+            row.figure = s.figure;
+            row.flagged = s.figure > a.critical;
+            row.mdb_m = s.mdb_m;
+            row.check_m = s.check_m;
+            if (k == begin || row.length_m > report.residuals[c.residual].length_m)
+                c.residual = k;
+            report.residuals[k] = std::move(row);
+            const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
+            c.squared_linearisation =
+                std::max(c.squared_linearisation, (linearisation * centred).squaredNorm());
+            if (model == rotation_model::exact)
+                c.squared_small_angle =
+                    std::max(c.squared_small_angle,
+                             (linearisation * source.xyz.row(i).transpose()).squaredNorm());
+        }
+    });
     double largest_squared_linearisation = 0;
     double largest_squared_small_angle = 0;
-    for (std::size_t k = 0; k < a.index.size(); ++k) {
-        const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
-        const Eigen::Vector3d v = a.residual(k);
-        residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
-        const point_statistics s = test_point(a.residual_cofactor(source.xyz, k), v, a.sigma);
-        row.redundancy = s.redundancy;
-        row.w = s.w;
-        row.figure = s.figure;
-        row.flagged = s.figure > a.critical;
-        row.mdb_m = s.mdb_m;
-        row.check_m = s.check_m;
-        if (k == 0 || row.length_m > report.residuals[report.largest_residual].length_m)
-            report.largest_residual = k;
-        report.residuals.push_back(std::move(row));
-        const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
+    for (std::size_t chunk = 0; chunk < largest.size(); ++chunk) {
+        const chunk_largest& c = largest[chunk];
+        if (chunk == 0 || report.residuals[c.residual].length_m >
+                              report.residuals[report.largest_residual].length_m)
+            report.largest_residual = c.residual;
         largest_squared_linearisation =
-            std::max(largest_squared_linearisation, (linearisation * centred).squaredNorm());
-        if (model == rotation_model::exact)
-            largest_squared_small_angle =
-                std::max(largest_squared_small_angle,
-                         (linearisation * source.xyz.row(i).transpose()).squaredNorm());
+            std::max(largest_squared_linearisation, c.squared_linearisation);
+        largest_squared_small_angle = std::max(largest_squared_small_angle, c.squared_small_angle);
     }
     report.linearisation_max_m = std::sqrt(largest_squared_linearisation);
     report.small_angle_exports_max_m = std::sqrt(largest_squared_small_angle);
@@ -354,15 +377,20 @@ quality_report build_quality_report(const named_points& source, const named_poin
     const adjustment a = adjust_with_snooping(source, target, settings, kept, removed, report);
     fill_estimate(a, settings.model, report);
     fill_tests(a, settings, report);
-    fill_residuals(a, source, target, removed, settings.model, report);
+    fill_residuals(a, source, target, removed, settings.model, settings.threads, report);
 
-    report.predictions.reserve(test.names.size());
-    for (Eigen::Index i = 0; i < test.xyz.rows(); ++i) {
-        prediction_row row;
-        row.name = test.names[static_cast<std::size_t>(i)];
-        row.xyz_m = carry_point(a.result, test.xyz.row(i), settings.model).transpose();
-        report.predictions.push_back(std::move(row));
-    }
+    report.predictions.resize(test.names.size());
+    for_each_chunk(test.names.size(), settings.threads,
+                   [&](std::size_t, std::size_t begin, std::size_t end) {
+                       for (std::size_t i = begin; i < end; ++i) {
+                           prediction_row& row = report.predictions[i];
+                           row.name = test.names[i];
+                           row.xyz_m = carry_point(a.result,
+                                                   test.xyz.row(static_cast<Eigen::Index>(i)),
+                                                   settings.model)
+                                           .transpose();
+                       }
+                   });
     return report;
 }
 

@@ -429,9 +429,13 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
                                   ": quality report of a seven-parameter transformation";
         for (output& o : outputs) {
             if (o.option == report_option::output) {
-                o.write = [&](std::ostream& s) { write_text_report(s, report, title); };
+                o.write = [&](std::ostream& s) {
+                    write_text_report(s, report, title, settings.threads);
+                };
             } else if (o.option == report_option::json) {
-                o.write = [&](std::ostream& s) { write_json_report(s, report, version_text); };
+                o.write = [&](std::ostream& s) {
+                    write_json_report(s, report, version_text, settings.threads);
+                };
             } else {
                 o.write = [&](std::ostream& s) { write_html_report(s, report, inputs.target); };
             }

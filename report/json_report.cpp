@@ -4,6 +4,7 @@
 #include "report/json_writer.h"
 #include "report/number_format.h"
 #include "report/report_options.h"
+#include "report/row_blocks.h"
 #include "report/text_encoding.h"
 
 #include <nlohmann/json.hpp>
@@ -225,26 +226,30 @@ void name_of(std::string& line, const std::string& name)
     line += ", ";
 }
 
-// One array of rows, each row's object on a line of its own.
+// One array of rows, each row's object on a line of its own; the rows are
+// formatted in blocks on `threads` threads (report/row_blocks.h).
 template <typename Row, typename Write>
-void write_rows(std::ostream& out, const char* name, const std::vector<Row>& rows, Write write_row)
+void write_rows(std::ostream& out, const char* name, const std::vector<Row>& rows, Write write_row,
+                unsigned threads)
 {
     out << ",\n  \"" << name << "\": [";
-    std::string line;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        line.assign(i == 0 ? "\n" : ",\n");
-        line += indent;
-        line += '{';
-        write_row(line, rows[i]);
-        line += '}';
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    }
+    write_row_blocks(out, rows.size(), threads,
+                     [&](std::size_t begin, std::size_t end, std::string& line) {
+                         for (std::size_t i = begin; i < end; ++i) {
+                             line += i == 0 ? "\n" : ",\n";
+                             line += indent;
+                             line += '{';
+                             write_row(line, rows[i]);
+                             line += '}';
+                         }
+                     });
     out << (rows.empty() ? "]" : "\n  ]");
 }
 
 } // namespace
 
-void write_json_report(std::ostream& out, const quality_report& report, const std::string& version)
+void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
+                       unsigned threads)
 {
     // Pretty-printed, but an array of numbers stays on one line (a matrix one
     // row a line), and the object stays open for the long arrays.
@@ -268,7 +273,8 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
                    triple(line, json_key::check_m, r.check_m);
                    key(line, json_key::removed);
                    line += r.removed ? "true" : "false";
-               });
+               },
+               threads);
     write_rows(out, json_key::predictions, report.predictions,
                [](std::string& line, const prediction_row& p) {
                    name_of(line, p.name);
@@ -278,7 +284,8 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
                        append_json_number(line, p.xyz_m(k));
                        line += k < 2 ? "," : "]";
                    }
-               });
+               },
+               threads);
     out << "\n}\n";
 }
 

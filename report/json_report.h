@@ -35,8 +35,10 @@ namespace sevenparam {
 
 // Writes the report to `out`, pretty-printed, ending in a line end; the
 // arrays of residuals and predictions one element a line, as they may hold
-// millions. `version` is the program's version.
-void write_json_report(std::ostream& out, const quality_report& report, const std::string& version);
+// millions. `version` is the program's version. The rows are formatted on
+// `threads` threads; the text is the same for any count.
+void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
+                       unsigned threads = 1);
 
 } // namespace sevenparam
 

@@ -2,6 +2,7 @@
 
 #include "quality/exports.h"
 #include "report/number_format.h"
+#include "report/row_blocks.h"
 #include "report/text_encoding.h"
 
 #include <algorithm>
@@ -290,7 +291,7 @@ const char* note_of(const prediction_row&)
 // A table of one row per point, which may hold millions: written line by line.
 template <typename Row>
 void write_long_table(std::ostream& out, const std::vector<Row>& rows,
-                      const std::vector<column<Row>>& columns)
+                      const std::vector<column<Row>>& columns, unsigned threads)
 {
     std::size_t name_width = 5; // "point"
     for (const Row& r : rows) {
@@ -330,59 +331,61 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
     line += '\n';
     out << line;
 
-    // Rows go into a large buffer written in one piece whenever it fills: no
-    // string or stream call per cell.
-    std::size_t row_bound = std::size(indent) + name_width + std::size(gap) + 8; // note
+    // Rows go into one buffer per block of rows (report/row_blocks.h), made
+    // on several threads: no string or stream call per cell.
+    // The most a row takes besides its name's bytes: no number is wider than
+    // its column.
+    std::size_t row_bound = std::size(indent) + name_width + std::size(gap) + 8 + 1; // note, \n
     for (const std::size_t w : widths) {
-        row_bound += std::size(gap) + std::max(w, fixed_capacity);
+        row_bound += std::size(gap) + w;
     }
-    std::vector<char> buffer(std::max<std::size_t>(1 << 20, 4 * row_bound));
-    char* o = buffer.data();
-    const auto put = [&o](const char* text, std::size_t length) {
-        std::memcpy(o, text, length);
-        o += length;
-    };
-    const auto spaces = [&o](std::size_t count) {
-        std::memset(o, ' ', count);
-        o += count;
-    };
-    for (const Row& r : rows) {
-        if (static_cast<std::size_t>(buffer.data() + buffer.size() - o) <
-            row_bound + r.name.size()) {
-            out.write(buffer.data(), o - buffer.data());
-            o = buffer.data();
-            if (buffer.size() < row_bound + r.name.size()) {
-                buffer.resize(row_bound + r.name.size());
-                o = buffer.data();
+    const auto format_rows = [&](std::size_t begin, std::size_t end, std::string& text) {
+        std::size_t bound = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            bound += row_bound + rows[i].name.size();
+        }
+        const std::size_t start = text.size();
+        text.resize(start + bound);
+        char* o = text.data() + start;
+        const auto put = [&o](const char* t, std::size_t length) {
+            std::memcpy(o, t, length);
+            o += length;
+        };
+        const auto spaces = [&o](std::size_t count) {
+            std::memset(o, ' ', count);
+            o += count;
+        };
+        for (std::size_t i = begin; i < end; ++i) {
+            const Row& r = rows[i];
+            put(indent, std::size(indent) - 1);
+            put(r.name.data(), r.name.size());
+            spaces(name_width - std::min(name_width, display_width(r.name)));
+            for (std::size_t k = 0; k < columns.size(); ++k) {
+                // Right-aligned: blanks, then the number written backwards from
+                // the column's end. The width came from the column's largest
+                // magnitude, so no number is wider.
+                const std::size_t width = std::size(gap) - 1 + widths[k];
+                spaces(width);
+                const double value = columns[k].value(r);
+                // A removed point has no test figures; an undefined one is NaN.
+                if ((columns[k].test && removed(r)) || std::isnan(value)) {
+                    o[-1] = '-';
+                } else {
+                    format_fixed_before(o, value, columns[k].decimals);
+                }
             }
-        }
-        put(indent, std::size(indent) - 1);
-        put(r.name.data(), r.name.size());
-        spaces(name_width - std::min(name_width, display_width(r.name)));
-        for (std::size_t k = 0; k < columns.size(); ++k) {
-            // Right-aligned: blanks, then the number written backwards from
-            // the column's end. The width came from the column's largest
-            // magnitude, so no number is wider.
-            const std::size_t width = std::size(gap) - 1 + widths[k];
-            spaces(width);
-            const double value = columns[k].value(r);
-            // A removed point has no test figures; an undefined one is NaN.
-            if ((columns[k].test && removed(r)) || std::isnan(value)) {
-                o[-1] = '-';
-            } else {
-                format_fixed_before(o, value, columns[k].decimals);
+            if (const char* note = note_of(r); *note) {
+                put(gap, std::size(gap) - 1);
+                put(note, std::strlen(note));
             }
+            *o++ = '\n';
         }
-        if (const char* note = note_of(r); *note) {
-            put(gap, std::size(gap) - 1);
-            put(note, std::strlen(note));
-        }
-        *o++ = '\n';
-    }
-    out.write(buffer.data(), o - buffer.data());
+        text.resize(static_cast<std::size_t>(o - text.data()));
+    };
+    write_row_blocks(out, rows.size(), threads, format_rows);
 }
 
-void write_residuals(std::ostream& out, const quality_report& report)
+void write_residuals(std::ostream& out, const quality_report& report, unsigned threads)
 {
     heading(out, "Residuals v = target - transformed source (X, Y, Z; east, north, up at the "
                  "target point on GRS80)");
@@ -394,7 +397,8 @@ void write_residuals(std::ostream& out, const quality_report& report)
                                     {"vE (m)", 4, [](r x) { return x.enu_m(0); }, false},
                                     {"vN (m)", 4, [](r x) { return x.enu_m(1); }, false},
                                     {"vU (m)", 4, [](r x) { return x.enu_m(2); }, false},
-                                    {"|v| (m)", 4, [](r x) { return x.length_m; }, false}});
+                                    {"|v| (m)", 4, [](r x) { return x.length_m; }, false}},
+                                   threads);
 
     heading(out, "Tests per point (redundancy numbers r and standardised residuals w unitless; "
                  "figure = largest |w|; MDB = minimal detectable bias; check = residual had the "
@@ -412,7 +416,8 @@ void write_residuals(std::ostream& out, const quality_report& report)
                                     {"MDB Z (m)", 4, [](r x) { return x.mdb_m(2); }, true},
                                     {"check X (m)", 4, [](r x) { return x.check_m(0); }, true},
                                     {"check Y (m)", 4, [](r x) { return x.check_m(1); }, true},
-                                    {"check Z (m)", 4, [](r x) { return x.check_m(2); }, true}});
+                                    {"check Z (m)", 4, [](r x) { return x.check_m(2); }, true}},
+                                   threads);
 }
 
 void write_excluded(std::ostream& out, const quality_report& report)
@@ -435,7 +440,7 @@ void write_excluded(std::ostream& out, const quality_report& report)
     write_table(out, rows, "rll");
 }
 
-void write_predictions(std::ostream& out, const quality_report& report)
+void write_predictions(std::ostream& out, const quality_report& report, unsigned threads)
 {
     if (report.predictions.empty()) {
         return;
@@ -445,12 +450,14 @@ void write_predictions(std::ostream& out, const quality_report& report)
     write_long_table<prediction_row>(out, report.predictions,
                                      {{"X (m)", 4, [](p x) { return x.xyz_m(0); }},
                                       {"Y (m)", 4, [](p x) { return x.xyz_m(1); }},
-                                      {"Z (m)", 4, [](p x) { return x.xyz_m(2); }}});
+                                      {"Z (m)", 4, [](p x) { return x.xyz_m(2); }}},
+                                     threads);
 }
 
 } // namespace
 
-void write_text_report(std::ostream& out, const quality_report& report, const std::string& title)
+void write_text_report(std::ostream& out, const quality_report& report, const std::string& title,
+                       unsigned threads)
 {
     out << title << '\n';
     write_summary(out, report);
@@ -459,9 +466,9 @@ void write_text_report(std::ostream& out, const quality_report& report, const st
     write_bursa_wolf(out, report);
     write_linearisation(out, report);
     write_test_settings(out, report);
-    write_residuals(out, report);
+    write_residuals(out, report, threads);
     write_excluded(out, report);
-    write_predictions(out, report);
+    write_predictions(out, report, threads);
 }
 
 } // namespace sevenparam
