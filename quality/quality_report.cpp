@@ -175,29 +175,39 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
     return a;
 }
 
+// The adjusted point (its place k in the adjustment) with the largest figure
+// above the critical value, and that figure; k = a.index.size() when none.
+std::pair<std::size_t, double> worst_flagged(const adjustment& a, const point_matrix& source)
+{
+    std::pair<std::size_t, double> worst(a.index.size(), a.critical);
+    for (std::size_t k = 0; k < a.index.size(); ++k) {
+        const double figure = point_figure(a.residual_cofactor(source, k), a.residual(k), a.sigma);
+        if (figure > worst.second)
+            worst = {k, figure};
+    }
+    return worst;
+}
+
 // Adjusts the kept points; with snooping, removes the worst flagged point
-// while that leaves enough points, each removal a downdate of the
-// adjustment (quality/snooping.h), and adjusts the points left in full.
+// while that leaves enough points. The first is found in that adjustment,
+// the others in its downdates (quality/snooping.h); after a removal the
+// points left are adjusted once more in full.
 adjustment adjust_with_snooping(const named_points& source, const named_points& target,
                                 const report_settings& settings, std::vector<char>& kept,
                                 std::vector<std::size_t>& removed, quality_report& report)
 {
     adjustment a = adjust_kept(source, target, kept, kept.size() - removed.size(), settings);
-    if (!settings.snoop)
+    if (!settings.snoop || static_cast<long>(a.index.size()) - 1 < least_points_after_snooping)
+        return a;
+    const auto [first, first_figure] = worst_flagged(a, source.xyz);
+    if (first == a.index.size())
         return a;
     snooping_state state = start_snooping(source.xyz, target.xyz, kept, a.result,
                                           settings.model, settings.threads);
     const double noise = rounding_noise(target.xyz, a.result.ave_tar);
-    std::size_t removals = 0;
-    while (static_cast<long>(state.points) - 1 >= least_points_after_snooping) {
-        double sigma = settings.sigma_apriori ? *settings.sigma_apriori : snooping_sigma0(state);
-        if (!settings.sigma_apriori && sigma <= noise)
-            break; // a perfect fit: nothing is flagged
-        const double critical = test_level_of(settings, state.points).critical_value;
-        const largest_figure_point worst =
-            largest_figure(state, source.xyz, target.xyz, sigma);
-        if (!(worst.figure > critical))
-            break;
+    largest_figure_point worst{a.index[first], first_figure};
+    double critical = a.critical;
+    for (;;) {
         excluded_point point;
         point.name = source.names[worst.row];
         point.why = excluded_point::reason::snooping;
@@ -205,16 +215,24 @@ adjustment adjust_with_snooping(const named_points& source, const named_points& 
         report.excluded.push_back(std::move(point));
         kept[worst.row] = 0;
         removed.push_back(worst.row);
-        ++removals;
         remove_point(state, source.xyz, target.xyz, worst.row);
         if (settings.progress)
             settings.progress("data snooping: removed " + source.names[worst.row] +
                               " (figure " + message_number(worst.figure) + ", critical value " +
-                              message_number(critical) + "), " + std::to_string(removals) +
-                              " removed, " + std::to_string(state.points) + " points left");
+                              message_number(critical) + "), " +
+                              std::to_string(report.excluded.size()) + " left out, " +
+                              std::to_string(state.points) + " points left");
+        if (static_cast<long>(state.points) - 1 < least_points_after_snooping)
+            break;
+        const double sigma =
+            settings.sigma_apriori ? *settings.sigma_apriori : snooping_sigma0(state);
+        if (!settings.sigma_apriori && sigma <= noise)
+            break; // a perfect fit: nothing is flagged
+        critical = test_level_of(settings, state.points).critical_value;
+        worst = largest_figure(state, source.xyz, target.xyz, sigma);
+        if (!(worst.figure > critical))
+            break;
     }
-    if (removals == 0)
-        return a;
     return adjust_kept(source, target, kept, state.points, settings);
 }
 
