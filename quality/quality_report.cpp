@@ -159,10 +159,12 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
         if (kept[i])
             a.index.push_back(i);
     if (count == kept.size()) {
-        a.result = estimate_similarity(source.xyz, target.xyz, settings.model);
+        a.result = estimate_similarity(source.xyz, target.xyz, settings.model, {},
+                                       settings.threads);
     } else {
         a.result = estimate_similarity(kept_rows(source.xyz, kept, count),
-                                       kept_rows(target.xyz, kept, count), settings.model);
+                                       kept_rows(target.xyz, kept, count), settings.model, {},
+                                       settings.threads);
     }
     a.design = design_by_axis(settings.model, a.result.args);
     a.sigma0 = unit_weight_error(a.result.residuals);

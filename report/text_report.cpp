@@ -1,6 +1,7 @@
 #include "report/text_report.h"
 
 #include "quality/exports.h"
+#include "estimation/chunks.h"
 #include "report/number_format.h"
 #include "report/row_blocks.h"
 #include "report/text_encoding.h"
@@ -293,29 +294,53 @@ template <typename Row>
 void write_long_table(std::ostream& out, const std::vector<Row>& rows,
                       const std::vector<column<Row>>& columns, unsigned threads)
 {
-    std::size_t name_width = 5; // "point"
-    for (const Row& r : rows) {
-        name_width = std::max(name_width, display_width(r.name));
+    // The widths from one pass over the rows, by chunks on the threads; the
+    // largest magnitudes do not depend on the order they are taken in.
+    struct extent {
+        std::size_t name_width = 5; // "point"
+        std::vector<double> largest;
+        std::vector<char> negative;
+        bool notes = false;
+    };
+    std::vector<extent> extents(std::max<std::size_t>(1, chunk_count(rows.size())));
+    for (extent& e : extents) {
+        e.largest.assign(columns.size(), 0.0);
+        e.negative.assign(columns.size(), 0);
+    }
+    for_each_chunk(rows.size(), threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+        extent& e = extents[chunk];
+        for (std::size_t i = begin; i < end; ++i) {
+            const Row& r = rows[i];
+            e.name_width = std::max(e.name_width, display_width(r.name));
+            for (std::size_t k = 0; k < columns.size(); ++k) {
+                const double v = columns[k].value(r);
+                if (std::isfinite(v)) {
+                    e.largest[k] = std::max(e.largest[k], std::fabs(v));
+                    e.negative[k] = e.negative[k] || v < 0;
+                }
+            }
+            e.notes = e.notes || *note_of(r);
+        }
+    });
+    std::size_t name_width = 5;
+    bool notes = false;
+    for (const extent& e : extents) {
+        name_width = std::max(name_width, e.name_width);
+        notes = notes || e.notes;
     }
     std::vector<std::size_t> widths;
-    for (const column<Row>& c : columns) {
+    for (std::size_t k = 0; k < columns.size(); ++k) {
         double largest = 0;
         bool negative = false;
-        for (const Row& r : rows) {
-            const double v = c.value(r);
-            if (std::isfinite(v)) {
-                largest = std::max(largest, std::fabs(v));
-                negative = negative || v < 0;
-            }
+        for (const extent& e : extents) {
+            largest = std::max(largest, e.largest[k]);
+            negative = negative || e.negative[k];
         }
-        widths.push_back(std::max({std::string(c.heading).size(),
-                                   number_width(largest, negative, c.decimals), std::size_t{4}}));
+        widths.push_back(std::max({std::string(columns[k].heading).size(),
+                                   number_width(largest, negative, columns[k].decimals),
+                                   std::size_t{4}}));
     }
 
-    bool notes = false;
-    for (const Row& r : rows) {
-        notes = notes || *note_of(r);
-    }
     std::string line = indent;
     line += "point";
     pad(line, name_width - 5);
