@@ -103,7 +103,7 @@ print(" ".join(sorted(e["name"] for e in json.load(open(sys.argv[1]))["excluded"
 expected="P1 P15839 P23758 P31677 P7920"
 printf '%-34s %s  (planted: %s): %s\n' "removed" "$removed" "$expected" \
     "$([ "$removed" = "$expected" ] && echo met || echo MISSED)"
-RUNS=3 mapfile -t figures < <(means -n "snooping, 2 threads" \
+mapfile -t figures < <(RUNS=3 means -n "snooping, 2 threads" \
     "$binary $snoop_args --output $out/snoop.txt --threads 2")
 read -r snoop _ <<<"${figures[0]}"
 printf '%-34s %8s s  target < 5 s: %s\n' "snooping run" "$snoop" "$(verdict "$snoop" 5)"
