@@ -33,18 +33,29 @@ point_terms terms_of(const snooping_state& s, const design_by_axis& design,
     return t;
 }
 
-// N, b and v'v at the state's estimate, summed per chunk and then over the
-// chunks in order.
+// One pass at the state's estimate: N, b and v'v, summed per chunk and then
+// over the chunks in order, and the kept point whose largest v_k^2 / r_k
+// is the largest (r_k from the state's cofactor matrix; the square of the figure
+// without sigma), the first in input order on a tie.
 void form_equations(snooping_state& s, const point_matrix& source, const point_matrix& target)
 {
     struct partial {
         matrix7 normal = matrix7::Zero();
         parameter_vector right_side = parameter_vector::Zero();
         double squared = 0;
+        std::size_t worst_row = 0;
+        double worst = 0;
     };
     const design_by_axis design(s.model, s.x);
     const std::size_t rows = static_cast<std::size_t>(source.rows());
     std::vector<partial> partials(chunk_count(rows));
+    // Row k of B_i is [e_k | c_k], so r_k = 1 - b_k Q b_k' takes the blocks
+    // of Q: Q_tt(k, k) + 2 c_k Q_rt(:, k) + c_k Q_rr c_k'. The point's
+    // figure without sigma is the largest |v_k| / sqrt(r_k); the search
+    // compares v_k^2 / r_k, which orders the points alike.
+    const Eigen::Vector3d q_tt = s.cofactor.diagonal().head<3>();
+    const Eigen::Matrix<double, 4, 3> q_rt = s.cofactor.bottomLeftCorner<4, 3>();
+    const Eigen::Matrix4d q_rr = s.cofactor.bottomRightCorner<4, 4>();
     for_each_chunk(rows, s.threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
         // B_i = [I | C_i]: the translation block of N is the count times I.
         Eigen::Matrix<double, 3, 4> sum_c = Eigen::Matrix<double, 3, 4>::Zero();
@@ -52,6 +63,8 @@ void form_equations(snooping_state& s, const point_matrix& source, const point_m
         Eigen::Vector3d sum_l = Eigen::Vector3d::Zero();
         Eigen::Vector4d sum_cl = Eigen::Vector4d::Zero();
         double count = 0, squared = 0;
+        partial& p = partials[chunk];
+        p.worst_row = rows;
         for (std::size_t i = begin; i < end; ++i) {
             if (!s.kept[i])
                 continue;
@@ -63,8 +76,19 @@ void form_equations(snooping_state& s, const point_matrix& source, const point_m
             sum_cl.noalias() += c.transpose() * t.misclosure;
             squared += t.misclosure.squaredNorm();
             count += 1;
+            for (int k = 0; k < 3; ++k) {
+                const Eigen::RowVector4d ck = c.row(k);
+                const double r =
+                    1 - (q_tt(k) + 2 * ck.dot(q_rt.col(k)) + ck.dot(q_rr * ck.transpose()));
+                if (!(r >= least_checked_redundancy))
+                    continue;
+                const double squared_figure = t.misclosure(k) * t.misclosure(k) / r;
+                if (squared_figure > p.worst) {
+                    p.worst = squared_figure;
+                    p.worst_row = i;
+                }
+            }
         }
-        partial& p = partials[chunk];
         p.normal.topLeftCorner<3, 3>() = count * Eigen::Matrix3d::Identity();
         p.normal.topRightCorner<3, 4>() = sum_c;
         p.normal.bottomLeftCorner<4, 3>() = sum_c.transpose();
@@ -75,10 +99,16 @@ void form_equations(snooping_state& s, const point_matrix& source, const point_m
     s.normal.setZero();
     s.right_side.setZero();
     s.squared_residuals = 0;
+    s.worst_row = rows;
+    s.worst = 0;
     for (const partial& p : partials) {
         s.normal += p.normal;
         s.right_side += p.right_side;
         s.squared_residuals += p.squared;
+        if (p.worst > s.worst) {
+            s.worst = p.worst;
+            s.worst_row = p.worst_row;
+        }
     }
 }
 
@@ -99,8 +129,9 @@ cofactor_matrix invert(const matrix7& normal)
     return scale.asDiagonal() * cholesky.solve(matrix7::Identity()) * scale.asDiagonal();
 }
 
-// Gauss-Newton passes from the state's estimate until the correction is at
-// the stopping threshold; leaves N, b and v'v at the estimate and Q = N^-1.
+// Gauss-Newton passes from the state's estimate, each forming N, b, v'v and
+// the worst point there (with the cofactor matrix at hand), until the
+// correction is at the stopping threshold; then Q = N^-1 of the last pass.
 void settle(snooping_state& s, const point_matrix& source, const point_matrix& target)
 {
     const stopping_rule rule;
@@ -111,14 +142,13 @@ void settle(snooping_state& s, const point_matrix& source, const point_matrix& t
         const double measure = correction.cwiseAbs().sum();
         if (!std::isfinite(measure))
             break;
-        if (measure <= s.tolerance) {
-            // Already at the estimate to rounding: the correction is kept, N,
-            // b and v'v stay those of the last pass (as the adjustment's
-            // cofactor is that of its last linearisation).
-            s.x += correction;
-            return;
-        }
+        // Already at the estimate to rounding when the measure is at the
+        // threshold: the correction is kept, and N, b, v'v and the worst
+        // point stay those of the pass (as the adjustment's cofactor is that
+        // of its last linearisation).
         s.x += correction;
+        if (measure <= s.tolerance)
+            return;
     }
     throw estimation_error("data snooping: the adjustment of the points left does not settle");
 }
@@ -144,6 +174,7 @@ snooping_state start_snooping(const point_matrix& source, const point_matrix& ta
         largest = std::max((source.rowwise() - s.frame_source).cwiseAbs().maxCoeff(),
                            (target.rowwise() - s.frame_target).cwiseAbs().maxCoeff());
     s.tolerance = std::max(rule.threshold, rule.stall_factor * (1 + largest));
+    s.cofactor = adjusted.cofactor;
     settle(s, source, target);
     return s;
 }
@@ -177,27 +208,16 @@ Eigen::Vector3d snooping_residual(const snooping_state& s, const point_matrix& s
 largest_figure_point largest_figure(const snooping_state& s, const point_matrix& source,
                                     const point_matrix& target, double sigma)
 {
-    const design_by_axis design(s.model, s.x);
     const std::size_t rows = static_cast<std::size_t>(source.rows());
-    std::vector<largest_figure_point> partials(chunk_count(rows), {rows, 0.0});
-    for_each_chunk(rows, s.threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
-        largest_figure_point worst{rows, 0.0};
-        for (std::size_t i = begin; i < end; ++i) {
-            if (!s.kept[i])
-                continue;
-            const point_terms t = terms_of(s, design, source, target, static_cast<Eigen::Index>(i));
-            const double figure = point_figure(residual_cofactor_block(t.block, s.cofactor),
-                                               t.misclosure, sigma);
-            if (figure > worst.figure)
-                worst = {i, figure};
-        }
-        partials[chunk] = worst;
-    });
-    largest_figure_point worst{rows, 0.0};
-    for (const largest_figure_point& p : partials)
-        if (p.figure > worst.figure)
-            worst = p;
-    return worst;
+    if (s.worst_row >= rows)
+        return {rows, 0.0};
+    // The worst point of the last pass, its figure taken anew at the
+    // estimate with this sigma.
+    const design_by_axis design(s.model, s.x);
+    const point_terms t =
+        terms_of(s, design, source, target, static_cast<Eigen::Index>(s.worst_row));
+    return {s.worst_row,
+            point_figure(residual_cofactor_block(t.block, s.cofactor), t.misclosure, sigma)};
 }
 
 } // namespace sevenparam

@@ -11,8 +11,11 @@
 // rotation), so one pass over the points then forms N, b and v'v at x' and
 // checks the next correction; more passes follow while it is above the
 // adjustment's stopping threshold (estimation/seven_parameters.h), which,
-// started this close, is rare. Both rotation models work so; the exact model
-// needs no other treatment, since its blocks come from the same derivatives.
+// started this close, is rare. The same pass finds the point with the
+// largest figure, with the redundancy numbers of the downdated N^-1: a
+// removal costs one pass over the points. Both rotation models work so; the
+// exact model needs no other treatment, since its blocks come from the same
+// derivatives.
 //
 // A reduction to another frame changes the translations only: the rotations,
 // the scale, the residuals, the redundancy numbers and every test agree with
@@ -48,6 +51,10 @@ struct snooping_state {
     double squared_residuals = 0;         // v'v of the misclosures at x
     cofactor_matrix cofactor;             // N^-1
     double tolerance = 0; // a correction measure (sum |dx_j|) at or below this ends a step
+    // The kept row with the largest figure at sigma = 1 in the last pass
+    // (source.rows() when none is above 0), and that figure squared.
+    std::size_t worst_row = 0;
+    double worst = 0;
 };
 
 // The state of the adjustment `adjusted` of the rows of `source` and
@@ -72,9 +79,10 @@ double snooping_sigma0(const snooping_state& state);
 Eigen::Vector3d snooping_residual(const snooping_state& state, const point_matrix& source,
                                   const point_matrix& target, std::size_t row);
 
-// The kept point with the largest figure (quality/statistics.h, with this
-// sigma) and that figure; the first such row in input order on a tie.
-// row == source.rows() when no figure is above 0.
+// The kept point with the largest figure (quality/statistics.h) as the last
+// pass found it, and its figure with this sigma; the first such row in input
+// order on a tie. row == source.rows() when no figure is above 0. Takes no
+// pass over the points.
 struct largest_figure_point {
     std::size_t row = 0;
     double figure = 0;

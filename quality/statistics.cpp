@@ -12,7 +12,7 @@ namespace sevenparam {
 
 namespace {
 
-constexpr double unchecked = 1e-10; // redundancy (or determinant of R_i) below: not checked
+constexpr double unchecked = least_checked_redundancy;
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
 void require_alpha(double alpha)

@@ -43,6 +43,10 @@
 
 namespace sevenparam {
 
+// A redundancy number (or determinant of R_i) below this: the coordinate (or
+// point) is not checked by the others.
+inline constexpr double least_checked_redundancy = 1e-10;
+
 // Non-centrality of the minimal detectable bias: alpha0 = 0.001, power 0.80.
 inline constexpr double mdb_lambda0 = 17.075;
 
