@@ -1,10 +1,10 @@
 #include "report/app.h"
 
+#include "estimation/chunks.h"
 #include "numlist/number_list.h"
 #include "numlist/result_file.h"
 #include "report/html.h"
 #include "report/inputs.h"
-#include "estimation/chunks.h"
 #include "report/json_report.h"
 #include "report/platform.h"
 #include "report/report_options.h"
