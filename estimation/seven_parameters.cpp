@@ -1,6 +1,7 @@
 #include "estimation/seven_parameters.h"
 
 #include "estimation/array_print.h"
+#include "estimation/chunks.h"
 #include "estimation/console_text.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <limits>
 #include <ostream>
 #include <utility>
+#include <vector>
 
 namespace sevenparam {
 
@@ -231,44 +233,68 @@ struct turn_at {
     }
 };
 
+// The sums over the points run by chunks (estimation/chunks.h), each in
+// point order, and are then added over the chunks in order: the same bits on
+// any number of threads, and with one chunk the plain loop over the points.
 template <typename Model>
 normal_equations form_normal_equations(const point_matrix& source, const Model& model,
-                                       const Eigen::VectorXd& misclosure)
+                                       const Eigen::VectorXd& misclosure, unsigned threads)
 {
     const Eigen::Index points = source.rows();
-    Eigen::Matrix<double, 3, 4> sum_c = Eigen::Matrix<double, 3, 4>::Zero();
-    Eigen::Matrix4d sum_cc = Eigen::Matrix4d::Zero();
-    Eigen::Vector3d sum_l = Eigen::Vector3d::Zero();
-    Eigen::Vector4d sum_cl = Eigen::Vector4d::Zero();
-    for (Eigen::Index i = 0; i < points; ++i) {
-        const Eigen::Matrix<double, 3, 4> c =
-            model.columns(source(i, 0), source(i, 1), source(i, 2));
-        const Eigen::Vector3d l = misclosure.segment<3>(3 * i);
-        sum_c += c;
-        sum_cc.noalias() += c.transpose() * c;
-        sum_l += l;
-        sum_cl.noalias() += c.transpose() * l;
+    struct sums {
+        Eigen::Matrix<double, 3, 4> c = Eigen::Matrix<double, 3, 4>::Zero();
+        Eigen::Matrix4d cc = Eigen::Matrix4d::Zero();
+        Eigen::Vector3d l = Eigen::Vector3d::Zero();
+        Eigen::Vector4d cl = Eigen::Vector4d::Zero();
+    };
+    std::vector<sums> partials(
+        std::max<std::size_t>(1, chunk_count(static_cast<std::size_t>(points))));
+    for_each_chunk(static_cast<std::size_t>(points), threads,
+                   [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+                       sums& sum = partials[chunk];
+                       for (auto i = static_cast<Eigen::Index>(begin);
+                            i < static_cast<Eigen::Index>(end); ++i) {
+                           const Eigen::Matrix<double, 3, 4> c =
+                               model.columns(source(i, 0), source(i, 1), source(i, 2));
+                           const Eigen::Vector3d l = misclosure.segment<3>(3 * i);
+                           sum.c += c;
+                           sum.cc.noalias() += c.transpose() * c;
+                           sum.l += l;
+                           sum.cl.noalias() += c.transpose() * l;
+                       }
+                   });
+    sums total = partials[0];
+    for (std::size_t chunk = 1; chunk < partials.size(); ++chunk) {
+        total.c += partials[chunk].c;
+        total.cc += partials[chunk].cc;
+        total.l += partials[chunk].l;
+        total.cl += partials[chunk].cl;
     }
     normal_equations equations;
     equations.normal.topLeftCorner<3, 3>() =
         static_cast<double>(points) * Eigen::Matrix3d::Identity();
-    equations.normal.topRightCorner<3, 4>() = sum_c;
-    equations.normal.bottomLeftCorner<4, 3>() = sum_c.transpose();
-    equations.normal.bottomRightCorner<4, 4>() = sum_cc;
-    equations.right_side << sum_l, sum_cl;
+    equations.normal.topRightCorner<3, 4>() = total.c;
+    equations.normal.bottomLeftCorner<4, 3>() = total.c.transpose();
+    equations.normal.bottomRightCorner<4, 4>() = total.cc;
+    equations.right_side << total.l, total.cl;
     return equations;
 }
 
 // Target minus transformed source, point by point, into `misclosure` (3n).
 template <typename Model>
 void fill_misclosure(const point_matrix& source, const point_matrix& target, const Model& model,
-                     Eigen::VectorXd& misclosure)
+                     Eigen::VectorXd& misclosure, unsigned threads = 1)
 {
     misclosure.resize(3 * source.rows());
-    for (Eigen::Index i = 0; i < source.rows(); ++i) {
-        const point_row computed = model.transform(source(i, 0), source(i, 1), source(i, 2));
-        misclosure.segment<3>(3 * i) = (target.row(i) - computed).transpose();
-    }
+    for_each_chunk(static_cast<std::size_t>(source.rows()), threads,
+                   [&](std::size_t, std::size_t begin, std::size_t end) {
+                       for (auto i = static_cast<Eigen::Index>(begin);
+                            i < static_cast<Eigen::Index>(end); ++i) {
+                           const point_row computed =
+                               model.transform(source(i, 0), source(i, 1), source(i, 2));
+                           misclosure.segment<3>(3 * i) = (target.row(i) - computed).transpose();
+                       }
+                   });
 }
 
 // Q = N^-1 for the normal matrix N = B'B.
@@ -370,7 +396,7 @@ struct exact_loop {
 template <typename Loop>
 void adjust_model(const point_matrix& source, const point_matrix& target, Loop state,
                   rotation_model model, std::ostream& out, const stopping_rule& rule,
-                  adjustment_result& result)
+                  unsigned threads, adjustment_result& result)
 {
     const double noise_floor = rule.stall_factor * (1 + std::max(source.cwiseAbs().maxCoeff(),
                                                                  target.cwiseAbs().maxCoeff()));
@@ -388,8 +414,9 @@ void adjust_model(const point_matrix& source, const point_matrix& target, Loop s
             throw estimation_error("no convergence after " + std::to_string(iteration) +
                                    " iterations (last convergence measure " +
                                    message_number(measure) + ")");
-        fill_misclosure(source, target, state.model(), misclosure);
-        const normal_equations equations = form_normal_equations(source, state.model(), misclosure);
+        fill_misclosure(source, target, state.model(), misclosure, threads);
+        const normal_equations equations =
+            form_normal_equations(source, state.model(), misclosure, threads);
         cofactor = invert_normal_matrix(equations.normal, reciprocal_condition);
         const parameter_vector correction = cofactor * equations.right_side;
         state.correct(correction);
@@ -426,9 +453,10 @@ void adjust_model(const point_matrix& source, const point_matrix& target, Loop s
     // The residuals of the final parameters, as they are reported, reuse
     // the misclosure's storage.
     if (model == rotation_model::linearised)
-        fill_misclosure(source, target, model_at<rotation_model::linearised>{x}, misclosure);
+        fill_misclosure(source, target, model_at<rotation_model::linearised>{x}, misclosure,
+                        threads);
     else
-        fill_misclosure(source, target, model_at<rotation_model::exact>{x}, misclosure);
+        fill_misclosure(source, target, model_at<rotation_model::exact>{x}, misclosure, threads);
     result.residuals = std::move(misclosure);
 }
 
@@ -513,7 +541,7 @@ adjustment_result estimate_seven_parameters(const double* source, std::size_t so
     print_array(out, "target_points", target_matrix);
 
     adjust_model(source_matrix, target_matrix, linearised_loop{parameter_vector::Zero()},
-                 rotation_model::linearised, out, rule, result);
+                 rotation_model::linearised, out, rule, 1, result);
     return result;
 }
 
@@ -580,7 +608,8 @@ point_row carry_point(const adjustment_result& result, const point_row& p, rotat
 }
 
 adjustment_result estimate_similarity(const point_matrix& source, const point_matrix& target,
-                                      rotation_model model, const stopping_rule& rule)
+                                      rotation_model model, const stopping_rule& rule,
+                                      unsigned threads)
 {
     require_common_points(static_cast<std::size_t>(source.rows()),
                           static_cast<std::size_t>(target.rows()));
@@ -596,7 +625,7 @@ adjustment_result estimate_similarity(const point_matrix& source, const point_ma
     std::ostream no_listing(nullptr);
     if (model == rotation_model::linearised) {
         adjust_model(source_centred, target_centred, linearised_loop{parameter_vector::Zero()},
-                     model, no_listing, rule, result);
+                     model, no_listing, rule, threads, result);
         return result;
     }
     // The closed-form similarity target = c R source (+ t, zero on centred
@@ -612,7 +641,7 @@ adjustment_result estimate_similarity(const point_matrix& source, const point_ma
         start.x(m) = scale - 1;
         start.x.head<3>() = similarity.topRightCorner<3, 1>();
     }
-    adjust_model(source_centred, target_centred, start, model, no_listing, rule, result);
+    adjust_model(source_centred, target_centred, start, model, no_listing, rule, threads, result);
     return result;
 }
 

@@ -230,8 +230,13 @@ design_block correction_design_block(rotation_model model, const double& X, cons
 //     converges for any angle. The angles are read out of the final R by
 //     exact_rotation_angles.
 // loop_started is set as there; the result carries the same fields.
+// The passes over the points run on `threads` threads by fixed chunks of
+// chunk_points points (estimation/chunks.h): the result is the same bits
+// for any count, and up to chunk_points points (more than sevenparam's
+// inputs can hold) the same bits as the plain loop of sevenparam.
 adjustment_result estimate_similarity(const point_matrix& source, const point_matrix& target,
-                                      rotation_model model, const stopping_rule& rule = {});
+                                      rotation_model model, const stopping_rule& rule = {},
+                                      unsigned threads = 1);
 
 // A raw source point p (coordinate units) carried into the target system by
 // an estimate of `model`: ave_tar + transform_point(model, p - ave_src, args).

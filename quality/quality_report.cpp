@@ -1,10 +1,13 @@
 #include "quality/quality_report.h"
 
+#include "estimation/chunks.h"
 #include "numlist/message_excerpt.h"
+#include "quality/design_by_axis.h"
 #include "quality/exports.h"
 #include "quality/geodesy.h"
 #include "quality/orientation.h"
 #include "quality/precision.h"
+#include "quality/snooping.h"
 #include "quality/statistics.h"
 
 #include <algorithm>
@@ -115,34 +118,6 @@ point_matrix kept_rows(const point_matrix& all, const std::vector<char>& kept, s
     return rows;
 }
 
-// The design blocks of centred source points at one estimate, in the terms
-// the adjustment corrects (correction_design_block, whose cofactor matrix is
-// adjustment_result::correction_cofactor). The last four
-// columns of such a block are linear in the point (the rotation's and
-// scale's derivatives of (1 + m) R p), so the blocks at the three unit
-// vectors give every point's block by a few products, without the model's
-// trigonometry per point.
-struct design_by_axis {
-    Eigen::Matrix<double, 3, 4> axis[3];
-
-    design_by_axis() = default;
-    design_by_axis(rotation_model model, const parameter_vector& args)
-    {
-        for (int k = 0; k < 3; ++k) {
-            const Eigen::Vector3d unit = Eigen::Vector3d::Unit(k);
-            axis[k] =
-                correction_design_block(model, unit(0), unit(1), unit(2), args).rightCols<4>();
-        }
-    }
-    design_block at(const Eigen::Vector3d& p) const
-    {
-        design_block block;
-        block.leftCols<3>().setIdentity();
-        block.rightCols<4>() = p(0) * axis[0] + p(1) * axis[1] + p(2) * axis[2];
-        return block;
-    }
-};
-
 // The rounding noise of coordinates of this size: that of the estimation's
 // stopping rule, 1e-12 of the largest centred coordinate (plus one).
 double rounding_noise(const point_matrix& points, const point_row& centroid)
@@ -180,20 +155,20 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
 {
     adjustment a;
     // First, so that a bad significance level fails before the work.
-    a.critical = settings.sigma_apriori
-                     ? w_critical_value(settings.alpha)
-                     : tau_critical_value(settings.alpha, redundancy_of(static_cast<long>(count)));
+    a.critical = test_level_of(settings, count).critical_value;
     a.index.reserve(count);
     for (std::size_t i = 0; i < kept.size(); ++i)
         if (kept[i])
             a.index.push_back(i);
     if (count == kept.size()) {
-        a.result = estimate_similarity(source.xyz, target.xyz, settings.model);
+        a.result = estimate_similarity(source.xyz, target.xyz, settings.model, {},
+                                       settings.threads);
     } else {
         a.result = estimate_similarity(kept_rows(source.xyz, kept, count),
-                                       kept_rows(target.xyz, kept, count), settings.model);
+                                       kept_rows(target.xyz, kept, count), settings.model, {},
+                                       settings.threads);
     }
-    a.design = design_by_axis(settings.model, a.result.args);
+    a.design = design_by_axis(settings.model, a.result.args, design_terms::corrections);
     a.sigma0 = unit_weight_error(a.result.residuals);
     a.sigma = settings.sigma_apriori ? *settings.sigma_apriori : a.sigma0;
     // Points that fit exactly leave residuals of rounding noise, and sigma0
@@ -218,28 +193,51 @@ std::pair<std::size_t, double> worst_flagged(const adjustment& a, const point_ma
 }
 
 // Adjusts the kept points; with snooping, removes the worst flagged point
-// and adjusts again while that leaves enough points.
+// while that leaves enough points. The first is found in that adjustment,
+// the others in its downdates (quality/snooping.h); after a removal the
+// points left are adjusted once more in full.
 adjustment adjust_with_snooping(const named_points& source, const named_points& target,
                                 const report_settings& settings, std::vector<char>& kept,
                                 std::vector<std::size_t>& removed, quality_report& report)
 {
+    adjustment a = adjust_kept(source, target, kept, kept.size() - removed.size(), settings);
+    if (!settings.snoop || static_cast<long>(a.index.size()) - 1 < least_points_after_snooping)
+        return a;
+    const auto [first, first_figure] = worst_flagged(a, source.xyz);
+    if (first == a.index.size())
+        return a;
+    snooping_state state = start_snooping(source.xyz, target.xyz, kept, a.result,
+                                          settings.model, settings.threads);
+    const double noise = rounding_noise(target.xyz, a.result.ave_tar);
+    largest_figure_point worst{a.index[first], first_figure};
+    double critical = a.critical;
     for (;;) {
-        const std::size_t points = kept.size() - removed.size();
-        adjustment a = adjust_kept(source, target, kept, points, settings);
-        if (!settings.snoop || static_cast<long>(points) - 1 < least_points_after_snooping)
-            return a;
-        const auto [k, figure] = worst_flagged(a, source.xyz);
-        if (k == a.index.size())
-            return a;
-        const std::size_t i = a.index[k];
         excluded_point point;
-        point.name = source.names[i];
+        point.name = source.names[worst.row];
         point.why = excluded_point::reason::snooping;
-        point.figure = figure;
+        point.figure = worst.figure;
         report.excluded.push_back(std::move(point));
-        kept[i] = 0;
-        removed.push_back(i);
+        kept[worst.row] = 0;
+        removed.push_back(worst.row);
+        remove_point(state, source.xyz, target.xyz, worst.row);
+        if (settings.progress)
+            settings.progress("data snooping: removed " + source.names[worst.row] +
+                              " (figure " + message_number(worst.figure) + ", critical value " +
+                              message_number(critical) + "), " +
+                              std::to_string(report.excluded.size()) + " left out, " +
+                              std::to_string(state.points) + " points left");
+        if (static_cast<long>(state.points) - 1 < least_points_after_snooping)
+            break;
+        const double sigma =
+            settings.sigma_apriori ? *settings.sigma_apriori : snooping_sigma0(state);
+        if (!settings.sigma_apriori && sigma <= noise)
+            break; // a perfect fit: nothing is flagged
+        critical = test_level_of(settings, state.points).critical_value;
+        worst = largest_figure(state, source.xyz, target.xyz, sigma);
+        if (!(worst.figure > critical))
+            break;
     }
+    return adjust_kept(source, target, kept, state.points, settings);
 }
 
 // Summary, parameters, precision and exports of the final adjustment.
@@ -270,7 +268,8 @@ void fill_estimate(const adjustment& a, rotation_model model, quality_report& re
 
 void fill_tests(const adjustment& a, const report_settings& settings, quality_report& report)
 {
-    report.tests.alpha = settings.alpha;
+    report.tests.alpha = test_level_of(settings, a.index.size()).alpha;
+    report.tests.alpha_family = settings.alpha_family;
     report.tests.test =
         settings.sigma_apriori ? residual_tests::kind::w : residual_tests::kind::tau;
     report.tests.critical_value = a.critical;
@@ -278,7 +277,8 @@ void fill_tests(const adjustment& a, const report_settings& settings, quality_re
         const double s = *settings.sigma_apriori;
         global_test global;
         global.statistic = a.result.residuals.squaredNorm() / (s * s);
-        global.critical_value = chi_square_critical_value(settings.alpha, report.redundancy);
+        global.critical_value = chi_square_critical_value(
+            settings.alpha_family ? *settings.alpha_family : settings.alpha, report.redundancy);
         global.passed = global.statistic <= global.critical_value;
         report.tests.global = global;
     }
@@ -301,34 +301,56 @@ residual_row residual_of(const std::string& name, const Eigen::Vector3d& v,
 // residual and the linearisation check over the adjusted points.
 void fill_residuals(const adjustment& a, const named_points& source, const named_points& target,
                     const std::vector<std::size_t>& removed, rotation_model model,
-                    quality_report& report)
+                    unsigned threads, quality_report& report)
 {
     const adjustment_result& r = a.result;
     report.residuals.reserve(a.index.size() + removed.size());
+    report.residuals.resize(a.index.size());
     const Eigen::Matrix3d linearisation = linearisation_difference(r.args);
+    // Each chunk of points on a thread of its own, each with its largest
+    // figures; these are then taken over the chunks in order.
+    struct chunk_largest {
+        std::size_t residual = 0;
+        double squared_linearisation = 0;
+        double squared_small_angle = 0;
+    };
+    std::vector<chunk_largest> largest(chunk_count(a.index.size()));
+    for_each_chunk(a.index.size(), threads, [&](std::size_t chunk, std::size_t begin,
+                                                 std::size_t end) {
+        chunk_largest& c = largest[chunk];
+        for (std::size_t k = begin; k < end; ++k) {
+            const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
+            const Eigen::Vector3d v = a.residual(k);
+            residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
+            const point_statistics s = test_point(a.residual_cofactor(source.xyz, k), v, a.sigma);
+            row.redundancy = s.redundancy;
+            row.w = s.w;
+            row.figure = s.figure;
+            row.flagged = s.figure > a.critical;
+            row.mdb_m = s.mdb_m;
+            row.check_m = s.check_m;
+            if (k == begin || row.length_m > report.residuals[c.residual].length_m)
+                c.residual = k;
+            report.residuals[k] = std::move(row);
+            const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
+            c.squared_linearisation =
+                std::max(c.squared_linearisation, (linearisation * centred).squaredNorm());
+            if (model == rotation_model::exact)
+                c.squared_small_angle =
+                    std::max(c.squared_small_angle,
+                             (linearisation * source.xyz.row(i).transpose()).squaredNorm());
+        }
+    });
     double largest_squared_linearisation = 0;
     double largest_squared_small_angle = 0;
-    for (std::size_t k = 0; k < a.index.size(); ++k) {
-        const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
-        const Eigen::Vector3d v = a.residual(k);
-        residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
-        const point_statistics s = test_point(a.residual_cofactor(source.xyz, k), v, a.sigma);
-        row.redundancy = s.redundancy;
-        row.w = s.w;
-        row.figure = s.figure;
-        row.flagged = s.figure > a.critical;
-        row.mdb_m = s.mdb_m;
-        row.check_m = s.check_m;
-        if (k == 0 || row.length_m > report.residuals[report.largest_residual].length_m)
-            report.largest_residual = k;
-        report.residuals.push_back(std::move(row));
-        const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
+    for (std::size_t chunk = 0; chunk < largest.size(); ++chunk) {
+        const chunk_largest& c = largest[chunk];
+        if (chunk == 0 || report.residuals[c.residual].length_m >
+                              report.residuals[report.largest_residual].length_m)
+            report.largest_residual = c.residual;
         largest_squared_linearisation =
-            std::max(largest_squared_linearisation, (linearisation * centred).squaredNorm());
-        if (model == rotation_model::exact)
-            largest_squared_small_angle =
-                std::max(largest_squared_small_angle,
-                         (linearisation * source.xyz.row(i).transpose()).squaredNorm());
+            std::max(largest_squared_linearisation, c.squared_linearisation);
+        largest_squared_small_angle = std::max(largest_squared_small_angle, c.squared_small_angle);
     }
     report.linearisation_max_m = std::sqrt(largest_squared_linearisation);
     report.linearisation_warning =
@@ -364,6 +386,19 @@ void require_finite_prediction(const prediction_row& row, std::size_t index)
 
 } // namespace
 
+test_level test_level_of(const report_settings& settings, std::size_t points)
+{
+    test_level level;
+    level.alpha = settings.alpha_family
+                      ? sidak_alpha(*settings.alpha_family, 3 * static_cast<long>(points))
+                      : settings.alpha;
+    level.critical_value =
+        settings.sigma_apriori
+            ? w_critical_value(level.alpha)
+            : tau_critical_value(level.alpha, redundancy_of(static_cast<long>(points)));
+    return level;
+}
+
 quality_report build_quality_report(const named_points& source, const named_points& target,
                                     const named_points& test, const report_settings& settings)
 {
@@ -383,17 +418,25 @@ quality_report build_quality_report(const named_points& source, const named_poin
     const adjustment a = adjust_with_snooping(source, target, settings, kept, removed, report);
     fill_estimate(a, settings.model, report);
     fill_tests(a, settings, report);
-    fill_residuals(a, source, target, removed, settings.model, report);
+    fill_residuals(a, source, target, removed, settings.model, settings.threads, report);
     report.mirrored = target_mirrored(kept_rows(source.xyz, kept, a.index.size()),
                                       kept_rows(target.xyz, kept, a.index.size()));
 
-    report.predictions.reserve(test.names.size());
-    for (Eigen::Index i = 0; i < test.xyz.rows(); ++i) {
-        prediction_row row;
-        row.name = test.names[static_cast<std::size_t>(i)];
-        row.xyz_m = carry_point(a.result, test.xyz.row(i), settings.model).transpose();
-        require_finite_prediction(row, static_cast<std::size_t>(i));
-        report.predictions.push_back(std::move(row));
+    report.predictions.resize(test.names.size());
+    for_each_chunk(test.names.size(), settings.threads,
+                   [&](std::size_t, std::size_t begin, std::size_t end) {
+                       for (std::size_t i = begin; i < end; ++i) {
+                           prediction_row& row = report.predictions[i];
+                           row.name = test.names[i];
+                           row.xyz_m = carry_point(a.result,
+                                                   test.xyz.row(static_cast<Eigen::Index>(i)),
+                                                   settings.model)
+                                           .transpose();
+                       }
+                   });
+    // In input order, after the threads: the first such point is named.
+    for (std::size_t i = 0; i < report.predictions.size(); ++i) {
+        require_finite_prediction(report.predictions[i], i);
     }
     return report;
 }

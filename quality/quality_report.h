@@ -24,6 +24,7 @@
 #include <Eigen/Dense>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,7 +47,28 @@ struct report_settings {
     // Points to leave out, by name or by 1-based number, as the user gave them.
     std::vector<std::string> exclude;
     bool snoop = false; // remove flagged points one by one (data snooping)
+    // The familywise significance A: the chance of at least one false alarm
+    // among the 3n per-coordinate tests of n common points. When given, alpha
+    // above is not used: each test takes Sidak's 1 - (1 - A)^(1 / 3n), and the
+    // global test A.
+    std::optional<double> alpha_family;
+    // Threads for the passes over the points (estimation/chunks.h); every
+    // figure is the same whatever the count.
+    unsigned threads = 1;
+    // Called with a line on what a long run is doing (each removal of data
+    // snooping), when set.
+    std::function<void(const std::string&)> progress;
 };
+
+// The significance of each per-coordinate test and its critical value with
+// `points` common points (at least 3): settings.alpha, or Sidak's share of
+// settings.alpha_family over 3 * points tests. Throws estimation_error for a
+// significance outside (0, 1).
+struct test_level {
+    double alpha = 0;
+    double critical_value = 0;
+};
+test_level test_level_of(const report_settings& settings, std::size_t points);
 
 // A parameter set with its standard errors.
 // For the centroid-based (as estimated) set: tx, ty, tz (m), ex, ey, ez (rad), m (ratio).
@@ -91,13 +113,14 @@ struct residual_row {
 // The global test of v'v / S^2 against chi-square (only with sigma_apriori).
 struct global_test {
     double statistic = 0;      // v'v / S^2
-    double critical_value = 0; // chi-square quantile at 1 - alpha, 3n - 7 degrees of freedom
+    double critical_value = 0; // chi-square quantile at 1 - alpha (or alpha_family), 3n - 7 degrees of freedom
     bool passed = false;
 };
 
 // The per-coordinate test applied to every residual.
 struct residual_tests {
-    double alpha = 0.001;
+    double alpha = 0.001;                // of each test
+    std::optional<double> alpha_family; // familywise, when it set alpha (Sidak over 3n tests)
     enum class kind { w, tau } test = kind::tau; // w with sigma_apriori, Pope's tau without
     double critical_value = 0;
     std::optional<global_test> global;
@@ -167,14 +190,17 @@ inline constexpr double linearisation_warning_m = 1e-4;
 // Estimates and evaluates. `source` and `target` pair by row; `test` may be
 // empty. Leaves out the points of settings.exclude (by name first, then as a
 // 1-based number), then, with settings.snoop, removes the point with the
-// largest flagged figure and estimates again until nothing is flagged or the
-// removal would leave only 4 points (snooping never goes below 5; each step
-// is one adjustment, linear in the number of points). Throws estimation_error for the estimation's
-// failures, for an exclusion that names no point (quoted as message_excerpt in
-// numlist/message_excerpt.h shows it) or leaves fewer than 3, and for a test
-// point carried to a coordinate that is not finite ("test point 2 \"T2\" is
-// carried to a coordinate that is not finite: X = inf"; the name is left out
-// where it is the number).
+// largest flagged figure and judges the rest again until nothing is flagged
+// or the removal would leave only 4 points (snooping never goes below 5).
+// Each removal downdates the normal equations and refreshes the tests in a
+// pass or two over the points (quality/snooping.h); after the last removal
+// the points left are adjusted once more in full, so that the report is that
+// of a plain adjustment of them. Throws estimation_error for the
+// estimation's failures, for an exclusion that names no point (quoted as
+// message_excerpt in numlist/message_excerpt.h shows it) or leaves fewer than
+// 3, and for a test point carried to a coordinate that is not finite ("test
+// point 2 \"T2\" is carried to a coordinate that is not finite: X = inf";
+// the name is left out where it is the number).
 quality_report build_quality_report(const named_points& source, const named_points& target,
                                     const named_points& test, const report_settings& settings);
 

@@ -13,7 +13,7 @@ namespace sevenparam {
 
 namespace {
 
-constexpr double unchecked = 1e-10; // redundancy (or determinant of R_i) below: not checked
+constexpr double unchecked = least_checked_redundancy;
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
 void require_alpha(double alpha)
@@ -76,6 +76,15 @@ double w_critical_value(double alpha)
         throw estimation_error("no critical value for the significance level " +
                                message_number(alpha));
     }
+}
+
+double sidak_alpha(double family, long tests)
+{
+    require_alpha(family);
+    if (tests < 1)
+        throw estimation_error("Sidak's rule needs at least one test");
+    // log1p and expm1 keep the digits of a small share of a small family.
+    return -std::expm1(std::log1p(-family) / static_cast<double>(tests));
 }
 
 double tau_critical_value(double alpha, long redundancy)

@@ -49,8 +49,18 @@
 
 namespace sevenparam {
 
+// A redundancy number (or determinant of R_i) below this: the coordinate (or
+// point) is not checked by the others.
+inline constexpr double least_checked_redundancy = 1e-10;
+
 // Non-centrality of the minimal detectable bias: alpha0 = 0.001, power 0.80.
 inline constexpr double mdb_lambda0 = 17.075;
+
+// Sidak's significance of each of `tests` independent tests whose family has
+// significance `family` (the chance of at least one false alarm):
+// 1 - (1 - family)^(1 / tests). Throws estimation_error unless
+// 0 < family < 1 and tests >= 1.
+double sidak_alpha(double family, long tests);
 
 // Critical values (unitless). Each throws estimation_error unless 0 < alpha < 1, and
 // tau_critical_value unless f >= 2, chi_square_critical_value unless f >= 1.

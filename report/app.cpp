@@ -1,11 +1,13 @@
 #include "report/app.h"
 
+#include "estimation/chunks.h"
 #include "numlist/message_excerpt.h"
 #include "numlist/number_list.h"
 #include "numlist/result_file.h"
 #include "report/html.h"
 #include "report/inputs.h"
 #include "report/json_report.h"
+#include "report/platform.h"
 #include "report/report_options.h"
 #include "profile/profile_inputs.h"
 #include "report/text_report.h"
@@ -15,10 +17,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -36,6 +40,8 @@ struct command_line {
     std::optional<std::string> sigma, alpha, rotation;
     std::vector<std::string> exclude;
     bool snoop = false;
+    std::optional<std::string> alpha_family, threads;
+    bool progress = false;
 };
 
 class usage_error : public std::runtime_error {
@@ -132,6 +138,14 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
                   "until none is flagged");
     add_value(*app, report_option::rotation, "MODEL", line.rotation,
               "Rotation model: linearised (default, as sevenparam) or exact");
+    add_value(*app, report_option::alpha_family, "A", line.alpha_family,
+              "Familywise significance, 0 < A < 1, instead of --alpha: the chance of a false "
+              "alarm anywhere; each of the 3n tests takes Sidak's 1 - (1 - A)^(1/3n)");
+    add_value(*app, report_option::threads, "N", line.threads,
+              "Threads for the passes over the points (default: the machine's); the report "
+              "is the same for any N");
+    app->add_flag(report_option::progress, line.progress,
+                  "Progress lines on standard error (by default only on a terminal, after 2 s)");
     app->footer("Exit status: 0 success, 1 bad data or failed estimation, 2 usage error.");
     return app;
 }
@@ -154,6 +168,25 @@ double positive_number(const std::string& text, const char* option, bool below_o
     return value;
 }
 
+// A thread count: a whole number from 1 to max_threads.
+unsigned thread_count(const std::string& text)
+{
+    constexpr unsigned max_threads = 1024;
+    unsigned value = 0;
+    bool digits = !text.empty() && text.size() <= 4;
+    for (const char c : text) {
+        digits = digits && c >= '0' && c <= '9';
+        if (digits) {
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+    }
+    if (!digits || value < 1 || value > max_threads) {
+        throw usage_error(std::string(report_option::threads) + " \"" + text +
+                          "\": must be a whole number from 1 to " + std::to_string(max_threads));
+    }
+    return value;
+}
+
 report_settings settings_of(const command_line& line)
 {
     report_settings settings;
@@ -170,6 +203,18 @@ report_settings settings_of(const command_line& line)
             throw usage_error(std::string(report_option::rotation) + " \"" + *line.rotation +
                               "\": must be " + rotation_linearised + " or " + rotation_exact);
         }
+    }
+    if (line.alpha_family) {
+        if (line.alpha) {
+            throw usage_error(std::string(report_option::alpha) + " and " +
+                              report_option::alpha_family + " cannot be given together");
+        }
+        settings.alpha_family =
+            positive_number(*line.alpha_family, report_option::alpha_family, true);
+    }
+    settings.threads = default_threads();
+    if (line.threads) {
+        settings.threads = thread_count(*line.threads);
     }
     for (const std::string& name : line.exclude) {
         if (name.empty()) {
@@ -327,6 +372,37 @@ void write_outputs(std::vector<output>& outputs, std::ostream& out)
     }
 }
 
+// Progress lines on `err`: every one with --progress; on a terminal, only
+// once the run has taken more than quiet_seconds, so that a short run says
+// nothing.
+struct progress_lines {
+    static constexpr double quiet_seconds = 2.0;
+    std::ostream* err = nullptr; // null: no progress at all
+    bool always = false;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+
+    void operator()(const std::string& text) const
+    {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        if (err == nullptr || (!always && elapsed.count() < quiet_seconds)) {
+            return;
+        }
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", elapsed.count());
+        *err << report_program_name << ": [" << seconds << " s] " << text << '\n' << std::flush;
+    }
+};
+
+progress_lines progress_of(const command_line& line, std::ostream& err)
+{
+    progress_lines progress;
+    progress.always = line.progress;
+    if (line.progress || (&err == &std::cerr && standard_error_is_terminal())) {
+        progress.err = &err;
+    }
+    return progress;
+}
+
 } // namespace
 
 int run_report(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
@@ -355,8 +431,13 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
         return report_exit_usage_error;
     }
 
+    const progress_lines progress = progress_of(line, err);
+    settings.progress = progress;
     try {
+        progress("reading the points");
         const report_inputs inputs = gather_inputs(line.inputs, argc > 0 ? argv[0] : nullptr);
+        progress("estimating and testing " + std::to_string(inputs.source.names.size()) +
+                 " common points");
         quality_report report;
         try {
             report = build_quality_report(inputs.source, inputs.target, inputs.test, settings);
@@ -365,18 +446,24 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
             throw estimation_error(inputs.common_origin + ": " + e.what());
         }
         report_warnings_to(err, report);
+        progress("writing the reports");
         const std::string title = std::string(report_program_name) + " " + version_text +
                                   ": quality report of a seven-parameter transformation";
         for (output& o : outputs) {
             if (o.option == report_option::output) {
-                o.write = [&](std::ostream& s) { write_text_report(s, report, title); };
+                o.write = [&](std::ostream& s) {
+                    write_text_report(s, report, title, settings.threads);
+                };
             } else if (o.option == report_option::json) {
-                o.write = [&](std::ostream& s) { write_json_report(s, report, version_text); };
+                o.write = [&](std::ostream& s) {
+                    write_json_report(s, report, version_text, settings.threads);
+                };
             } else {
                 o.write = [&](std::ostream& s) { write_html_report(s, report, inputs.target); };
             }
         }
         write_outputs(outputs, out);
+        progress("done");
     } catch (const input_error& e) {
         report_error(err, e.what());
         return e.status();

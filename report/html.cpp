@@ -568,6 +568,15 @@ void cell(std::ostream& out, const std::string& html, const char* cls = nullptr)
     out << text;
 }
 
+// The familywise significance and the tests it is shared over.
+std::string familywise_text(double family, const quality_report& report)
+{
+    return "&#945;<sub>F</sub> = " + general(family, 6) + " over the " +
+           std::to_string(3 * report.common_points) +
+           " tests, each taking 1 &#8722; (1 &#8722; &#945;<sub>F</sub>)<sup>1/3n</sup> "
+           "(&#352;id&#225;k)";
+}
+
 void write_summary(std::ostream& out, const quality_report& report)
 {
     std::size_t removed = 0;
@@ -613,6 +622,9 @@ void write_summary(std::ostream& out, const quality_report& report)
                          : "Pope&#8217;s &#964;-test (&#963;0 of the data)") +
              ", &#945; = " + general(tests.alpha, 6) + " per test, two-sided; critical value " +
              fixed(tests.critical_value, 3));
+    if (tests.alpha_family) {
+        line("Familywise significance", familywise_text(*tests.alpha_family, report));
+    }
     if (tests.global) {
         line("Global test", "v&#7488;v / S&#178; = " + fixed(tests.global->statistic, 3) +
                                 " against &#967;&#178;(" + std::to_string(report.redundancy) +

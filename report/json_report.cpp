@@ -1,8 +1,10 @@
 #include "report/json_report.h"
 
 #include "quality/exports.h"
+#include "report/json_writer.h"
 #include "report/number_format.h"
 #include "report/report_options.h"
+#include "report/row_blocks.h"
 #include "report/text_encoding.h"
 #include "report/warnings.h"
 
@@ -43,6 +45,7 @@ inline constexpr char proj_molobadekas[] = "proj_molobadekas";
 inline constexpr char proj_pipeline[] = "proj_pipeline";
 inline constexpr char tests[] = "tests";
 inline constexpr char alpha[] = "alpha";
+inline constexpr char alpha_family[] = "alpha_family";
 inline constexpr char kind[] = "kind";
 inline constexpr char critical_value[] = "critical_value";
 inline constexpr char global[] = "global";
@@ -75,120 +78,112 @@ using json = nlohmann::ordered_json;
 
 constexpr char indent[] = "    ";
 
-template <typename Vector> json array_of(const Vector& v)
+void estimated_set(json_writer& w, const parameter_vector& p)
 {
-    json a = json::array();
-    for (Eigen::Index i = 0; i < v.size(); ++i) {
-        a.push_back(v(i));
-    }
-    return a;
-}
-
-json estimated_set(const parameter_vector& p)
-{
-    json o;
     for (int k = 0; k < 7; ++k) {
-        o[json_key::estimated[k]] = p(k);
+        json_member(w, json_key::estimated[k], p(k));
     }
     for (int k = 0; k < 3; ++k) {
-        o[json_key::estimated_alt[k]] = p(3 + k) * arcsec_per_rad;
+        json_member(w, json_key::estimated_alt[k], p(3 + k) * arcsec_per_rad);
     }
-    o[json_key::estimated_alt[3]] = p(6) * ppm_per_ratio;
-    return o;
+    json_member(w, json_key::estimated_alt[3], p(6) * ppm_per_ratio);
 }
 
-json origin_set(const Eigen::Vector3d& t, const Eigen::Vector3d& r, double s)
+void origin_set(json_writer& w, const Eigen::Vector3d& t, const Eigen::Vector3d& r, double s)
 {
-    json o;
     for (int k = 0; k < 3; ++k) {
-        o[json_key::origin_based[k]] = t(k);
+        json_member(w, json_key::origin_based[k], t(k));
     }
     for (int k = 0; k < 3; ++k) {
-        o[json_key::origin_based[3 + k]] = r(k);
+        json_member(w, json_key::origin_based[3 + k], r(k));
     }
-    o[json_key::origin_based[6]] = s;
-    return o;
+    json_member(w, json_key::origin_based[6], s);
 }
 
-json bursa_wolf(const bursa_wolf_set& bw, double rotation_sign)
+void bursa_wolf(json_writer& w, const char* key, const bursa_wolf_set& bw, double rotation_sign)
 {
-    json o = origin_set(bw.translation_m, rotation_sign * bw.rotation_arcsec, bw.scale_ppm);
-    o[json_key::sigma] =
-        origin_set(bw.sigma_translation_m, bw.sigma_rotation_arcsec, bw.sigma_scale_ppm);
-    return o;
+    json_open_object(w, key);
+    origin_set(w, bw.translation_m, rotation_sign * bw.rotation_arcsec, bw.scale_ppm);
+    json_open_object(w, json_key::sigma);
+    origin_set(w, bw.sigma_translation_m, bw.sigma_rotation_arcsec, bw.sigma_scale_ppm);
+    json_close(w);
+    json_close(w);
 }
 
-json head_of(const quality_report& report, const std::string& version)
+// The members before the long arrays, in their order, into the open object.
+void write_head(json_writer& w, const quality_report& report, const std::string& version)
 {
-    json o;
-    o[json_key::program] = report_program_name;
-    o[json_key::version] = version;
-    o[json_key::rotation] =
-        report.model == rotation_model::exact ? rotation_exact : rotation_linearised;
-    json warnings = json::array();
-    for (const std::string& warning : report_warnings(report)) {
-        warnings.push_back(warning);
-    }
-    o[json_key::warnings] = warnings;
-    o[json_key::mirrored] = report.mirrored;
-    o[json_key::common_points] = report.common_points;
-    o[json_key::redundancy] = report.redundancy;
-    o[json_key::iterations] = report.iterations;
-    o[json_key::last_measure] = report.last_measure;
-    o[json_key::reciprocal_condition] = report.reciprocal_condition;
+    json_member(w, json_key::program, report_program_name);
+    json_member(w, json_key::version, version);
+    json_member(w, json_key::rotation,
+                report.model == rotation_model::exact ? rotation_exact : rotation_linearised);
+    json_member(w, json_key::warnings, nlohmann::ordered_json(report_warnings(report)));
+    json_member(w, json_key::mirrored, report.mirrored);
+    json_member(w, json_key::common_points, report.common_points);
+    json_member(w, json_key::redundancy, report.redundancy);
+    json_member(w, json_key::iterations, report.iterations);
+    json_member(w, json_key::last_measure, report.last_measure);
+    json_member(w, json_key::reciprocal_condition, report.reciprocal_condition);
     if (report.largest_residual < report.residuals.size()) {
         const residual_row& r = report.residuals[report.largest_residual];
-        o[json_key::largest_residual] = {{json_key::name, to_utf8(r.name)},
-                                         {json_key::length_m, r.length_m}};
+        json_open_object(w, json_key::largest_residual);
+        json_member(w, json_key::name, to_utf8(r.name));
+        json_member(w, json_key::length_m, r.length_m);
+        json_close(w);
     } else {
-        o[json_key::largest_residual] = nullptr;
+        json_member(w, json_key::largest_residual, nullptr);
     }
-    o[json_key::sigma0] = report.sigma0;
-    o[json_key::sigma0_sevenparam] = report.sigma0_sevenparam;
-    o[json_key::centroid_source] = array_of(report.centroid_source);
-    o[json_key::centroid_target] = array_of(report.centroid_target);
-    json correlation = json::array();
-    for (int i = 0; i < 7; ++i) {
-        correlation.push_back(array_of(report.correlation.row(i)));
-    }
-    o[json_key::correlation] = correlation;
-    o[json_key::linearisation_max_m] = report.linearisation_max_m;
-    o[json_key::linearisation_warning] = report.linearisation_warning;
+    json_member(w, json_key::sigma0, report.sigma0);
+    json_member(w, json_key::sigma0_sevenparam, report.sigma0_sevenparam);
+    json_number_array(w, json_key::centroid_source, report.centroid_source);
+    json_number_array(w, json_key::centroid_target, report.centroid_target);
+    json_number_rows(w, json_key::correlation, report.correlation);
+    json_member(w, json_key::linearisation_max_m, report.linearisation_max_m);
+    json_member(w, json_key::linearisation_warning, report.linearisation_warning);
 
-    json parameters = estimated_set(report.parameters.value);
-    parameters[json_key::sigma] = estimated_set(report.parameters.sigma);
-    o[json_key::parameters] = parameters;
-    o[json_key::bursa_wolf] = bursa_wolf(report.bursa_wolf, 1);
-    o[json_key::bursa_wolf_position_vector] = bursa_wolf(report.bursa_wolf, -1);
-    o[json_key::towgs84] = report.towgs84;
-    o[json_key::small_angle_exports_max_m] = report.small_angle_exports_max_m;
-    o[json_key::proj_helmert] = report.proj_helmert;
-    o[json_key::proj_molobadekas] = report.proj_molobadekas;
-    o[json_key::proj_pipeline] = report.proj_pipeline;
+    json_open_object(w, json_key::parameters);
+    estimated_set(w, report.parameters.value);
+    json_open_object(w, json_key::sigma);
+    estimated_set(w, report.parameters.sigma);
+    json_close(w);
+    json_close(w);
+    bursa_wolf(w, json_key::bursa_wolf, report.bursa_wolf, 1);
+    bursa_wolf(w, json_key::bursa_wolf_position_vector, report.bursa_wolf, -1);
+    json_member(w, json_key::towgs84, report.towgs84);
+    json_member(w, json_key::small_angle_exports_max_m, report.small_angle_exports_max_m);
+    json_member(w, json_key::proj_helmert, report.proj_helmert);
+    json_member(w, json_key::proj_molobadekas, report.proj_molobadekas);
+    json_member(w, json_key::proj_pipeline, report.proj_pipeline);
 
     const residual_tests& t = report.tests;
-    json tests = {{json_key::alpha, t.alpha},
-                  {json_key::kind, t.test == residual_tests::kind::w ? "w" : "tau"},
-                  {json_key::critical_value, t.critical_value}};
+    json_open_object(w, json_key::tests);
+    json_member(w, json_key::alpha, t.alpha);
+    if (t.alpha_family) {
+        json_member(w, json_key::alpha_family, *t.alpha_family);
+    }
+    json_member(w, json_key::kind, t.test == residual_tests::kind::w ? "w" : "tau");
+    json_member(w, json_key::critical_value, t.critical_value);
     if (t.global) {
-        tests[json_key::global] = {{json_key::statistic, t.global->statistic},
-                                   {json_key::critical_value, t.global->critical_value},
-                                   {json_key::passed, t.global->passed}};
+        json_open_object(w, json_key::global);
+        json_member(w, json_key::statistic, t.global->statistic);
+        json_member(w, json_key::critical_value, t.global->critical_value);
+        json_member(w, json_key::passed, t.global->passed);
+        json_close(w);
     } else {
-        tests[json_key::global] = nullptr;
+        json_member(w, json_key::global, nullptr);
     }
-    o[json_key::tests] = tests;
+    json_close(w);
 
-    json excluded = json::array();
+    json_open_array(w, json_key::excluded);
     for (const excluded_point& e : report.excluded) {
-        json item = {
-            {json_key::name, to_utf8(e.name)},
-            {json_key::reason, e.why == excluded_point::reason::option ? "option" : "snooping"}};
-        item[json_key::figure] = e.figure ? json(*e.figure) : json(nullptr);
-        excluded.push_back(item);
+        json_open_object(w);
+        json_member(w, json_key::name, to_utf8(e.name));
+        json_member(w, json_key::reason,
+                    e.why == excluded_point::reason::option ? "option" : "snooping");
+        json_member(w, json_key::figure, e.figure ? json(*e.figure) : json(nullptr));
+        json_close(w);
     }
-    o[json_key::excluded] = excluded;
-    return o;
+    json_close(w);
 }
 
 // Appends `"key": ` to a row.
@@ -234,59 +229,37 @@ void name_of(std::string& line, const std::string& name)
     line += ", ";
 }
 
-// One array of rows, each row's object on a line of its own.
+// One array of rows, each row's object on a line of its own; the rows are
+// formatted in blocks on `threads` threads (report/row_blocks.h).
 template <typename Row, typename Write>
-void write_rows(std::ostream& out, const char* name, const std::vector<Row>& rows, Write write_row)
+void write_rows(std::ostream& out, const char* name, const std::vector<Row>& rows, Write write_row,
+                unsigned threads)
 {
     out << ",\n  \"" << name << "\": [";
-    std::string line;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        line.assign(i == 0 ? "\n" : ",\n");
-        line += indent;
-        line += '{';
-        write_row(line, rows[i]);
-        line += '}';
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    }
+    write_row_blocks(out, rows.size(), threads,
+                     [&](std::size_t begin, std::size_t end, std::string& line) {
+                         for (std::size_t i = begin; i < end; ++i) {
+                             line += i == 0 ? "\n" : ",\n";
+                             line += indent;
+                             line += '{';
+                             write_row(line, rows[i]);
+                             line += '}';
+                         }
+                     });
     out << (rows.empty() ? "]" : "\n  ]");
 }
 
 } // namespace
 
-void write_json_report(std::ostream& out, const quality_report& report, const std::string& version)
+void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
+                       unsigned threads)
 {
     // Pretty-printed, but an array of numbers stays on one line (a matrix one
     // row a line), and the object stays open for the long arrays.
-    const auto dump = [](const json& value, int indent) {
-        std::string text = value.dump(indent, ' ', false, json::error_handler_t::replace);
-        std::string shifted;
-        for (const char c : text) {
-            shifted += c;
-            if (c == '\n') {
-                shifted += "  ";
-            }
-        }
-        return shifted;
-    };
-    const json whole_head = head_of(report, version);
-    std::string head = "{";
-    for (const auto& item : whole_head.items()) {
-        head += head.size() == 1 ? "\n  " : ",\n  ";
-        head += json(item.key()).dump() + ": ";
-        const json& value = item.value();
-        if (value.is_array() && !value.empty() && value[0].is_array()) {
-            head += "[";
-            for (std::size_t i = 0; i < value.size(); ++i) {
-                head += (i == 0 ? "\n    " : ",\n    ") + dump(value[i], -1);
-            }
-            head += "\n  ]";
-        } else if (value.is_array() && !value.empty() && value[0].is_number()) {
-            head += dump(value, -1);
-        } else {
-            head += dump(value, 2);
-        }
-    }
-    out << head;
+    json_writer head;
+    json_open_object(head);
+    write_head(head, report, version);
+    out << head.text;
 
     write_rows(out, json_key::residuals, report.residuals,
                [](std::string& line, const residual_row& r) {
@@ -303,7 +276,8 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
                    triple(line, json_key::check_m, r.check_m);
                    key(line, json_key::removed);
                    line += r.removed ? "true" : "false";
-               });
+               },
+               threads);
     write_rows(out, json_key::predictions, report.predictions,
                [](std::string& line, const prediction_row& p) {
                    name_of(line, p.name);
@@ -313,7 +287,8 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
                        append_json_number(line, p.xyz_m(k));
                        line += k < 2 ? "," : "]";
                    }
-               });
+               },
+               threads);
     out << "\n}\n";
 }
 

@@ -16,7 +16,9 @@
 //               {tx_m, ty_m, tz_m, rx_arcsec, ry_arcsec, rz_arcsec, s_ppm,
 //                sigma {the same keys}},
 //   towgs84, proj_helmert, proj_molobadekas, proj_pipeline (texts),
-//   tests {alpha, kind ("w" or "tau"), critical_value,
+//   tests {alpha (of each test), alpha_family (only with --alpha-family: the
+//          familywise significance alpha follows from by Sidak's rule),
+//          kind ("w" or "tau"), critical_value,
 //          global (null or {statistic, critical_value, passed})},
 //   residuals [{name, xyz_m [3], enu_m [3], length_m, redundancy [3], w [3],
 //               figure, flagged, mdb_m [3], check_m [3], removed}],
@@ -34,8 +36,10 @@ namespace sevenparam {
 
 // Writes the report to `out`, pretty-printed, ending in a line end; the
 // arrays of residuals and predictions one element a line, as they may hold
-// millions. `version` is the program's version.
-void write_json_report(std::ostream& out, const quality_report& report, const std::string& version);
+// millions. `version` is the program's version. The rows are formatted on
+// `threads` threads; the text is the same for any count.
+void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
+                       unsigned threads = 1);
 
 } // namespace sevenparam
 

@@ -4,9 +4,12 @@
 #include <string>
 
 #ifdef _WIN32
+#include <io.h>
+#include <stdio.h>
 #include <windows.h>
 #else
 #include <iconv.h>
+#include <unistd.h>
 #endif
 
 namespace sevenparam {
@@ -84,5 +87,14 @@ std::string gbk_to_utf8(const std::string& gbk)
 }
 
 #endif
+
+bool standard_error_is_terminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) == 1;
+#endif
+}
 
 } // namespace sevenparam

@@ -11,6 +11,9 @@ namespace sevenparam {
 // no GBK character becomes U+FFFD. Never fails.
 std::string gbk_to_utf8(const std::string& gbk);
 
+// Whether the process's standard error is a terminal (console).
+bool standard_error_is_terminal();
+
 } // namespace sevenparam
 
 #endif

@@ -27,9 +27,13 @@ inline constexpr char html[] = "--html";     // HTML page
 // The estimation and its tests.
 inline constexpr char sigma[] = "--sigma";
 inline constexpr char alpha[] = "--alpha";
+inline constexpr char alpha_family[] = "--alpha-family"; // familywise, instead of --alpha
 inline constexpr char exclude[] = "--exclude";
 inline constexpr char snoop[] = "--snoop";
 inline constexpr char rotation[] = "--rotation";
+// The run.
+inline constexpr char threads[] = "--threads";   // default: the machine's hardware threads
+inline constexpr char progress[] = "--progress"; // progress lines on standard error
 inline constexpr char help[] = "--help";
 inline constexpr char version[] = "--version";
 } // namespace report_option

@@ -2,7 +2,9 @@
 
 #include "numlist/message_excerpt.h"
 #include "quality/exports.h"
+#include "estimation/chunks.h"
 #include "report/number_format.h"
+#include "report/row_blocks.h"
 #include "report/text_encoding.h"
 #include "report/warnings.h"
 
@@ -262,6 +264,14 @@ void write_test_settings(std::ostream& out, const quality_report& report)
         {"significance alpha", shortest(t.alpha) + " per coordinate, two-sided"},
         {"critical value", fixed(t.critical_value, 3) + " (unitless)"},
     };
+    if (t.alpha_family) {
+        rows.insert(rows.begin() + 2,
+                    {"familywise significance",
+                     shortest(*t.alpha_family) + " over the " +
+                         std::to_string(3 * report.common_points) +
+                         " tests; each takes 1 - (1 - " + shortest(*t.alpha_family) +
+                         ")^(1/3n) (Sidak)"});
+    }
     if (t.global) {
         rows.push_back({"global test",
                         "v'v / S^2 = " + fixed(t.global->statistic, 3) + ", critical value " +
@@ -312,38 +322,60 @@ const char* note_of(const prediction_row&)
 // A table of one row per point, which may hold millions: written line by line.
 template <typename Row>
 void write_long_table(std::ostream& out, const std::vector<Row>& rows,
-                      const std::vector<column<Row>>& columns)
+                      const std::vector<column<Row>>& columns, unsigned threads)
 {
-    // The widest name up to the limit; a wider one stands on a line of its
-    // own, so that one long name does not widen every row.
-    std::size_t name_width = 5; // "point"
-    std::string storage;
-    for (const Row& r : rows) {
-        if (name_width == name_column_width) {
-            break;
+    // The widths from one pass over the rows, by chunks on the threads; the
+    // largest magnitudes do not depend on the order they are taken in.
+    struct extent {
+        std::size_t name_width = 5; // "point"
+        std::vector<double> largest;
+        std::vector<char> negative;
+        bool notes = false;
+    };
+    std::vector<extent> extents(std::max<std::size_t>(1, chunk_count(rows.size())));
+    for (extent& e : extents) {
+        e.largest.assign(columns.size(), 0.0);
+        e.negative.assign(columns.size(), 0);
+    }
+    for_each_chunk(rows.size(), threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+        extent& e = extents[chunk];
+        std::string storage;
+        for (std::size_t i = begin; i < end; ++i) {
+            const Row& r = rows[i];
+            // The widest name up to the limit; a wider one stands on a line
+            // of its own, so that one long name does not widen every row.
+            e.name_width = std::max(
+                e.name_width,
+                std::min(display_width(shown_name(r.name, storage)), name_column_width));
+            for (std::size_t k = 0; k < columns.size(); ++k) {
+                const double v = columns[k].value(r);
+                if (std::isfinite(v)) {
+                    e.largest[k] = std::max(e.largest[k], std::fabs(v));
+                    e.negative[k] = e.negative[k] || v < 0;
+                }
+            }
+            e.notes = e.notes || *note_of(r);
         }
-        name_width = std::max(
-            name_width, std::min(display_width(shown_name(r.name, storage)), name_column_width));
+    });
+    std::size_t name_width = 5;
+    bool notes = false;
+    for (const extent& e : extents) {
+        name_width = std::max(name_width, e.name_width);
+        notes = notes || e.notes;
     }
     std::vector<std::size_t> widths;
-    for (const column<Row>& c : columns) {
+    for (std::size_t k = 0; k < columns.size(); ++k) {
         double largest = 0;
         bool negative = false;
-        for (const Row& r : rows) {
-            const double v = c.value(r);
-            if (std::isfinite(v)) {
-                largest = std::max(largest, std::fabs(v));
-                negative = negative || v < 0;
-            }
+        for (const extent& e : extents) {
+            largest = std::max(largest, e.largest[k]);
+            negative = negative || e.negative[k];
         }
-        widths.push_back(std::max({std::string(c.heading).size(),
-                                   number_width(largest, negative, c.decimals), std::size_t{4}}));
+        widths.push_back(std::max({std::string(columns[k].heading).size(),
+                                   number_width(largest, negative, columns[k].decimals),
+                                   std::size_t{4}}));
     }
 
-    bool notes = false;
-    for (const Row& r : rows) {
-        notes = notes || *note_of(r);
-    }
     std::string line = indent;
     line += "point";
     pad(line, name_width - 5);
@@ -359,67 +391,72 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
     line += '\n';
     out << line;
 
-    // Rows go into a large buffer written in one piece whenever it fills: no
-    // string or stream call per cell.
-    std::size_t row_bound = std::size(indent) + name_width + std::size(gap) + 8; // note
+    // Rows go into one buffer per block of rows (report/row_blocks.h), made
+    // on several threads: no string or stream call per cell.
+    // The most a row takes besides its name's bytes: no number is wider than
+    // its column.
+    std::size_t row_bound = std::size(indent) + name_width + std::size(gap) + 8 + 1; // note, \n
     for (const std::size_t w : widths) {
-        row_bound += std::size(gap) + std::max(w, fixed_capacity);
+        row_bound += std::size(gap) + w;
     }
-    std::vector<char> buffer(std::max<std::size_t>(1 << 20, 4 * row_bound));
-    char* o = buffer.data();
-    const auto put = [&o](const char* text, std::size_t length) {
-        std::memcpy(o, text, length);
-        o += length;
-    };
-    const auto spaces = [&o](std::size_t count) {
-        std::memset(o, ' ', count);
-        o += count;
-    };
-    for (const Row& r : rows) {
-        const std::string_view name = shown_name(r.name, storage);
-        const std::size_t bound = row_bound + name.size() + std::size(indent);
-        if (static_cast<std::size_t>(buffer.data() + buffer.size() - o) < bound) {
-            out.write(buffer.data(), o - buffer.data());
-            o = buffer.data();
-            if (buffer.size() < bound) {
-                buffer.resize(bound);
-                o = buffer.data();
-            }
+    const auto format_rows = [&](std::size_t begin, std::size_t end, std::string& text) {
+        // A name as shown takes at most 4 bytes a byte (\xHH), and a long
+        // one a line of its own.
+        std::size_t bound = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            bound += row_bound + 4 * rows[i].name.size() + std::size(indent);
         }
-        put(indent, std::size(indent) - 1);
-        put(name.data(), name.size());
-        const std::size_t width = display_width(name);
-        if (width > name_width) {
-            *o++ = '\n';
+        const std::size_t start = text.size();
+        text.resize(start + bound);
+        char* o = text.data() + start;
+        const auto put = [&o](const char* t, std::size_t length) {
+            std::memcpy(o, t, length);
+            o += length;
+        };
+        const auto spaces = [&o](std::size_t count) {
+            std::memset(o, ' ', count);
+            o += count;
+        };
+        std::string storage;
+        for (std::size_t i = begin; i < end; ++i) {
+            const Row& r = rows[i];
+            const std::string_view name = shown_name(r.name, storage);
             put(indent, std::size(indent) - 1);
-            spaces(name_width);
-        } else {
-            spaces(name_width - width);
-        }
-        for (std::size_t k = 0; k < columns.size(); ++k) {
-            // Right-aligned: blanks, then the number written backwards from
-            // the column's end. The width came from the column's largest
-            // magnitude, so no number is wider.
-            const std::size_t width = std::size(gap) - 1 + widths[k];
-            spaces(width);
-            const double value = columns[k].value(r);
-            // A removed point has no test figures; an undefined one is NaN.
-            if ((columns[k].test && removed(r)) || std::isnan(value)) {
-                o[-1] = '-';
+            put(name.data(), name.size());
+            const std::size_t name_shown_width = display_width(name);
+            if (name_shown_width > name_width) {
+                *o++ = '\n';
+                put(indent, std::size(indent) - 1);
+                spaces(name_width);
             } else {
-                format_fixed_before(o, value, columns[k].decimals);
+                spaces(name_width - name_shown_width);
             }
+            for (std::size_t k = 0; k < columns.size(); ++k) {
+                // Right-aligned: blanks, then the number written backwards from
+                // the column's end. The width came from the column's largest
+                // magnitude, so no number is wider.
+                const std::size_t width = std::size(gap) - 1 + widths[k];
+                spaces(width);
+                const double value = columns[k].value(r);
+                // A removed point has no test figures; an undefined one is NaN.
+                if ((columns[k].test && removed(r)) || std::isnan(value)) {
+                    o[-1] = '-';
+                } else {
+                    format_fixed_before(o, value, columns[k].decimals);
+                }
+            }
+            if (const char* note = note_of(r); *note) {
+                put(gap, std::size(gap) - 1);
+                put(note, std::strlen(note));
+            }
+            *o++ = '\n';
         }
-        if (const char* note = note_of(r); *note) {
-            put(gap, std::size(gap) - 1);
-            put(note, std::strlen(note));
-        }
-        *o++ = '\n';
-    }
-    out.write(buffer.data(), o - buffer.data());
+        text.resize(static_cast<std::size_t>(o - text.data()));
+    };
+    write_row_blocks(out, rows.size(), threads, format_rows);
 }
 
-void write_residuals(std::ostream& out, const quality_report& report)
+void write_residuals(std::ostream& out, const quality_report& report, unsigned threads)
 {
     heading(out, "Residuals v = target - transformed source (X, Y, Z; east, north, up at the "
                  "target point on GRS80)");
@@ -431,7 +468,8 @@ void write_residuals(std::ostream& out, const quality_report& report)
                                     {"vE (m)", 4, [](r x) { return x.enu_m(0); }, false},
                                     {"vN (m)", 4, [](r x) { return x.enu_m(1); }, false},
                                     {"vU (m)", 4, [](r x) { return x.enu_m(2); }, false},
-                                    {"|v| (m)", 4, [](r x) { return x.length_m; }, false}});
+                                    {"|v| (m)", 4, [](r x) { return x.length_m; }, false}},
+                                   threads);
 
     heading(out, "Tests per point (redundancy numbers r and standardised residuals w unitless; "
                  "figure = largest |w|; MDB = minimal detectable bias; check = residual had the "
@@ -449,7 +487,8 @@ void write_residuals(std::ostream& out, const quality_report& report)
                                     {"MDB Z (m)", 4, [](r x) { return x.mdb_m(2); }, true},
                                     {"check X (m)", 4, [](r x) { return x.check_m(0); }, true},
                                     {"check Y (m)", 4, [](r x) { return x.check_m(1); }, true},
-                                    {"check Z (m)", 4, [](r x) { return x.check_m(2); }, true}});
+                                    {"check Z (m)", 4, [](r x) { return x.check_m(2); }, true}},
+                                   threads);
 }
 
 void write_excluded(std::ostream& out, const quality_report& report)
@@ -472,7 +511,7 @@ void write_excluded(std::ostream& out, const quality_report& report)
     write_table(out, rows, "rnl");
 }
 
-void write_predictions(std::ostream& out, const quality_report& report)
+void write_predictions(std::ostream& out, const quality_report& report, unsigned threads)
 {
     if (report.predictions.empty()) {
         return;
@@ -482,12 +521,14 @@ void write_predictions(std::ostream& out, const quality_report& report)
     write_long_table<prediction_row>(out, report.predictions,
                                      {{"X (m)", 4, [](p x) { return x.xyz_m(0); }},
                                       {"Y (m)", 4, [](p x) { return x.xyz_m(1); }},
-                                      {"Z (m)", 4, [](p x) { return x.xyz_m(2); }}});
+                                      {"Z (m)", 4, [](p x) { return x.xyz_m(2); }}},
+                                     threads);
 }
 
 } // namespace
 
-void write_text_report(std::ostream& out, const quality_report& report, const std::string& title)
+void write_text_report(std::ostream& out, const quality_report& report, const std::string& title,
+                       unsigned threads)
 {
     out << title << '\n';
     write_summary(out, report);
@@ -496,9 +537,9 @@ void write_text_report(std::ostream& out, const quality_report& report, const st
     write_bursa_wolf(out, report);
     write_linearisation(out, report);
     write_test_settings(out, report);
-    write_residuals(out, report);
+    write_residuals(out, report, threads);
     write_excluded(out, report);
-    write_predictions(out, report);
+    write_predictions(out, report, threads);
 }
 
 } // namespace sevenparam

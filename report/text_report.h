@@ -32,7 +32,10 @@ inline constexpr std::size_t name_column_width = 24;
 
 // Writes the report to `out` line by line (the residual tables may hold
 // millions of rows, so nothing is composed whole). `title` is the first line.
-void write_text_report(std::ostream& out, const quality_report& report, const std::string& title);
+// The rows of those tables are formatted on `threads` threads; the text is
+// the same for any count.
+void write_text_report(std::ostream& out, const quality_report& report, const std::string& title,
+                       unsigned threads = 1);
 
 } // namespace sevenparam
 

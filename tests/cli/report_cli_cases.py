@@ -7,8 +7,10 @@ standard output with one of the checks below. Data: the ten ECEF points of
 cli_cases.py, as number lists and as point files.
 """
 
+import json
 import math
 import os
+import random
 import re
 import resource
 import signal
@@ -221,6 +223,16 @@ CASES = [
           USAGE, error('--rotation "small": must be linearised or exact')),
     fails("report_exclude_empty_name", "report_options", POINT_FILES + ["--exclude", "E01,"],
           USAGE, error("--exclude: empty point name")),
+    fails("report_alpha_and_family", "report_options",
+          POINT_FILES + ["--alpha", "0.01", "--alpha-family", "0.05"], USAGE,
+          error("--alpha and --alpha-family cannot be given together")),
+    fails("report_alpha_family_out_of_range", "report_options",
+          POINT_FILES + ["--alpha-family", "1"], USAGE,
+          error('--alpha-family "1": must lie between 0 and 1')),
+    fails("report_threads_zero", "report_options", POINT_FILES + ["--threads", "0"], USAGE,
+          error('--threads "0": must be a whole number from 1 to 1024')),
+    fails("report_threads_not_a_number", "report_options", POINT_FILES + ["--threads", "2x"],
+          USAGE, error('--threads "2x": must be a whole number from 1 to 1024')),
     fails("report_two_outputs_one_file", "report_options",
           POINT_FILES + ["--output", "r.txt", "--json", "r.txt"], USAGE,
           error("--output 'r.txt' and --json 'r.txt' name the same file")),
@@ -587,6 +599,78 @@ def failed_write_leaves_nothing(session):
                 os.remove(session.path("cwd:" + name))
 
 
+def scattered_network(count, blunders):
+    """Point files of `count` points scattered over 200 km, the target
+    carried by a small rotation and scale with a millimetre of seeded noise,
+    and 0.1 m added to X of the points named in `blunders`."""
+    rng = random.Random(count)
+    src, des, test = [], [], []
+    for i in range(count):
+        x, y, z = (4027894.0 + rng.uniform(-1e5, 1e5), 307045.0 + rng.uniform(-1e5, 1e5),
+                   4919474.0 + rng.uniform(-5e3, 5e3))
+        s = 1 + 4e-6
+        tx = s * (x + 7e-6 * y + 3e-6 * z) - 120.5 + rng.gauss(0, 0.001)
+        ty = s * (-7e-6 * x + y - 2e-6 * z) + 85.25 + rng.gauss(0, 0.001)
+        tz = s * (-3e-6 * x + 2e-6 * y + z) + 410.75 + rng.gauss(0, 0.001)
+        name = f"P{i + 1}"
+        tx += 0.1 if name in blunders else 0
+        src.append(f"{name} {x:.4f} {y:.4f} {z:.4f}\n")
+        des.append(f"{name} {tx:.4f} {ty:.4f} {tz:.4f}\n")
+        if i % 1000 == 0:
+            test.append(f"T{i} {x + 1:.4f} {y - 1:.4f} {z:.4f}\n")
+    return "".join(src).encode(), "".join(des).encode(), "".join(test).encode()
+
+
+def same_bytes_on_any_thread_count(session):
+    """40,000 points, more than one chunk of the passes and many blocks of
+    rows, with three planted 0.1 m blunders, snooped at a familywise 5 %:
+    1, 2 and 7 threads write the same bytes in every report, and exactly the
+    three blunders go."""
+    blunders = ["P7", "P20000", "P39998"]
+    for name, data in zip(("src", "des", "test"), scattered_network(40000, blunders)):
+        session.path(f"cwd:{name}.txt").write_bytes(data)
+    outputs = {}
+    for threads in ("1", "2", "7"):
+        args = ["--src-file", "src.txt", "--des-file", "des.txt", "--test-file", "test.txt",
+                "--snoop", "--alpha-family", "0.05", "--threads", threads,
+                "--output", f"r{threads}.txt", "--json", f"r{threads}.json",
+                "--html", f"r{threads}.html"]
+        code, out, err = session.run(args)
+        expect((code, out, err) == (0, b"", b""), f"{threads} threads: {code} {err!r}")
+        outputs[threads] = [session.path(f"cwd:r{threads}.{kind}").read_bytes()
+                            for kind in ("txt", "json", "html")]
+    for threads in ("2", "7"):
+        for kind, one, other in zip(("text", "JSON", "HTML"), outputs["1"], outputs[threads]):
+            expect(one == other, f"the {kind} report of {threads} threads differs from 1 thread's")
+    report = json.loads(outputs["1"][1])
+    removed = [e["name"] for e in report["excluded"]]
+    expect(sorted(removed) == sorted(blunders), f"removed {removed}")
+    tests = report["tests"]
+    expect(tests["alpha_family"] == 0.05 and abs(tests["alpha"] / 4.2747608919e-07 - 1) < 1e-9,
+           f"tests {tests}")
+    expect(b"familywise significance  0.05 over the 119991 tests" in outputs["1"][0],
+           "the text report lacks the familywise significance")
+
+
+def progress_on_request(session):
+    """--progress: a line per step and per removal of data snooping on
+    standard error, each with the seconds so far; the report as without it
+    (every other case shows that standard error stays empty without it)."""
+    blunders = ["P3"]
+    for name, data in zip(("src", "des"), scattered_network(50, blunders)):
+        session.path(f"cwd:{name}.txt").write_bytes(data)
+    args = ["--src-file", "src.txt", "--des-file", "des.txt", "--snoop", "--sigma", "0.001"]
+    code, quiet, err = session.run(args)
+    expect((code, err) == (0, b""), f"{code} {err!r}")
+    code, out, err = session.run(args + ["--progress"])
+    steps = [r"reading the points", r"estimating and testing 50 common points",
+             r"data snooping: removed P3 \(figure [0-9.]+, critical value 3\.29053\), 1 left "
+             r"out, 49 points left", r"writing the reports", r"done"]
+    pattern = "".join(rf"sevenparam-report: \[[0-9]+\.[0-9] s\] {step}" + "\n" for step in steps)
+    expect(code == 0 and out == quiet, f"{code}: the report differs with --progress")
+    expect(re.fullmatch(session.platform.console(pattern.encode()), err), f"{err!r}")
+
+
 OUTPUT_CASES = [
     # Outputs that name one file in other spellings; outputs over inputs.
     fails("report_outputs_same_file_spelled_twice", "report_writes",
@@ -610,6 +694,8 @@ OUTPUT_CASES = [
     Case("report_read_only_output", "report_writes", [], check=read_only_output_refused,
          posix_only=True),
     Case("report_concurrent_runs", "report_concurrent", [], check=concurrent_reports),
+    Case("report_threads_same_bytes", "report_scale", [], check=same_bytes_on_any_thread_count),
+    Case("report_progress_lines", "report_scale", [], check=progress_on_request),
     Case("report_failed_or_killed_write", "report_writes", [],
          check=failed_write_leaves_nothing, posix_only=True),
 ]

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# sevenparam-report at scale, beside a plain numpy script (bench/numpy_peer.py)
+# in the same hyperfine run, so that the machine's load weighs on both alike:
+#   - 1,000,000 common points (2 mm noise): the text report alone, and the
+#     text and JSON reports, each on 1 and 2 threads; the peer's whole run;
+#     peak memory (GNU time) of the text and JSON run;
+#   - data snooping of 1,000,000 points with 5 planted 0.1 m blunders at
+#     2 mm noise, --alpha-family 0.05: the points removed (exactly the 5
+#     planted ones) and the time;
+#   - with --ten-million: 10,000,000 points, text report on 2 threads, time
+#     and peak memory against ten times the 1,000,000-point run.
+# Each figure is printed beside its target. The work divides so: the two
+# point files are read one on each of two threads; the estimation's passes,
+# snooping's passes and the residual tests run by chunks of 32,768 points
+# on --threads threads; the report rows are formatted in blocks of 4,096 on
+# --threads threads while the main thread writes; the rest (the centroids,
+# the 7x7 solves, the staged files' flush to disk) is serial.
+#
+#   bench/report_scale.sh [BUILD_DIR] [--ten-million]     (default: build)
+#
+# The point files go to $SEVENPARAM_BENCH_DATA (kept, as 10,000,000 points
+# take minutes to write), else to a temporary folder. Needs hyperfine, GNU
+# time and numpy: scripts/install-deps --bench
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build
+ten_million=0
+for arg in "$@"; do
+    case "$arg" in
+        --ten-million) ten_million=1 ;;
+        *) build=$arg ;;
+    esac
+done
+binary=$(realpath "$build/report/sevenparam-report")
+bench=$(realpath bench)
+# The Python with numpy: python3 on the PATH, else Debian's own.
+python=python3
+if ! "$python" -c 'import numpy' 2>/dev/null; then
+    python=/usr/bin/python3
+fi
+if [ -n "${SEVENPARAM_BENCH_DATA:-}" ]; then
+    data=$SEVENPARAM_BENCH_DATA
+    mkdir -p "$data"
+else
+    data=$(mktemp -d)
+    trap 'rm -rf "$data"' EXIT
+fi
+out=$(mktemp -d)
+trap 'rm -rf "$out"; [ -z "${SEVENPARAM_BENCH_DATA:-}" ] && rm -rf "$data"' EXIT
+
+"$python" "$bench/make_points.py" "$data" 1000000 0.002 0
+"$python" "$bench/make_points.py" "$data" 1000000 0.002 5 0.1
+src="$data/src-1000000.txt"
+des="$data/des-1000000.txt"
+
+# Mean wall time (s) of each command of one hyperfine run, in order.
+means() {
+    hyperfine --warmup 1 --runs "${RUNS:-5}" --style basic --export-json "$out/h.json" "$@" \
+        >&2
+    "$python" -c 'import json, sys
+for r in json.load(open(sys.argv[1]))["results"]:
+    print("%.3f %.3f" % (r["mean"], r["stddev"]))' "$out/h.json"
+}
+
+verdict() { # figure target: "met" when figure < target
+    awk -v f="$1" -v t="$2" 'BEGIN { print (f < t ? "met" : "MISSED") }'
+}
+
+echo "=== 1,000,000 common points, beside the numpy script (mean of ${RUNS:-5} runs each)"
+mapfile -t figures < <(means \
+    -n "text, 1 thread" "$binary --src-file $src --des-file $des --output $out/r.txt --threads 1" \
+    -n "text, 2 threads" "$binary --src-file $src --des-file $des --output $out/r.txt --threads 2" \
+    -n "text+JSON, 1 thread" \
+    "$binary --src-file $src --des-file $des --output $out/r.txt --json $out/r.json --threads 1" \
+    -n "text+JSON, 2 threads" \
+    "$binary --src-file $src --des-file $des --output $out/r.txt --json $out/r.json --threads 2" \
+    -n "numpy script" "$python $bench/numpy_peer.py $src $des $out/peer.json")
+read -r text1 _ <<<"${figures[0]}"
+read -r text2 _ <<<"${figures[1]}"
+read -r json1 _ <<<"${figures[2]}"
+read -r json2 _ <<<"${figures[3]}"
+read -r peer _ <<<"${figures[4]}"
+printf '%-34s %8s s (1 thread %s s)  target < 1.0 s: %s\n' "text report" "$text2" "$text1" \
+    "$(verdict "$text2" 1.0)"
+printf '%-34s %8s s (1 thread %s s)  target < 1.5 s: %s\n' "text and JSON reports" "$json2" \
+    "$json1" "$(verdict "$json2" 1.5)"
+printf '%-34s %8s s\n' "numpy script" "$peer"
+speedup=$(awk -v p="$peer" -v r="$json2" 'BEGIN { printf "%.2f", p / r }')
+printf '%-34s %8s x  target >= 4: %s\n' "numpy script / text and JSON" "$speedup" \
+    "$(awk -v s="$speedup" 'BEGIN { print (s >= 4 ? "met" : "MISSED") }')"
+peak=$( { /usr/bin/time -f "%M" "$binary" --src-file "$src" --des-file "$des" \
+    --output "$out/r.txt" --json "$out/r.json" --threads 2; } 2>&1 | tail -1)
+printf '%-34s %8s MB  target < 400 MB: %s\n' "peak memory, text and JSON" "$((peak / 1024))" \
+    "$(verdict "$((peak / 1024))" 400)"
+ls -l "$out/r.json" "$out/peer.json" | awk '{ printf "%-34s %8d bytes a point\n", $NF, $5 / 1e6 }'
+
+echo "=== data snooping: 1,000,000 points, 5 blunders of 0.1 m at 2 mm noise, --alpha-family 0.05"
+snoop_args="--src-file $src --des-file $data/des-1000000-k5.txt --snoop --alpha-family 0.05"
+"$binary" $snoop_args --output "$out/snoop.txt" --json "$out/snoop.json" --threads 2
+removed=$("$python" -c 'import json, sys
+print(" ".join(sorted(e["name"] for e in json.load(open(sys.argv[1]))["excluded"])))' \
+    "$out/snoop.json")
+expected="P1 P15839 P23758 P31677 P7920"
+printf '%-34s %s  (planted: %s): %s\n' "removed" "$removed" "$expected" \
+    "$([ "$removed" = "$expected" ] && echo met || echo MISSED)"
+mapfile -t figures < <(RUNS=3 means -n "snooping, 2 threads" \
+    "$binary $snoop_args --output $out/snoop.txt --threads 2")
+read -r snoop _ <<<"${figures[0]}"
+printf '%-34s %8s s  target < 5 s: %s\n' "snooping run" "$snoop" "$(verdict "$snoop" 5)"
+
+if [ "$ten_million" -eq 1 ]; then
+    echo "=== 10,000,000 common points, text report, 2 threads"
+    "$python" "$bench/make_points.py" "$data" 10000000 0.002 0
+    line=$( { /usr/bin/time -f "%e %M" "$binary" --src-file "$data/src-10000000.txt" \
+        --des-file "$data/des-10000000.txt" --output "$out/r10.txt" --threads 2; } 2>&1 |
+        tail -1)
+    read -r seconds kb <<<"$line"
+    printf '%-34s %8s s  (%.1f x the 1,000,000-point run)\n' "10,000,000 points" "$seconds" \
+        "$(awk -v a="$seconds" -v b="$text2" 'BEGIN { print a / b }')"
+    printf '%-34s %8s MB  target < 4096 MB: %s\n' "peak memory" "$((kb / 1024))" \
+        "$(verdict "$((kb / 1024))" 4096)"
+fi
