@@ -1,8 +1,13 @@
 #include "report/app.h"
 
+#if SEVENPARAM_HAVE_CRS
+#include "report/crs_run.h"
+#endif
+
 #include "numlist/number_list.h"
 #include "numlist/result_file.h"
 #include "report/html.h"
+#include "report/crs_options.h"
 #include "report/inputs.h"
 #include "report/json_report.h"
 #include "report/report_options.h"
@@ -38,6 +43,7 @@ struct command_line {
     std::optional<std::string> sigma, alpha, rotation;
     std::vector<std::string> exclude;
     bool snoop = false;
+    crs_options crs;
 };
 
 class usage_error : public std::runtime_error {
@@ -63,6 +69,31 @@ void add_value(CLI::App& app, const char* name, const char* value_name,
     app.add_option_function<std::string>(
            name, [&target](const std::string& value) { target = value; }, description)
         ->type_name(value_name);
+}
+
+// The options of coordinate reference systems (report/crs_run.h).
+void add_crs_options(CLI::App& app, crs_options& crs)
+{
+    add_value(app, report_option::src_crs, "CRS", crs.src_crs,
+              "Source CRS of the common and test points: EPSG:CODE, WKT, PROJJSON, a PROJ "
+              "string with +type=crs, or a file holding one (default: geocentric XYZ)");
+    add_value(app, report_option::des_crs, "CRS", crs.des_crs, "Target CRS of the common points");
+    app.add_flag(report_option::east_first, crs.east_first,
+                 "Read and write CRS coordinates longitude or easting first, not in the CRS's "
+                 "own axis order");
+    add_value(app, report_option::wkt, "FILE", crs.wkt,
+              "The transformation as a WKT2:2019 coordinate operation to this file");
+    add_value(app, report_option::projjson, "FILE", crs.projjson,
+              "The transformation as a PROJJSON coordinate operation to this file");
+    add_value(app, report_option::geojson, "FILE", crs.geojson,
+              "Common and test points as a GeoJSON map layer to this file");
+}
+
+// Whether any CRS option was given.
+bool any_crs_option(const crs_options& crs)
+{
+    return crs.src_crs || crs.des_crs || crs.east_first || crs.wkt || crs.projjson ||
+           crs.geojson;
 }
 
 std::unique_ptr<CLI::App> make_parser(command_line& line)
@@ -116,6 +147,7 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
     app->add_flag(report_option::snoop, line.snoop,
                   "Data snooping: remove the worst flagged point and estimate again, "
                   "until none is flagged");
+    add_crs_options(*app, line.crs);
     add_value(*app, report_option::rotation, "MODEL", line.rotation,
               "Rotation model: linearised (default, as sevenparam) or exact");
     app->footer("Exit status: 0 success, 1 bad data or failed estimation, 2 usage error.");
@@ -183,6 +215,16 @@ std::vector<output> outputs_of(const command_line& line)
     }
     if (line.html) {
         outputs.push_back({report_option::html, *line.html, {}});
+    }
+    for (const auto& [option, path] : {std::pair{report_option::wkt, line.crs.wkt},
+                                       std::pair{report_option::projjson, line.crs.projjson},
+                                       std::pair{report_option::geojson, line.crs.geojson}}) {
+        if (path) {
+            if (*path == standard_output_name) {
+                throw usage_error(std::string(option) + ": needs a file name");
+            }
+            outputs.push_back({option, *path, {}});
+        }
     }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i].path.empty()) {
@@ -281,6 +323,46 @@ void write_outputs(std::vector<output>& outputs, std::ostream& out)
     }
 }
 
+#if SEVENPARAM_HAVE_CRS
+// The writers of a run in coordinate reference systems: the reports with
+// their CRS parts, the operation files and the map layer. An operation PROJ
+// could not express fails the run before anything is written.
+void set_crs_writers(std::vector<output>& outputs, const crs_run& crs,
+                     const quality_report& report, const report_inputs& inputs,
+                     const std::string& title)
+{
+    for (output& o : outputs) {
+        const std::string option = o.option;
+        if (option == report_option::output) {
+            o.write = [&](std::ostream& s) {
+                write_text_report(s, report, title);
+                write_crs_text(s, crs, report);
+            };
+        } else if (option == report_option::json) {
+            o.write = [&](std::ostream& s) {
+                write_json_report(s, report, version_text,
+                                  [&](std::ostream& t) { write_crs_json(t, crs, report); });
+            };
+        } else if (option == report_option::html) {
+            o.write = [&](std::ostream& s) {
+                write_html_report(s, report, inputs.target,
+                                  [&](std::ostream& t) { write_crs_html(t, crs, report); });
+            };
+        } else if (option == report_option::geojson) {
+            o.write = [&](std::ostream& s) { write_geojson(s, crs, report); };
+        } else {
+            const bool wkt = option == report_option::wkt;
+            const std::string& text = wkt ? crs.operation.wkt : crs.operation.projjson;
+            if (text.empty()) {
+                throw std::runtime_error(option + ": no " + (wkt ? "WKT" : "PROJJSON") +
+                                         " to write: " + crs.operation.missing);
+            }
+            o.write = [&text](std::ostream& s) { s << text << '\n'; };
+        }
+    }
+}
+#endif
+
 } // namespace
 
 int run_report(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
@@ -303,13 +385,34 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
         }
         settings = settings_of(line);
         outputs = outputs_of(line);
+#if !SEVENPARAM_HAVE_CRS
+        if (any_crs_option(line.crs)) {
+            throw usage_error("this build of " + std::string(report_program_name) +
+                              " has no CRS support (it was built without PROJ): " +
+                              report_option::src_crs + ", " + report_option::des_crs + ", " +
+                              report_option::east_first + ", " + report_option::wkt + ", " +
+                              report_option::projjson + " and " + report_option::geojson +
+                              " cannot be used");
+        }
+#endif
     } catch (const usage_error& e) {
         report_error(err, e.what());
         return report_exit_usage_error;
     }
 
     try {
-        const report_inputs inputs = gather_inputs(line.inputs, argc > 0 ? argv[0] : nullptr);
+        const char* program_path = argc > 0 ? argv[0] : nullptr;
+#if SEVENPARAM_HAVE_CRS
+        const bool in_crs = any_crs_option(line.crs);
+        crs_run crs;
+        if (in_crs) {
+            crs = open_crs_run(line.crs);
+        }
+        const report_inputs inputs = in_crs ? gather_crs_inputs(line.inputs, crs, program_path)
+                                            : gather_inputs(line.inputs, program_path);
+#else
+        const report_inputs inputs = gather_inputs(line.inputs, program_path);
+#endif
         quality_report report;
         try {
             report = build_quality_report(inputs.source, inputs.target, inputs.test, settings);
@@ -328,6 +431,12 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
                 o.write = [&](std::ostream& s) { write_html_report(s, report, inputs.target); };
             }
         }
+#if SEVENPARAM_HAVE_CRS
+        if (in_crs) {
+            complete_crs_run(crs, report, inputs, version_text);
+            set_crs_writers(outputs, crs, report, inputs, title);
+        }
+#endif
         write_outputs(outputs, out);
     } catch (const input_error& e) {
         report_error(err, e.what());

@@ -245,7 +245,8 @@ void write_rows(std::ostream& out, const char* name, const std::vector<Row>& row
 
 } // namespace
 
-void write_json_report(std::ostream& out, const quality_report& report, const std::string& version)
+void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
+                       const std::function<void(std::ostream&)>& more)
 {
     // Pretty-printed, but an array of numbers stays on one line (a matrix one
     // row a line), and the object stays open for the long arrays.
@@ -306,6 +307,9 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
                        line += k < 2 ? "," : "]";
                    }
                });
+    if (more) {
+        more(out);
+    }
     out << "\n}\n";
 }
 

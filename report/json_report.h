@@ -26,6 +26,7 @@
 
 #include "quality/quality_report.h"
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -34,7 +35,10 @@ namespace sevenparam {
 // Writes the report to `out`, pretty-printed, ending in a line end; the
 // arrays of residuals and predictions one element a line, as they may hold
 // millions. `version` is the program's version.
-void write_json_report(std::ostream& out, const quality_report& report, const std::string& version);
+// `more`, when given, writes further keys before the object's closing
+// brace, each pair preceded by ",\n  ".
+void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
+                       const std::function<void(std::ostream&)>& more = {});
 
 } // namespace sevenparam
 

@@ -1,0 +1,171 @@
+// The transformation as a coordinate operation, built and exported with
+// PROJ's C++ API (crs/crs.h).
+#include "crs/crs.h"
+
+#include <proj/coordinateoperation.hpp>
+#include <proj/crs.hpp>
+#include <proj/io.hpp>
+#include <proj/metadata.hpp>
+#include <proj/util.hpp>
+
+#include <cstdio>
+
+namespace sevenparam {
+
+namespace {
+
+using namespace osgeo::proj;
+
+// The CRS of a definition as PROJ's C++ API reads it; a bound CRS as its
+// base, as the C API side takes it.
+crs::CRSNNPtr read_crs(const std::string& text, const io::DatabaseContextNNPtr& database)
+{
+    auto object = io::createFromUserInput(text, database);
+    auto read = util::nn_dynamic_pointer_cast<crs::CRS>(object);
+    if (!read) {
+        throw crs_error("PROJ reads the definition as no CRS");
+    }
+    crs::CRSNNPtr result = NN_NO_CHECK(read);
+    if (auto bound = dynamic_cast<const crs::BoundCRS*>(result.get())) {
+        result = bound->baseCRS();
+    }
+    return result;
+}
+
+// One side of the operation: the CRS the transformation joins (the CRS
+// itself, or a projected CRS's base) and the projection around it.
+struct side {
+    crs::CRSNNPtr geodetic;
+    std::shared_ptr<crs::ProjectedCRS> projected; // null unless projected
+    std::string kind;                             // "geocentric", "geographic 2D", ...
+};
+
+side side_of(const crs::CRSNNPtr& system)
+{
+    side s{system, nullptr, ""};
+    if (auto projected = util::nn_dynamic_pointer_cast<crs::ProjectedCRS>(system)) {
+        s.projected = projected;
+        s.geodetic = projected->baseCRS();
+    }
+    if (auto geodetic = dynamic_cast<const crs::GeodeticCRS*>(s.geodetic.get())) {
+        if (geodetic->isGeocentric()) {
+            s.kind = "geocentric";
+        } else if (dynamic_cast<const crs::GeographicCRS*>(geodetic)) {
+            s.kind = geodetic->coordinateSystem()->axisList().size() == 2 ? "geographic 2D"
+                                                                          : "geographic 3D";
+        }
+    }
+    if (s.kind.empty()) {
+        s.kind = dynamic_cast<const crs::CompoundCRS*>(system.get()) ? "compound" : "other";
+    }
+    return s;
+}
+
+operation::TransformationNNPtr make_transformation(const side& source, const side& target,
+                                                   const helmert_parameters& p,
+                                                   const operation_metadata& metadata)
+{
+    util::PropertyMap properties;
+    properties.set(common::IdentifiedObject::NAME_KEY, metadata.name);
+    properties.set(common::IdentifiedObject::REMARKS_KEY, metadata.remarks);
+    char accuracy[32];
+    std::snprintf(accuracy, sizeof accuracy, "%.4f", metadata.accuracy_m);
+    return operation::Transformation::createCoordinateFrameRotation(
+        properties, source.geodetic, target.geodetic, p.tx_m, p.ty_m, p.tz_m, p.rx_arcsec,
+        p.ry_arcsec, p.rz_arcsec, p.s_ppm, {metadata::PositionalAccuracy::create(accuracy)});
+}
+
+// The steps from source CRS coordinates to target CRS coordinates as one
+// PROJ pipeline.
+std::string pipeline_of(const side& source, const side& target,
+                        const operation::TransformationNNPtr& transformation,
+                        const io::DatabaseContextNNPtr& database)
+{
+    std::vector<operation::CoordinateOperationNNPtr> steps;
+    if (source.projected) {
+        steps.push_back(source.projected->derivingConversion()->inverse());
+    }
+    steps.push_back(transformation);
+    if (target.projected) {
+        steps.push_back(target.projected->derivingConversion());
+    }
+    auto formatter =
+        io::PROJStringFormatter::create(io::PROJStringFormatter::Convention::PROJ_5, database);
+    if (steps.size() == 1) {
+        return transformation->exportToPROJString(formatter.get());
+    }
+    auto chain = operation::ConcatenatedOperation::createComputeMetadata(steps, false);
+    return chain->exportToPROJString(formatter.get());
+}
+
+} // namespace
+
+operation_texts export_operation(const reference_system& source, const reference_system& target,
+                                 const helmert_parameters& parameters,
+                                 const operation_metadata& metadata)
+{
+    operation_texts texts;
+    try {
+        auto database = io::DatabaseContext::create();
+        const crs::CRSNNPtr source_crs = read_crs(source.definition(), database);
+        const crs::CRSNNPtr target_crs = read_crs(target.definition(), database);
+        const side from = side_of(source_crs);
+        const side to = side_of(target_crs);
+        if (from.kind == "compound" || to.kind == "compound") {
+            texts.missing = "EPSG's Helmert methods join geodetic CRSs, and a compound CRS "
+                            "carries a vertical part they cannot hold";
+            return texts;
+        }
+        if (from.kind != to.kind) {
+            texts.missing = "the source CRS is " + from.kind + " and the target CRS " + to.kind +
+                            ": EPSG's Helmert methods join two CRSs of one kind";
+            return texts;
+        }
+        const auto transformation = make_transformation(from, to, parameters, metadata);
+        texts.method = transformation->method()->nameStr();
+        const auto& ids = transformation->method()->identifiers();
+        if (!ids.empty()) {
+            texts.method += " (" + *ids.front()->codeSpace() + ":" + ids.front()->code() + ")";
+        }
+        if (metadata.small_angle_refusal.empty()) {
+            auto wkt = io::WKTFormatter::create(io::WKTFormatter::Convention::WKT2_2019, database);
+            texts.wkt = transformation->exportToWKT(wkt.get());
+            auto json = io::JSONFormatter::create(database);
+            texts.projjson = transformation->exportToJSON(json.get());
+        } else {
+            texts.missing = metadata.small_angle_refusal;
+        }
+        // The pipeline in the order the coordinates are read.
+        const bool east_first = source.description().east_first || target.description().east_first;
+        if (east_first) {
+            const side from_used =
+                side_of(source.description().east_first ? source_crs->normalizeForVisualization()
+                                                        : source_crs);
+            const side to_used =
+                side_of(target.description().east_first ? target_crs->normalizeForVisualization()
+                                                        : target_crs);
+            texts.pipeline =
+                pipeline_of(from_used, to_used,
+                            make_transformation(from_used, to_used, parameters, metadata), database);
+        } else {
+            texts.pipeline = pipeline_of(from, to, transformation, database);
+        }
+        if (metadata.exact) {
+            // EPSG's methods are small-angle; PROJ's helmert step takes the
+            // exact rotation matrix when told.
+            const std::string convention = "+convention=coordinate_frame";
+            const std::size_t at = texts.pipeline.find(convention);
+            if (at == std::string::npos) {
+                throw crs_error("PROJ's pipeline holds no coordinate-frame Helmert step");
+            }
+            texts.pipeline.insert(at + convention.size(), " +exact");
+        }
+    } catch (const crs_error&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw crs_error(std::string("PROJ cannot build the operation (PROJ: ") + e.what() + ")");
+    }
+    return texts;
+}
+
+} // namespace sevenparam
