@@ -87,6 +87,7 @@ class Case:
     # itself, raising CheckFailed; `runs` is then empty.
     check: object = None
     posix_only: bool = False  # pipes, FIFOs, signals, links, /dev files
+    windows_only: bool = False  # what the Windows build alone does (no CRS support)
 
 
 class CheckFailed(Exception):

@@ -363,6 +363,9 @@ def main():
         if case.posix_only and platform.exe_dir_rule == "beside-binary":
             print(f"skip  {case.name}: POSIX systems only")
             continue
+        if case.windows_only and platform.exe_dir_rule != "beside-binary":
+            print(f"skip  {case.name}: Windows build only")
+            continue
         try:
             run_case(platform, case)
             print(f"ok    {case.name}")
