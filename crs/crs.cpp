@@ -69,8 +69,11 @@ struct reference_system::state {
     pj_ptr crs;               // as defined
     pj_ptr used;              // the one whose axis order is read (normalised when east first)
     pj_ptr geocentric;        // geocentric CRS on the same datum
-    pj_ptr to_geocentric;     // used -> geocentric, a conversion
-    pj_ptr to_geographic;     // geocentric -> longitude, latitude (deg), height
+    // used -> geographic (longitude, latitude in degrees, ellipsoidal height)
+    // -> geocentric, both conversions on the one datum. The area of use is
+    // checked on the way.
+    pj_ptr to_geographic;
+    pj_ptr geographic_to_geocentric;
     crs_description description;
 
     // PROJ's reason for the context's last failure, in one line.
@@ -267,18 +270,6 @@ reference_system::reference_system(const std::string& definition, bool east_firs
     if (!s.geocentric) {
         refuse(s, "PROJ cannot make a geocentric CRS of its datum");
     }
-    std::string grids;
-    s.to_geocentric = conversion(ctx, s.used.get(), s.geocentric.get(), grids);
-    if (!s.to_geocentric) {
-        if (type == PJ_TYPE_COMPOUND_CRS) {
-            throw crs_error("its heights need a geoid model to become ellipsoidal heights, and "
-                            "PROJ has none installed for it" +
-                            (grids.empty() ? std::string() : " (it needs " + grids + ")") +
-                            "; give the horizontal CRS with ellipsoidal heights instead");
-        }
-        refuse(s, "PROJ finds no conversion of its points to geocentric coordinates");
-    }
-
     pj_ptr ellipsoidal(proj_create_ellipsoidal_3D_cs(
         ctx, PJ_ELLPS3D_LONGITUDE_LATITUDE_HEIGHT, "degree", 0, "metre", 1.0));
     pj_ptr geographic(proj_create_geographic_crs_from_datum(ctx, "Longitude and latitude",
@@ -286,9 +277,20 @@ reference_system::reference_system(const std::string& definition, bool east_firs
     if (!geographic) {
         refuse(s, "PROJ cannot make a geographic CRS of its datum");
     }
-    s.to_geographic = conversion(ctx, s.geocentric.get(), geographic.get(), grids);
+    std::string grids;
+    s.to_geographic = conversion(ctx, s.used.get(), geographic.get(), grids);
     if (!s.to_geographic) {
-        refuse(s, "PROJ finds no conversion of geocentric coordinates to longitude and latitude");
+        if (type == PJ_TYPE_COMPOUND_CRS) {
+            throw crs_error("its heights need a geoid model to become ellipsoidal heights, and "
+                            "PROJ has none installed for it" +
+                            (grids.empty() ? std::string() : " (it needs " + grids + ")") +
+                            "; give the horizontal CRS with ellipsoidal heights instead");
+        }
+        refuse(s, "PROJ finds no conversion of its points to longitude and latitude");
+    }
+    s.geographic_to_geocentric = conversion(ctx, geographic.get(), s.geocentric.get(), grids);
+    if (!s.geographic_to_geocentric) {
+        refuse(s, "PROJ finds no conversion of longitude and latitude to geocentric coordinates");
     }
 
     double west = 0, south = 0, east = 0, north = 0;
@@ -337,22 +339,35 @@ std::size_t transform(reference_system::state& s, PJ* operation, PJ_DIRECTION di
 
 } // namespace
 
-std::size_t reference_system::to_geocentric(double* points, std::size_t count,
-                                            std::string& reason) const
+std::size_t reference_system::to_geocentric(double* points, std::size_t count, std::string& reason,
+                                            std::size_t* outside) const
 {
-    return transform(*state_, state_->to_geocentric.get(), PJ_FWD, points, count, reason);
+    const std::size_t bad =
+        transform(*state_, state_->geographic_to_geocentric.get(), PJ_INV, points, count, reason);
+    if (bad < count) {
+        return bad;
+    }
+    if (outside) {
+        *outside = outside_area(points, count);
+    }
+    return transform(*state_, state_->geographic_to_geocentric.get(), PJ_FWD, points, count,
+                     reason);
 }
 
 std::size_t reference_system::from_geocentric(double* points, std::size_t count,
                                               std::string& reason) const
 {
-    return transform(*state_, state_->to_geocentric.get(), PJ_INV, points, count, reason);
+    const std::size_t bad = transform(*state_, state_->geographic_to_geocentric.get(), PJ_INV,
+                                      points, count, reason);
+    return bad < count ? bad
+                       : transform(*state_, state_->to_geographic.get(), PJ_INV, points, count,
+                                   reason);
 }
 
 void reference_system::geocentric_to_longitude_latitude(double* points, std::size_t count) const
 {
     std::string reason;
-    transform(*state_, state_->to_geographic.get(), PJ_FWD, points, count, reason);
+    transform(*state_, state_->geographic_to_geocentric.get(), PJ_INV, points, count, reason);
 }
 
 std::size_t reference_system::outside_area(const double* points, std::size_t count) const

@@ -107,9 +107,12 @@ public:
     const std::string& definition() const;
 
     // Converts `count` points in place, three numbers each (see above), to
-    // geocentric X, Y, Z. Returns the index of the first point PROJ cannot
-    // convert, or `count` when all were converted; `reason` then says why.
-    std::size_t to_geocentric(double* points, std::size_t count, std::string& reason) const;
+    // geocentric X, Y, Z, through longitude and latitude on the datum.
+    // Returns the index of the first point PROJ cannot convert, or `count`
+    // when all were converted; `reason` then says why. `outside`, when
+    // given, receives the number of points outside the area of use.
+    std::size_t to_geocentric(double* points, std::size_t count, std::string& reason,
+                              std::size_t* outside = nullptr) const;
 
     // The reverse: geocentric X, Y, Z to the CRS's coordinates (with the
     // ellipsoidal height third for a two-dimensional CRS).

@@ -433,7 +433,7 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
         }
 #if SEVENPARAM_HAVE_CRS
         if (in_crs) {
-            complete_crs_run(crs, report, inputs, version_text);
+            complete_crs_run(crs, report, inputs, version_text, line.crs.geojson.has_value());
             set_crs_writers(outputs, crs, report, inputs, title);
         }
 #endif

@@ -96,27 +96,19 @@ std::optional<double> read_field(std::string_view field, bool angular)
 
 // Converts `points` (three numbers a point, read in `system`) to geocentric
 // in place; `where(i)` names point i in messages.
-void to_geocentric(const reference_system& system, coordinate_rows& points,
-                   const std::function<std::string(std::size_t)>& where)
+// Returns the number of points outside the system's area of use.
+std::size_t to_geocentric(const reference_system& system, coordinate_rows& points,
+                          const std::function<std::string(std::size_t)>& where)
 {
     std::string reason;
     const auto count = static_cast<std::size_t>(points.rows());
-    const std::size_t bad = system.to_geocentric(points.data(), count, reason);
+    std::size_t outside = 0;
+    const std::size_t bad = system.to_geocentric(points.data(), count, reason, &outside);
     if (bad < count) {
         bad_data(where(bad) + ": " + label(system.description()) +
                  " cannot carry this point to geocentric coordinates (" + reason + ")");
     }
-}
-
-// How many of `geocentric` lie outside the system's area of use.
-std::size_t outside(const reference_system& system, const coordinate_rows& geocentric)
-{
-    if (!system.description().area) {
-        return 0;
-    }
-    coordinate_rows lonlat = geocentric;
-    system.geocentric_to_longitude_latitude(lonlat.data(), static_cast<std::size_t>(lonlat.rows()));
-    return system.outside_area(lonlat.data(), static_cast<std::size_t>(lonlat.rows()));
+    return outside;
 }
 
 void warn_outside(crs_run& run, const reference_system& system, std::size_t count,
@@ -173,10 +165,9 @@ side_read read_side(const std::string& path, const reference_system& system)
     side.points.read = Eigen::Map<const coordinate_rows>(
         side.file.xyz.data(), static_cast<Eigen::Index>(side.file.size()), 3);
     side.geocentric = side.points.read;
-    to_geocentric(system, side.geocentric, [&side](std::size_t i) {
+    side.outside = to_geocentric(system, side.geocentric, [&side](std::size_t i) {
         return side.file.file + " line " + std::to_string(side.file.lines[i]);
     });
-    side.outside = outside(system, side.geocentric);
     return side;
 }
 
@@ -255,28 +246,21 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
     if (lists || !files) {
         // Number lists: three numbers a point, read as gather_inputs reads them.
         inputs = gather_inputs(options, program_path);
-        const auto convert = [](const reference_system& system, named_points& points,
-                                crs_points& read, const std::string& origin) {
+        const auto convert = [&run](const reference_system& system, named_points& points,
+                                    crs_points& read, const std::string& origin,
+                                    const char* what) {
             read.read = points.xyz;
             read.origin = origin;
             coordinate_rows geocentric = read.read;
-            to_geocentric(system, geocentric, [&origin](std::size_t i) {
+            const std::size_t outside = to_geocentric(system, geocentric, [&origin](std::size_t i) {
                 return origin + " point " + std::to_string(i + 1);
             });
             points.xyz = as_points(geocentric);
+            warn_outside(run, system, outside, static_cast<std::size_t>(geocentric.rows()), what);
         };
-        convert(*run.source, inputs.source, run.common_source, "the source list");
-        convert(*run.target, inputs.target, run.common_target, "the target list");
-        convert(*run.source, inputs.test, run.test, "the test list");
-        const std::size_t n = static_cast<std::size_t>(inputs.source.xyz.rows());
-        warn_outside(run, *run.source,
-                     outside(*run.source, coordinate_rows(inputs.source.xyz)), n,
-                     "source points");
-        warn_outside(run, *run.target,
-                     outside(*run.target, coordinate_rows(inputs.target.xyz)), n,
-                     "target points");
-        warn_outside(run, *run.source, outside(*run.source, coordinate_rows(inputs.test.xyz)),
-                     static_cast<std::size_t>(inputs.test.xyz.rows()), "test points");
+        convert(*run.source, inputs.source, run.common_source, "the source list", "source points");
+        convert(*run.target, inputs.target, run.common_target, "the target list", "target points");
+        convert(*run.source, inputs.test, run.test, "the test list", "test points");
         add_height_notes(run);
         return inputs;
     }
@@ -326,7 +310,7 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
 }
 
 void complete_crs_run(crs_run& run, const quality_report& report, const report_inputs& inputs,
-                      const std::string& program_version)
+                      const std::string& program_version, bool map_layer)
 {
     const crs_description& target = run.target->description();
     const auto m = static_cast<Eigen::Index>(report.predictions.size());
@@ -344,9 +328,11 @@ void complete_crs_run(crs_run& run, const quality_report& report, const report_i
     }
     run.target->geocentric_to_longitude_latitude(run.test_lonlat.data(),
                                                  static_cast<std::size_t>(m));
-    run.target_lonlat = inputs.target.xyz;
-    run.target->geocentric_to_longitude_latitude(run.target_lonlat.data(),
-                                                 static_cast<std::size_t>(run.target_lonlat.rows()));
+    if (map_layer) {
+        run.target_lonlat = inputs.target.xyz;
+        run.target->geocentric_to_longitude_latitude(
+            run.target_lonlat.data(), static_cast<std::size_t>(run.target_lonlat.rows()));
+    }
     double squares = 0;
     std::size_t used = 0;
     for (const residual_row& r : report.residuals) {

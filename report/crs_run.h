@@ -56,7 +56,7 @@ struct crs_run {
     std::vector<std::string> warnings; // one sentence each
     // After the estimation:
     coordinate_rows predictions;   // test points in the target CRS, rows of report.predictions
-    coordinate_rows target_lonlat; // common target points: longitude, latitude (deg), h
+    coordinate_rows target_lonlat; // common target points: longitude, latitude (deg), h (map_layer)
     coordinate_rows test_lonlat;   // predicted test points: longitude, latitude (deg), h
     // Residuals along the target CRS's first two axes (m), one row per
     // residual row of the report; empty unless the target CRS is projected.
@@ -76,10 +76,11 @@ crs_run open_crs_run(const crs_options& options);
 report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
                                 const char* program_path);
 
-// Fills the run's results from the report. Raises input_error (data) for a
+// Fills the run's results from the report; the common points' longitude and
+// latitude only for a `map_layer` (GeoJSON). Raises input_error (data) for a
 // prediction PROJ cannot convert.
 void complete_crs_run(crs_run& run, const quality_report& report, const report_inputs& inputs,
-                      const std::string& program_version);
+                      const std::string& program_version, bool map_layer);
 
 // The renderings: text sections (after the geocentric report), the JSON keys
 // (each pair preceded by ",\n  ", to go before the report object's closing
