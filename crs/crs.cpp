@@ -271,7 +271,7 @@ reference_system::reference_system(const std::string& definition, bool east_firs
         refuse(s, "PROJ cannot make a geocentric CRS of its datum");
     }
     pj_ptr ellipsoidal(proj_create_ellipsoidal_3D_cs(
-        ctx, PJ_ELLPS3D_LONGITUDE_LATITUDE_HEIGHT, "degree", 0, "metre", 1.0));
+        ctx, PJ_ELLPS3D_LONGITUDE_LATITUDE_HEIGHT, nullptr, 0, "metre", 1.0));
     pj_ptr geographic(proj_create_geographic_crs_from_datum(ctx, "Longitude and latitude",
                                                             datum.get(), ellipsoidal.get()));
     if (!geographic) {
@@ -343,7 +343,7 @@ std::size_t reference_system::to_geocentric(double* points, std::size_t count, s
                                             std::size_t* outside) const
 {
     const std::size_t bad =
-        transform(*state_, state_->geographic_to_geocentric.get(), PJ_INV, points, count, reason);
+        transform(*state_, state_->to_geographic.get(), PJ_FWD, points, count, reason);
     if (bad < count) {
         return bad;
     }

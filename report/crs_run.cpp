@@ -511,7 +511,7 @@ void write_crs_text(std::ostream& out, const crs_run& run, const quality_report&
         out << "\nResiduals along the target CRS's axes (given target minus transformed "
                "source, m)\n";
         write_point_table(
-            out, {"v" + target.axes[0].abbreviation + " (m)", "v" + target.axes[1].abbreviation + " (m)"},
+            out, {"v " + target.axes[0].name + " (m)", "v " + target.axes[1].name + " (m)"},
             {4, 4}, report.residuals.size(),
             [&report](std::size_t i) -> const std::string& { return report.residuals[i].name; },
             [&run](std::size_t i, std::size_t k) {
@@ -529,7 +529,7 @@ void write_crs_text(std::ostream& out, const crs_run& run, const quality_report&
         std::vector<int> decimals;
         const std::vector<std::string> names = number_names(target);
         for (std::size_t k = 0; k < 3; ++k) {
-            headings.push_back((k < target.axes.size() ? target.axes[k].abbreviation : "h") + " (" +
+            headings.push_back((k < target.axes.size() ? target.axes[k].name : "height") + " (" +
                                unit_of(target, k) + ")");
             decimals.push_back(decimals_of(target, k));
         }
@@ -699,7 +699,7 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
         out << "<h3>Test points in the target CRS</h3>\n<table>\n<tr><th class=\"name\">Point</th>";
         for (std::size_t k = 0; k < 3; ++k) {
             out << "<th>"
-                << html_text((k < target.axes.size() ? target.axes[k].abbreviation : "h") + " (" +
+                << html_text((k < target.axes.size() ? target.axes[k].name : "height") + " (" +
                              unit_of(target, k) + ")")
                 << "</th>";
         }
@@ -720,9 +720,9 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
     }
     if (run.axis_residuals.rows() > 0) {
         out << "<h3>Residuals along the target CRS's axes (m)</h3>\n<div class=\"scroll\"><table>\n"
-               "<tr><th class=\"name\">Point</th><th>v"
-            << html_text(target.axes[0].abbreviation) << " (m)</th><th>v"
-            << html_text(target.axes[1].abbreviation) << " (m)</th></tr>\n";
+               "<tr><th class=\"name\">Point</th><th>v "
+            << html_text(target.axes[0].name) << " (m)</th><th>v "
+            << html_text(target.axes[1].name) << " (m)</th></tr>\n";
         for (std::size_t i = 0; i < report.residuals.size(); ++i) {
             std::string line =
                 "<tr><td class=\"name\">" + html_text(report.residuals[i].name) + "</td>";
