@@ -113,7 +113,7 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
         // The first field of three is a name when it is no coordinate.
         bool has_name = count == 4;
         std::optional<double> first;
-        if (count == 3 && !layout.third_required) {
+        if (count == 3) {
             first = layout.field_reader(fields[0], 0);
             has_name = !first;
         }
