@@ -69,9 +69,9 @@ struct reference_system::state {
     pj_ptr crs;               // as defined
     pj_ptr used;              // the one whose axis order is read (normalised when east first)
     pj_ptr geocentric;        // geocentric CRS on the same datum
-    // used -> geographic (longitude, latitude in degrees, ellipsoidal height)
+    // used -> geographic (longitude, latitude in radians, ellipsoidal height)
     // -> geocentric, both conversions on the one datum. The area of use is
-    // checked on the way.
+    // checked on the way. Radians, PROJ's own unit, spare two steps a point.
     pj_ptr to_geographic;
     pj_ptr geographic_to_geocentric;
     crs_description description;
@@ -271,7 +271,7 @@ reference_system::reference_system(const std::string& definition, bool east_firs
         refuse(s, "PROJ cannot make a geocentric CRS of its datum");
     }
     pj_ptr ellipsoidal(proj_create_ellipsoidal_3D_cs(
-        ctx, PJ_ELLPS3D_LONGITUDE_LATITUDE_HEIGHT, nullptr, 0, "metre", 1.0));
+        ctx, PJ_ELLPS3D_LONGITUDE_LATITUDE_HEIGHT, "radian", 1.0, "metre", 1.0));
     pj_ptr geographic(proj_create_geographic_crs_from_datum(ctx, "Longitude and latitude",
                                                             datum.get(), ellipsoidal.get()));
     if (!geographic) {
@@ -313,6 +313,35 @@ const crs_description& reference_system::description() const
 
 namespace {
 
+constexpr double degrees_per_radian = 180.0 / M_PI;
+
+// The number of points (longitude, latitude in the unit of `to_degrees`)
+// outside the description's area of use.
+std::size_t outside_area_of(const crs_description& description, const double* points,
+                            std::size_t count, double to_degrees)
+{
+    const std::optional<area_of_use>& area = description.area;
+    if (!area) {
+        return 0;
+    }
+    std::size_t outside = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double lon = points[3 * i] * to_degrees;
+        const double lat = points[3 * i + 1] * to_degrees;
+        const bool lon_in = area->west <= area->east
+                                ? lon >= area->west && lon <= area->east
+                                : lon >= area->west || lon <= area->east;
+        outside += lon_in && lat >= area->south && lat <= area->north ? 0 : 1;
+    }
+    return outside;
+}
+
+std::size_t outside_area_radians(const crs_description& description, const double* points,
+                                 std::size_t count)
+{
+    return outside_area_of(description, points, count, degrees_per_radian);
+}
+
 std::size_t transform(reference_system::state& s, PJ* operation, PJ_DIRECTION direction,
                       double* points, std::size_t count, std::string& reason)
 {
@@ -348,7 +377,7 @@ std::size_t reference_system::to_geocentric(double* points, std::size_t count, s
         return bad;
     }
     if (outside) {
-        *outside = outside_area(points, count);
+        *outside = outside_area_radians(state_->description, points, count);
     }
     return transform(*state_, state_->geographic_to_geocentric.get(), PJ_FWD, points, count,
                      reason);
@@ -368,24 +397,15 @@ void reference_system::geocentric_to_longitude_latitude(double* points, std::siz
 {
     std::string reason;
     transform(*state_, state_->geographic_to_geocentric.get(), PJ_INV, points, count, reason);
+    for (std::size_t i = 0; i < count; ++i) {
+        points[3 * i] *= degrees_per_radian;
+        points[3 * i + 1] *= degrees_per_radian;
+    }
 }
 
 std::size_t reference_system::outside_area(const double* points, std::size_t count) const
 {
-    const std::optional<area_of_use>& area = state_->description.area;
-    if (!area) {
-        return 0;
-    }
-    std::size_t outside = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double lon = points[3 * i];
-        const double lat = points[3 * i + 1];
-        const bool lon_in = area->west <= area->east
-                                ? lon >= area->west && lon <= area->east
-                                : lon >= area->west || lon <= area->east;
-        outside += lon_in && lat >= area->south && lat <= area->north ? 0 : 1;
-    }
-    return outside;
+    return outside_area_of(state_->description, points, count, 1.0);
 }
 
 std::optional<double> parse_angle_degrees(std::string_view field)

@@ -77,6 +77,8 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
     if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
         p += 3;
     }
+    const std::string expected = std::string(layout.axis_names[0]) + " " +
+                                 layout.axis_names[1] + " " + layout.axis_names[2];
     std::size_t line = 0;
     std::string_view fields[5];
     while (p != end) {
@@ -98,8 +100,6 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
         if (count == 0) {
             continue;
         }
-        const std::string expected = std::string(layout.axis_names[0]) + " " +
-                                     layout.axis_names[1] + " " + layout.axis_names[2];
         if (count < 2 || count > 4 || (layout.third_required && count == 2)) {
             fail(file, line,
                  std::to_string(count) + " fields where " +
@@ -127,6 +127,9 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
             first_line = line;
             named = has_name;
             result.third_given = third;
+            if (named) {
+                points.names.reserve(points.lines.capacity());
+            }
         } else if (has_name != named) {
             fail(file, line,
                  has_name ? "a named point, where line " + std::to_string(first_line) +
@@ -178,6 +181,14 @@ coordinate_file read_coordinate_file(const std::string& path, const coordinate_l
         cannot_read();
     }
     std::string text;
+    if (std::fseek(stream.get(), 0, SEEK_END) == 0) {
+        // Only a hint: a pipe or a directory may report no or any size.
+        const long size = std::ftell(stream.get());
+        if (size > 0 && static_cast<unsigned long>(size) < text.max_size() / 2) {
+            text.reserve(static_cast<std::size_t>(size) + 1);
+        }
+        std::rewind(stream.get());
+    }
     constexpr std::size_t chunk = 1 << 20;
     for (;;) {
         const std::size_t old = text.size();

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <functional>
 #include <future>
@@ -206,6 +207,31 @@ void add_height_notes(crs_run& run)
     note(run.test, *run.source, "the test points");
 }
 
+// reference_system::from_geocentric on `points`, a large set in two halves
+// on two threads, the second with a PROJ context of its own.
+std::size_t from_geocentric_on_two_threads(const reference_system& system, coordinate_rows& points,
+                                           std::string& reason)
+{
+    const auto count = static_cast<std::size_t>(points.rows());
+    constexpr std::size_t least_for_two = 100000;
+    if (count < least_for_two) {
+        return system.from_geocentric(points.data(), count, reason);
+    }
+    const std::size_t half = count / 2;
+    std::string second_reason;
+    auto second = std::async(std::launch::async, [&] {
+        const reference_system copy(system.definition(), system.description().east_first);
+        return half + copy.from_geocentric(points.data() + 3 * half, count - half, second_reason);
+    });
+    const std::size_t first = system.from_geocentric(points.data(), half, reason);
+    const std::size_t other = second.get();
+    if (first < half) {
+        return first;
+    }
+    reason = second_reason;
+    return other;
+}
+
 } // namespace
 
 crs_run open_crs_run(const crs_options& options)
@@ -353,8 +379,7 @@ void complete_crs_run(crs_run& run, const quality_report& report, const report_i
             carried.row(k) = inputs.target.xyz.row(static_cast<Eigen::Index>(r.index)) -
                              r.xyz_m.transpose();
         }
-        const std::size_t failed =
-            run.target->from_geocentric(carried.data(), static_cast<std::size_t>(n), reason);
+        const std::size_t failed = from_geocentric_on_two_threads(*run.target, carried, reason);
         if (failed < static_cast<std::size_t>(n)) {
             bad_data("common point " + report.residuals[failed].name + ": " + label(target) +
                      " cannot take its transformed source point (" + reason + ")");
@@ -422,12 +447,11 @@ std::string axes_text(const crs_description& d)
 }
 
 // A table of one row per point, which may hold millions: names then numbers,
-// right-aligned, written from one buffer.
+// right-aligned, written from one buffer without a string per cell.
+template <typename Name, typename Value, typename Note>
 void write_point_table(std::ostream& out, const std::vector<std::string>& headings,
-                       const std::vector<int>& decimals, std::size_t rows,
-                       const std::function<const std::string&(std::size_t)>& name,
-                       const std::function<double(std::size_t, std::size_t)>& value,
-                       const std::function<const char*(std::size_t)>& note)
+                       const std::vector<int>& decimals, std::size_t rows, Name name,
+                       Value value, Note note)
 {
     std::size_t name_width = 5;
     for (std::size_t i = 0; i < rows; ++i) {
@@ -435,7 +459,7 @@ void write_point_table(std::ostream& out, const std::vector<std::string>& headin
     }
     std::vector<std::size_t> widths;
     for (std::size_t k = 0; k < headings.size(); ++k) {
-        std::size_t width = std::max<std::size_t>(headings[k].size(), 4);
+        const std::size_t width = std::max<std::size_t>(headings[k].size(), 4);
         double largest = 0;
         bool negative = false;
         for (std::size_t i = 0; i < rows; ++i) {
@@ -456,31 +480,46 @@ void write_point_table(std::ostream& out, const std::vector<std::string>& headin
         line += headings[k];
     }
     out << line << '\n';
-    std::string buffer;
-    buffer.reserve(1 << 20);
-    std::string number;
+    // A row's bound: its name, the columns (a number never wider than its
+    // column, format_fixed_before's room before it), a note.
+    std::size_t row_bound = 2 + name_width + 2 + 16 + fixed_capacity;
+    for (const std::size_t w : widths) {
+        row_bound += 2 + w;
+    }
+    std::vector<char> buffer(std::max<std::size_t>(1 << 20, 4 * row_bound));
+    char* o = buffer.data();
     for (std::size_t i = 0; i < rows; ++i) {
-        buffer += "  ";
         const std::string& n = name(i);
-        buffer += n;
-        buffer.append(name_width - std::min(name_width, display_width(n)), ' ');
+        if (static_cast<std::size_t>(buffer.data() + buffer.size() - o) < row_bound + n.size()) {
+            out.write(buffer.data(), o - buffer.data());
+            o = buffer.data();
+            if (buffer.size() < row_bound + n.size()) {
+                buffer.resize(row_bound + n.size());
+                o = buffer.data();
+            }
+        }
+        *o++ = ' ';
+        *o++ = ' ';
+        std::memcpy(o, n.data(), n.size());
+        o += n.size();
+        const std::size_t fill = name_width - std::min(name_width, display_width(n));
+        std::memset(o, ' ', fill);
+        o += fill;
         for (std::size_t k = 0; k < headings.size(); ++k) {
-            number.clear();
-            append_fixed(number, value(i, k), decimals[k]);
-            buffer.append(2 + widths[k] - std::min(widths[k], number.size()), ' ');
-            buffer += number;
+            std::memset(o, ' ', 2 + widths[k]);
+            o += 2 + widths[k];
+            format_fixed_before(o, value(i, k), decimals[k]);
         }
         if (const char* text = note(i); *text) {
-            buffer += "  ";
-            buffer += text;
+            const std::size_t length = std::strlen(text);
+            *o++ = ' ';
+            *o++ = ' ';
+            std::memcpy(o, text, length);
+            o += length;
         }
-        buffer += '\n';
-        if (buffer.size() > (1 << 20) - 4096) {
-            out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            buffer.clear();
-        }
+        *o++ = '\n';
     }
-    out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    out.write(buffer.data(), o - buffer.data());
 }
 
 const char* no_note(std::size_t)
