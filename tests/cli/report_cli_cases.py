@@ -7,6 +7,7 @@ standard output with one of the checks below. Data: the ten ECEF points of
 cli_cases.py, as number lists and as point files.
 """
 
+import os
 import re
 from dataclasses import dataclass
 
@@ -91,6 +92,10 @@ GK_SRC = cc.lines("A 3461186.5394 444286.6035", "B 3402565.5509 462472.7795",
                   "C 3451300.0974 523120.1081", "D 3480000.0 500000.0")
 GEOG = cc.lines("A 31.2 113.4 10", "B 95.0 113.6 10", "C 30.9 114.3 10", "D 30.4 113.9 10")
 CRS_FILES = {"cwd:gk.txt": GK_SRC, "cwd:geog.txt": GEOG}
+# The worked example of the README: Xian 1980 and CGCS2000 Gauss-Kruger.
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
+GK_EXAMPLE = {"cwd:" + name: open(os.path.join(EXAMPLES, name), "rb").read()
+              for name in ("gk-xian1980.txt", "gk-cgcs2000.txt", "gk-new.txt")}
 CRS_GK = ["--src-crs", "EPSG:2383", "--des-crs", "EPSG:4547", "--src-file", "gk.txt",
           "--des-file", "gk.txt"]
 
@@ -159,6 +164,27 @@ CASES = [
              error("gk.txt line 2: a third number (ellipsoidal height), where line 1 gives "
                    "none: give it for every point or for none"),
              files={"cwd:gk.txt": GK_SRC.replace(b"462472.7795", b"462472.7795 12.5")}),
+    # Every output of a CRS run names both CRSs; the operation files and the
+    # map layer are written beside the reports.
+    Case("report_crs_outputs", "report_crs", files=GK_EXAMPLE, posix_only=True, runs=[
+        Run(["--src-crs", "EPSG:2383", "--des-crs", "EPSG:4547", "--src-file", "gk-xian1980.txt",
+             "--des-file", "gk-cgcs2000.txt", "--test-file", "gk-new.txt", "--output", "r.txt",
+             "--json", "r.json", "--html", "r.html", "--wkt", "op.wkt", "--projjson", "op.json",
+             "--geojson", "map.geojson"], stdout=NOTHING,
+            results={"cwd:r.txt": Contains([b"(EPSG:2383), projected", b"(EPSG:4547), projected",
+                                            b"v Northing (m)", b"N1     3381113.5593",
+                                            b"(EPSG:9607)", b"+proj=pipeline"]),
+                     "cwd:r.json": Contains([b'"code": "EPSG:2383"', b'"code": "EPSG:4547"',
+                                             b'"target_crs_coordinates"', b'"operation_wkt"']),
+                     "cwd:r.html": Contains([b"Coordinate reference systems",
+                                             b"CGCS2000 / 3-degree Gauss-Kruger CM 114E (EPSG:4547)"]),
+                     "cwd:op.wkt": Contains([b'COORDINATEOPERATION["Xian 1980 / 3-degree',
+                                             b'OPERATIONACCURACY[0.0055]']),
+                     "cwd:op.json": Contains([b'"type": "Transformation"']),
+                     "cwd:map.geojson": Contains([b'"type": "FeatureCollection"',
+                                                  b'"name": "GK06", "role": "common"',
+                                                  b'"name": "N2", "role": "test"'])}),
+    ]),
     case("report_crs_refused_without_proj", "report_crs", CRS_GK + OUTPUTS, status=USAGE,
          stderr=error("this build of sevenparam-report has no CRS support (it was built "
                       "without PROJ): --src-crs, --des-crs, --east-first, --wkt, --projjson "
