@@ -123,8 +123,7 @@ void add_axes(PJ_CONTEXT* context, const PJ* crs, std::vector<crs_axis>& axes)
     }
     const int count = proj_cs_get_axis_count(context, cs.get());
     for (int i = 0; i < count; ++i) {
-        const char *name = nullptr, *abbreviation = nullptr, *direction = nullptr,
-                   *unit = nullptr;
+        const char *name = nullptr, *abbreviation = nullptr, *direction = nullptr, *unit = nullptr;
         double factor = 0;
         if (!proj_cs_get_axis_info(context, cs.get(), i, &name, &abbreviation, &direction, &factor,
                                    &unit, nullptr, nullptr)) {
@@ -215,11 +214,21 @@ reference_system::reference_system(const std::string& definition, bool east_firs
     d.name = proj_get_name(s.crs.get()) ? proj_get_name(s.crs.get()) : "";
     d.code = code_of(s.crs.get());
     switch (type) {
-    case PJ_TYPE_GEOCENTRIC_CRS: d.kind = crs_kind::geocentric; break;
-    case PJ_TYPE_GEOGRAPHIC_2D_CRS: d.kind = crs_kind::geographic_2d; break;
-    case PJ_TYPE_GEOGRAPHIC_3D_CRS: d.kind = crs_kind::geographic_3d; break;
-    case PJ_TYPE_PROJECTED_CRS: d.kind = crs_kind::projected; break;
-    case PJ_TYPE_COMPOUND_CRS: d.kind = crs_kind::compound; break;
+    case PJ_TYPE_GEOCENTRIC_CRS:
+        d.kind = crs_kind::geocentric;
+        break;
+    case PJ_TYPE_GEOGRAPHIC_2D_CRS:
+        d.kind = crs_kind::geographic_2d;
+        break;
+    case PJ_TYPE_GEOGRAPHIC_3D_CRS:
+        d.kind = crs_kind::geographic_3d;
+        break;
+    case PJ_TYPE_PROJECTED_CRS:
+        d.kind = crs_kind::projected;
+        break;
+    case PJ_TYPE_COMPOUND_CRS:
+        d.kind = crs_kind::compound;
+        break;
     default:
         throw crs_error("a CRS without a geodetic datum (an engineering, vertical or other "
                         "CRS): its points have no place on an ellipsoid");
@@ -250,12 +259,11 @@ reference_system::reference_system(const std::string& definition, bool east_firs
         horizontal.reset(proj_clone(ctx, s.used.get()));
         add_axes(ctx, s.used.get(), d.axes);
     }
-    if (d.axes.size() != (d.kind == crs_kind::geographic_2d || d.kind == crs_kind::projected ? 2u
-                                                                                             : 3u)) {
-        throw crs_error("a CRS with " + std::to_string(d.axes.size()) +
-                        " axes where its kind has " +
-                        (d.kind == crs_kind::geographic_2d || d.kind == crs_kind::projected ? "2"
-                                                                                            : "3"));
+    if (d.axes.size() !=
+        (d.kind == crs_kind::geographic_2d || d.kind == crs_kind::projected ? 2u : 3u)) {
+        throw crs_error(
+            "a CRS with " + std::to_string(d.axes.size()) + " axes where its kind has " +
+            (d.kind == crs_kind::geographic_2d || d.kind == crs_kind::projected ? "2" : "3"));
     }
     pj_ptr datum(proj_crs_get_datum(ctx, horizontal.get()));
     if (!datum) {
@@ -270,8 +278,8 @@ reference_system::reference_system(const std::string& definition, bool east_firs
     if (!s.geocentric) {
         refuse(s, "PROJ cannot make a geocentric CRS of its datum");
     }
-    pj_ptr ellipsoidal(proj_create_ellipsoidal_3D_cs(
-        ctx, PJ_ELLPS3D_LONGITUDE_LATITUDE_HEIGHT, "radian", 1.0, "metre", 1.0));
+    pj_ptr ellipsoidal(proj_create_ellipsoidal_3D_cs(ctx, PJ_ELLPS3D_LONGITUDE_LATITUDE_HEIGHT,
+                                                     "radian", 1.0, "metre", 1.0));
     pj_ptr geographic(proj_create_geographic_crs_from_datum(ctx, "Longitude and latitude",
                                                             datum.get(), ellipsoidal.get()));
     if (!geographic) {
@@ -328,9 +336,8 @@ std::size_t outside_area_of(const crs_description& description, const double* po
     for (std::size_t i = 0; i < count; ++i) {
         const double lon = points[3 * i] * to_degrees;
         const double lat = points[3 * i + 1] * to_degrees;
-        const bool lon_in = area->west <= area->east
-                                ? lon >= area->west && lon <= area->east
-                                : lon >= area->west || lon <= area->east;
+        const bool lon_in = area->west <= area->east ? lon >= area->west && lon <= area->east
+                                                     : lon >= area->west || lon <= area->east;
         outside += lon_in && lat >= area->south && lat <= area->north ? 0 : 1;
     }
     return outside;
@@ -386,11 +393,11 @@ std::size_t reference_system::to_geocentric(double* points, std::size_t count, s
 std::size_t reference_system::from_geocentric(double* points, std::size_t count,
                                               std::string& reason) const
 {
-    const std::size_t bad = transform(*state_, state_->geographic_to_geocentric.get(), PJ_INV,
-                                      points, count, reason);
-    return bad < count ? bad
-                       : transform(*state_, state_->to_geographic.get(), PJ_INV, points, count,
-                                   reason);
+    const std::size_t bad =
+        transform(*state_, state_->geographic_to_geocentric.get(), PJ_INV, points, count, reason);
+    return bad < count
+               ? bad
+               : transform(*state_, state_->to_geographic.get(), PJ_INV, points, count, reason);
 }
 
 void reference_system::geocentric_to_longitude_latitude(double* points, std::size_t count) const

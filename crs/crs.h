@@ -69,11 +69,11 @@ struct area_of_use {
 };
 
 struct crs_description {
-    std::string name;             // "CGCS2000 / 3-degree Gauss-Kruger CM 114E"
-    std::string code;             // "EPSG:4547"; empty when it has none
+    std::string name; // "CGCS2000 / 3-degree Gauss-Kruger CM 114E"
+    std::string code; // "EPSG:4547"; empty when it has none
     crs_kind kind = crs_kind::geocentric;
-    std::vector<crs_axis> axes;   // in the order coordinates are read (2 or 3)
-    bool east_first = false;      // the order was switched to east first
+    std::vector<crs_axis> axes; // in the order coordinates are read (2 or 3)
+    bool east_first = false;    // the order was switched to east first
     std::optional<area_of_use> area;
     // The third number of a point is an ellipsoidal height that is no axis
     // of the CRS (geographic 2D and projected CRSs).
@@ -140,19 +140,19 @@ std::optional<double> parse_angle_degrees(std::string_view field);
 
 // The transformation as a coordinate operation between two CRSs.
 struct operation_texts {
-    std::string method;    // "Coordinate Frame rotation (geog2D domain)", EPSG:9607
-    std::string wkt;       // WKT2:2019; empty when withheld (see missing)
-    std::string projjson;  // PROJJSON; empty when withheld
-    std::string pipeline;  // "+proj=pipeline ..." from source CRS to target CRS coordinates
-    std::string missing;   // why wkt and projjson are missing, else empty
+    std::string method;   // "Coordinate Frame rotation (geog2D domain)", EPSG:9607
+    std::string wkt;      // WKT2:2019; empty when withheld (see missing)
+    std::string projjson; // PROJJSON; empty when withheld
+    std::string pipeline; // "+proj=pipeline ..." from source CRS to target CRS coordinates
+    std::string missing;  // why wkt and projjson are missing, else empty
 };
 
 // What the operation says of itself.
 struct operation_metadata {
     std::string name;
     std::string remarks;
-    double accuracy_m = 0;  // the operation's accuracy (the fit's RMS)
-    bool exact = false;     // the exact rotation: the pipeline carries +exact
+    double accuracy_m = 0; // the operation's accuracy (the fit's RMS)
+    bool exact = false;    // the exact rotation: the pipeline carries +exact
     // With `exact`, why EPSG's small-angle methods cannot carry the set;
     // empty when they can. The WKT and PROJJSON are then left out.
     std::string small_angle_refusal;

@@ -144,9 +144,9 @@ operation_texts export_operation(const reference_system& source, const reference
             const side to_used =
                 side_of(target.description().east_first ? target_crs->normalizeForVisualization()
                                                         : target_crs);
-            texts.pipeline =
-                pipeline_of(from_used, to_used,
-                            make_transformation(from_used, to_used, parameters, metadata), database);
+            texts.pipeline = pipeline_of(
+                from_used, to_used, make_transformation(from_used, to_used, parameters, metadata),
+                database);
         } else {
             texts.pipeline = pipeline_of(from, to, transformation, database);
         }

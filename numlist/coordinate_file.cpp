@@ -77,8 +77,8 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
     if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
         p += 3;
     }
-    const std::string expected = std::string(layout.axis_names[0]) + " " +
-                                 layout.axis_names[1] + " " + layout.axis_names[2];
+    const std::string expected =
+        std::string(layout.axis_names[0]) + " " + layout.axis_names[1] + " " + layout.axis_names[2];
     std::size_t line = 0;
     std::string_view fields[5];
     while (p != end) {
@@ -103,11 +103,12 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
         if (count < 2 || count > 4 || (layout.third_required && count == 2)) {
             fail(file, line,
                  std::to_string(count) + " fields where " +
-                     (layout.third_required ? expected + " or NAME " + expected
-                                            : std::string(layout.axis_names[0]) + " " +
-                                                  layout.axis_names[1] + " [" +
-                                                  layout.axis_names[2] + "], with or without a "
-                                                                         "NAME first") +
+                     (layout.third_required
+                          ? expected + " or NAME " + expected
+                          : std::string(layout.axis_names[0]) + " " + layout.axis_names[1] + " [" +
+                                layout.axis_names[2] +
+                                "], with or without a "
+                                "NAME first") +
                      " are expected");
         }
         // The first field of three is a name when it is no coordinate.
@@ -119,8 +120,9 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
         }
         const std::size_t coordinates = count - (has_name ? 1 : 0);
         if (layout.third_required && coordinates != 3) {
-            fail(file, line, "no " + std::string(layout.axis_names[2]) + " where " + expected +
-                                 " are expected");
+            fail(file, line,
+                 "no " + std::string(layout.axis_names[2]) + " where " + expected +
+                     " are expected");
         }
         const bool third = coordinates == 3;
         if (first_line == 0) {
@@ -139,11 +141,13 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
         } else if (third != result.third_given) {
             fail(file, line,
                  third ? "a third number (" + std::string(layout.axis_names[2]) + "), where line " +
-                             std::to_string(first_line) + " gives none: give it for every point or "
-                                                          "for none"
-                       : "no third number (" + std::string(layout.axis_names[2]) + "), where line " +
-                             std::to_string(first_line) + " gives one: give it for every point or "
-                                                          "for none");
+                             std::to_string(first_line) +
+                             " gives none: give it for every point or "
+                             "for none"
+                       : "no third number (" + std::string(layout.axis_names[2]) +
+                             "), where line " + std::to_string(first_line) +
+                             " gives one: give it for every point or "
+                             "for none");
         }
         const std::size_t offset = has_name ? 1 : 0;
         for (int axis = 0; axis < 3; ++axis) {

@@ -6,8 +6,8 @@
 
 #include "numlist/number_list.h"
 #include "numlist/result_file.h"
-#include "report/html.h"
 #include "report/crs_options.h"
+#include "report/html.h"
 #include "report/inputs.h"
 #include "report/json_report.h"
 #include "report/report_options.h"
@@ -92,8 +92,7 @@ void add_crs_options(CLI::App& app, crs_options& crs)
 // Whether any CRS option was given.
 bool any_crs_option(const crs_options& crs)
 {
-    return crs.src_crs || crs.des_crs || crs.east_first || crs.wkt || crs.projjson ||
-           crs.geojson;
+    return crs.src_crs || crs.des_crs || crs.east_first || crs.wkt || crs.projjson || crs.geojson;
 }
 
 std::unique_ptr<CLI::App> make_parser(command_line& line)
@@ -327,9 +326,8 @@ void write_outputs(std::vector<output>& outputs, std::ostream& out)
 // The writers of a run in coordinate reference systems: the reports with
 // their CRS parts, the operation files and the map layer. An operation PROJ
 // could not express fails the run before anything is written.
-void set_crs_writers(std::vector<output>& outputs, const crs_run& crs,
-                     const quality_report& report, const report_inputs& inputs,
-                     const std::string& title)
+void set_crs_writers(std::vector<output>& outputs, const crs_run& crs, const quality_report& report,
+                     const report_inputs& inputs, const std::string& title)
 {
     for (output& o : outputs) {
         const std::string option = o.option;
@@ -387,12 +385,12 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
         outputs = outputs_of(line);
 #if !SEVENPARAM_HAVE_CRS
         if (any_crs_option(line.crs)) {
-            throw usage_error("this build of " + std::string(report_program_name) +
-                              " has no CRS support (it was built without PROJ): " +
-                              report_option::src_crs + ", " + report_option::des_crs + ", " +
-                              report_option::east_first + ", " + report_option::wkt + ", " +
-                              report_option::projjson + " and " + report_option::geojson +
-                              " cannot be used");
+            throw usage_error(
+                "this build of " + std::string(report_program_name) +
+                " has no CRS support (it was built without PROJ): " + report_option::src_crs +
+                ", " + report_option::des_crs + ", " + report_option::east_first + ", " +
+                report_option::wkt + ", " + report_option::projjson + " and " +
+                report_option::geojson + " cannot be used");
         }
 #endif
     } catch (const usage_error& e) {

@@ -10,8 +10,8 @@
 namespace sevenparam {
 
 struct crs_options {
-    std::optional<std::string> src_crs, des_crs; // CRS definitions, as given
-    bool east_first = false;                     // longitude or easting first
+    std::optional<std::string> src_crs, des_crs;       // CRS definitions, as given
+    bool east_first = false;                           // longitude or easting first
     std::optional<std::string> wkt, projjson, geojson; // output files
 };
 

@@ -10,8 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <ostream>
@@ -43,11 +43,16 @@ std::string label(const crs_description& d)
 std::string kind_text(crs_kind kind)
 {
     switch (kind) {
-    case crs_kind::geocentric: return "geocentric";
-    case crs_kind::geographic_2d: return "geographic 2D";
-    case crs_kind::geographic_3d: return "geographic 3D";
-    case crs_kind::projected: return "projected";
-    case crs_kind::compound: return "compound";
+    case crs_kind::geocentric:
+        return "geocentric";
+    case crs_kind::geographic_2d:
+        return "geographic 2D";
+    case crs_kind::geographic_3d:
+        return "geographic 3D";
+    case crs_kind::projected:
+        return "projected";
+    case crs_kind::compound:
+        return "compound";
     }
     return "";
 }
@@ -125,8 +130,8 @@ void warn_outside(crs_run& run, const reference_system& system, std::size_t coun
         append_shortest(box, v);
     }
     run.warnings.push_back(std::to_string(count) + " of the " + std::to_string(total) + " " + what +
-                           " lie outside the area of use of " + label(system.description()) +
-                           " (" + area.name + "; west, south, east, north " + box + " deg)");
+                           " lie outside the area of use of " + label(system.description()) + " (" +
+                           area.name + "; west, south, east, north " + box + " deg)");
 }
 
 struct side_read {
@@ -237,8 +242,8 @@ std::size_t from_geocentric_on_two_threads(const reference_system& system, coord
 crs_run open_crs_run(const crs_options& options)
 {
     if (!options.src_crs || !options.des_crs) {
-        const char* given = options.src_crs   ? report_option::src_crs
-                            : options.des_crs ? report_option::des_crs
+        const char* given = options.src_crs      ? report_option::src_crs
+                            : options.des_crs    ? report_option::des_crs
                             : options.east_first ? report_option::east_first
                             : options.wkt        ? report_option::wkt
                             : options.projjson   ? report_option::projjson
@@ -273,8 +278,7 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
         // Number lists: three numbers a point, read as gather_inputs reads them.
         inputs = gather_inputs(options, program_path);
         const auto convert = [&run](const reference_system& system, named_points& points,
-                                    crs_points& read, const std::string& origin,
-                                    const char* what) {
+                                    crs_points& read, const std::string& origin, const char* what) {
             read.read = points.xyz;
             read.origin = origin;
             coordinate_rows geocentric = read.read;
@@ -376,8 +380,8 @@ void complete_crs_run(crs_run& run, const quality_report& report, const report_i
         coordinate_rows carried(n, 3);
         for (Eigen::Index k = 0; k < n; ++k) {
             const residual_row& r = report.residuals[static_cast<std::size_t>(k)];
-            carried.row(k) = inputs.target.xyz.row(static_cast<Eigen::Index>(r.index)) -
-                             r.xyz_m.transpose();
+            carried.row(k) =
+                inputs.target.xyz.row(static_cast<Eigen::Index>(r.index)) - r.xyz_m.transpose();
         }
         const std::size_t failed = from_geocentric_on_two_threads(*run.target, carried, reason);
         if (failed < static_cast<std::size_t>(n)) {
@@ -386,9 +390,10 @@ void complete_crs_run(crs_run& run, const quality_report& report, const report_i
         }
         run.axis_residuals.resize(n, 2);
         for (Eigen::Index k = 0; k < n; ++k) {
-            const auto i = static_cast<Eigen::Index>(report.residuals[static_cast<std::size_t>(k)].index);
-            run.axis_residuals.row(k) = run.common_target.read.row(i).head<2>() -
-                                        carried.row(k).head<2>();
+            const auto i =
+                static_cast<Eigen::Index>(report.residuals[static_cast<std::size_t>(k)].index);
+            run.axis_residuals.row(k) =
+                run.common_target.read.row(i).head<2>() - carried.row(k).head<2>();
         }
     }
 
@@ -450,8 +455,8 @@ std::string axes_text(const crs_description& d)
 // right-aligned, written from one buffer without a string per cell.
 template <typename Name, typename Value, typename Note>
 void write_point_table(std::ostream& out, const std::vector<std::string>& headings,
-                       const std::vector<int>& decimals, std::size_t rows, Name name,
-                       Value value, Note note)
+                       const std::vector<int>& decimals, std::size_t rows, Name name, Value value,
+                       Note note)
 {
     std::size_t name_width = 5;
     for (std::size_t i = 0; i < rows; ++i) {
@@ -550,11 +555,12 @@ void write_crs_text(std::ostream& out, const crs_run& run, const quality_report&
         out << "\nResiduals along the target CRS's axes (given target minus transformed "
                "source, m)\n";
         write_point_table(
-            out, {"v " + target.axes[0].name + " (m)", "v " + target.axes[1].name + " (m)"},
-            {4, 4}, report.residuals.size(),
+            out, {"v " + target.axes[0].name + " (m)", "v " + target.axes[1].name + " (m)"}, {4, 4},
+            report.residuals.size(),
             [&report](std::size_t i) -> const std::string& { return report.residuals[i].name; },
             [&run](std::size_t i, std::size_t k) {
-                return run.axis_residuals(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(k));
+                return run.axis_residuals(static_cast<Eigen::Index>(i),
+                                          static_cast<Eigen::Index>(k));
             },
             [&report](std::size_t i) {
                 const residual_row& r = report.residuals[i];
@@ -609,8 +615,8 @@ json crs_json(const crs_description& d, const crs_points& points)
 {
     json axes = json::array();
     for (const crs_axis& axis : d.axes) {
-        axes.push_back({{"name", axis.name}, {"abbreviation", axis.abbreviation},
-                        {"unit", axis.unit}});
+        axes.push_back(
+            {{"name", axis.name}, {"abbreviation", axis.abbreviation}, {"unit", axis.unit}});
     }
     json object = {{"name", d.name},
                    {"code", d.code.empty() ? json(nullptr) : json(d.code)},
@@ -657,8 +663,8 @@ void write_crs_json(std::ostream& out, const crs_run& run, const quality_report&
     };
     item("source_crs", crs_json(run.source->description(), run.common_source));
     item("target_crs", crs_json(run.target->description(), run.common_target));
-    item("test_heights_given", report.predictions.empty() ? json(nullptr)
-                                                          : json(run.test.heights_given));
+    item("test_heights_given",
+         report.predictions.empty() ? json(nullptr) : json(run.test.heights_given));
     item("crs_warnings", json(run.warnings));
     const operation_texts& op = run.operation;
     item("operation_method", op.method.empty() ? json(nullptr) : json(op.method));
@@ -702,11 +708,21 @@ std::string html_text(const std::string& bytes)
     std::string text;
     for (const char c : to_utf8(bytes)) {
         switch (c) {
-        case '&': text += "&amp;"; break;
-        case '<': text += "&lt;"; break;
-        case '>': text += "&gt;"; break;
-        case '"': text += "&quot;"; break;
-        case '\'': text += "&#39;"; break;
+        case '&':
+            text += "&amp;";
+            break;
+        case '<':
+            text += "&lt;";
+            break;
+        case '>':
+            text += "&gt;";
+            break;
+        case '"':
+            text += "&quot;";
+            break;
+        case '\'':
+            text += "&#39;";
+            break;
         default:
             text += static_cast<unsigned char>(c) < 0x20 && c != '\n' ? std::string("\xEF\xBF\xBD")
                                                                       : std::string(1, c);
@@ -744,13 +760,14 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
         }
         out << "</tr>\n";
         for (std::size_t i = 0; i < report.predictions.size(); ++i) {
-            std::string line = "<tr><td class=\"name\">" + html_text(report.predictions[i].name) +
-                               "</td>";
+            std::string line =
+                "<tr><td class=\"name\">" + html_text(report.predictions[i].name) + "</td>";
             for (std::size_t k = 0; k < 3; ++k) {
                 line += "<td>";
-                append_fixed(line, run.predictions(static_cast<Eigen::Index>(i),
-                                                   static_cast<Eigen::Index>(k)),
-                             decimals_of(target, k));
+                append_fixed(
+                    line,
+                    run.predictions(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(k)),
+                    decimals_of(target, k));
                 line += "</td>";
             }
             out << line << "</tr>\n";
@@ -760,8 +777,8 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
     if (run.axis_residuals.rows() > 0) {
         out << "<h3>Residuals along the target CRS's axes (m)</h3>\n<div class=\"scroll\"><table>\n"
                "<tr><th class=\"name\">Point</th><th>v "
-            << html_text(target.axes[0].name) << " (m)</th><th>v "
-            << html_text(target.axes[1].name) << " (m)</th></tr>\n";
+            << html_text(target.axes[0].name) << " (m)</th><th>v " << html_text(target.axes[1].name)
+            << " (m)</th></tr>\n";
         for (std::size_t i = 0; i < report.residuals.size(); ++i) {
             std::string line =
                 "<tr><td class=\"name\">" + html_text(report.residuals[i].name) + "</td>";

@@ -45,9 +45,9 @@ using coordinate_rows = Eigen::Matrix<double, Eigen::Dynamic, 3, Eigen::RowMajor
 
 // One side's points as read, in the CRS's coordinates.
 struct crs_points {
-    coordinate_rows read;       // three numbers a point (height 0 where none given)
-    bool heights_given = true;  // false: a 2D CRS's file without heights
-    std::string origin;         // the file or list, for messages and notes
+    coordinate_rows read;      // three numbers a point (height 0 where none given)
+    bool heights_given = true; // false: a 2D CRS's file without heights
+    std::string origin;        // the file or list, for messages and notes
 };
 
 struct crs_run {
