@@ -339,6 +339,51 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
     return inputs;
 }
 
+namespace {
+
+// The transformation as a coordinate operation (crs/crs.h); reads only the
+// two systems' definitions, so it may run beside their conversions.
+operation_texts operation_of(const crs_run& run, const quality_report& report,
+                             const std::string& program_version)
+{
+    const crs_description& target = run.target->description();
+    const bursa_wolf_set& bw = report.bursa_wolf;
+    helmert_parameters p;
+    p.tx_m = bw.translation_m(0);
+    p.ty_m = bw.translation_m(1);
+    p.tz_m = bw.translation_m(2);
+    p.rx_arcsec = bw.rotation_arcsec(0);
+    p.ry_arcsec = bw.rotation_arcsec(1);
+    p.rz_arcsec = bw.rotation_arcsec(2);
+    p.s_ppm = bw.scale_ppm;
+    const crs_description& source = run.source->description();
+    operation_metadata metadata;
+    metadata.name = source.name + " to " + target.name + " (estimated by sevenparam-report)";
+    metadata.remarks = "Seven-parameter transformation estimated by sevenparam-report " +
+                       program_version + " from " + std::to_string(report.common_points) +
+                       " common points (" +
+                       (report.model == rotation_model::exact ? "exact" : "linearised") +
+                       " rotation model); the accuracy is the RMS of the residual lengths at "
+                       "the common points.";
+    metadata.accuracy_m = run.rms_m;
+    metadata.exact = report.model == rotation_model::exact;
+    if (metadata.exact && report.small_angle_exports_max_m > small_angle_limit_m) {
+        std::string miss;
+        append_significant(miss, report.small_angle_exports_max_m, 3);
+        metadata.small_angle_refusal =
+            "with --rotation exact, EPSG's small-angle Helmert methods would miss the "
+            "transformation by up to " +
+            miss + " m at the common points (more than 0.1 mm); the pipeline carries +exact";
+    }
+    try {
+        return export_operation(*run.source, *run.target, p, metadata);
+    } catch (const crs_error& e) {
+        throw std::runtime_error(std::string("the transformation as an operation: ") + e.what());
+    }
+}
+
+} // namespace
+
 void complete_crs_run(crs_run& run, const quality_report& report, const report_inputs& inputs,
                       const std::string& program_version, bool map_layer)
 {
@@ -372,6 +417,9 @@ void complete_crs_run(crs_run& run, const quality_report& report, const report_i
         }
     }
     run.rms_m = used ? std::sqrt(squares / static_cast<double>(used)) : 0;
+    // Built meanwhile on another thread (PROJ's C++ API with a database of its own).
+    auto pending_operation = std::async(std::launch::async, operation_of, std::cref(run),
+                                        std::cref(report), std::cref(program_version));
 
     if (target.kind == crs_kind::projected) {
         // The transformed source point is the given target point less its
@@ -397,39 +445,7 @@ void complete_crs_run(crs_run& run, const quality_report& report, const report_i
         }
     }
 
-    const bursa_wolf_set& bw = report.bursa_wolf;
-    helmert_parameters p;
-    p.tx_m = bw.translation_m(0);
-    p.ty_m = bw.translation_m(1);
-    p.tz_m = bw.translation_m(2);
-    p.rx_arcsec = bw.rotation_arcsec(0);
-    p.ry_arcsec = bw.rotation_arcsec(1);
-    p.rz_arcsec = bw.rotation_arcsec(2);
-    p.s_ppm = bw.scale_ppm;
-    const crs_description& source = run.source->description();
-    operation_metadata metadata;
-    metadata.name = source.name + " to " + target.name + " (estimated by sevenparam-report)";
-    metadata.remarks = "Seven-parameter transformation estimated by sevenparam-report " +
-                       program_version + " from " + std::to_string(report.common_points) +
-                       " common points (" +
-                       (report.model == rotation_model::exact ? "exact" : "linearised") +
-                       " rotation model); the accuracy is the RMS of the residual lengths at "
-                       "the common points.";
-    metadata.accuracy_m = run.rms_m;
-    metadata.exact = report.model == rotation_model::exact;
-    if (metadata.exact && report.small_angle_exports_max_m > small_angle_limit_m) {
-        std::string miss;
-        append_significant(miss, report.small_angle_exports_max_m, 3);
-        metadata.small_angle_refusal =
-            "with --rotation exact, EPSG's small-angle Helmert methods would miss the "
-            "transformation by up to " +
-            miss + " m at the common points (more than 0.1 mm); the pipeline carries +exact";
-    }
-    try {
-        run.operation = export_operation(*run.source, *run.target, p, metadata);
-    } catch (const crs_error& e) {
-        throw std::runtime_error(std::string("the transformation as an operation: ") + e.what());
-    }
+    run.operation = pending_operation.get();
 }
 
 // ---------------------------------------------------------------- text
