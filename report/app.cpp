@@ -348,7 +348,7 @@ void set_crs_writers(std::vector<output>& outputs, const crs_run& crs, const qua
             };
         } else if (option == report_option::geojson) {
             o.write = [&](std::ostream& s) { write_geojson(s, crs, report); };
-        } else {
+        } else if (option == report_option::wkt || option == report_option::projjson) {
             const bool wkt = option == report_option::wkt;
             const std::string& text = wkt ? crs.operation.wkt : crs.operation.projjson;
             if (text.empty()) {
