@@ -161,11 +161,12 @@ struct operation_metadata {
 // Builds the operation from `source` to `target` with PROJ's API: an EPSG
 // Helmert method by the kind of the two CRSs (geocentric: EPSG:1032,
 // geographic 2D: EPSG:9607, geographic 3D: EPSG:1038, all coordinate frame;
-// a projected CRS takes its base geographic CRS), exported with PROJ's
+// a projected CRS takes its base geographic CRS; a 2D CRS against a 3D one
+// is taken as 3D, its heights being ellipsoidal), exported with PROJ's
 // formatters. The pipeline runs on coordinates in the order the two systems
 // read them (east first when they were opened so). Raises crs_error when PROJ
-// cannot build it; CRSs of different kinds (a geocentric one and a
-// geographic one, or 2D and 3D) give texts with only `missing` set.
+// cannot build it; a geocentric CRS against a geographic or projected one,
+// and a compound CRS, give texts with only `missing` set.
 operation_texts export_operation(const reference_system& source, const reference_system& target,
                                  const helmert_parameters& parameters,
                                  const operation_metadata& metadata);

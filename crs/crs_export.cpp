@@ -107,8 +107,16 @@ operation_texts export_operation(const reference_system& source, const reference
     operation_texts texts;
     try {
         auto database = io::DatabaseContext::create();
-        const crs::CRSNNPtr source_crs = read_crs(source.definition(), database);
-        const crs::CRSNNPtr target_crs = read_crs(target.definition(), database);
+        crs::CRSNNPtr source_crs = read_crs(source.definition(), database);
+        crs::CRSNNPtr target_crs = read_crs(target.definition(), database);
+        // A two-dimensional CRS against a three-dimensional one: both 3D, as
+        // the ellipsoidal heights beside the 2D one make it (EPSG:1038).
+        const std::string two = "geographic 2D", three = "geographic 3D";
+        if (side_of(source_crs).kind == two && side_of(target_crs).kind == three) {
+            source_crs = source_crs->promoteTo3D(std::string(), database);
+        } else if (side_of(source_crs).kind == three && side_of(target_crs).kind == two) {
+            target_crs = target_crs->promoteTo3D(std::string(), database);
+        }
         const side from = side_of(source_crs);
         const side to = side_of(target_crs);
         if (from.kind == "compound" || to.kind == "compound") {

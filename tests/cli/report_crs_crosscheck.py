@@ -28,7 +28,8 @@ recovery-projected
 
 recovery-geographic
     The same between Xian 1980 and CGCS2000 latitude/longitude (EPSG:9607),
-    with heights; without heights, the same parameters as the geocentric
+    with heights, and from Xian 1980 (2D, with heights) to CGCS2000 3D
+    (EPSG:1038, both taken as 3D); without heights, the same parameters as the geocentric
     report on cct's coordinates at height 0, and the report says so; and
     between WGS 84 and CGCS2000 geographic 3D (EPSG:1038), whose pipeline
     carries the heights too.
@@ -283,6 +284,15 @@ def case_recovery_geographic(work):
     check_set(set_of(r), KNOWN, "Xian 1980 to CGCS2000 latitude/longitude")
     check_exports(work, r, "EPSG:4610", "EPSG:4610", "EPSG:4490", "EPSG:4490",
                   f"{work}/test.txt", tst, horizontal=True)
+
+    # Geographic 2D with heights against geographic 3D: both taken as 3D.
+    r5 = report(["--src-crs", "EPSG:4610", "--des-crs", "EPSG:4480", "--src-file",
+                 f"{work}/src.txt", "--des-file", f"{work}/des.txt", "--test-file",
+                 f"{work}/test.txt"])
+    check_set(set_of(r5), KNOWN, "Xian 1980 2D to CGCS2000 3D")
+    check("(EPSG:1038)" in r5["operation_method"], f"2D to 3D method {r5['operation_method']}")
+    check_exports(work, r5, "EPSG:4610", "EPSG:4610", "EPSG:4480", "EPSG:4480",
+                  f"{work}/test.txt", tst, horizontal=False)
 
     # Without heights: the geocentric report of the same points at height 0.
     flat = [[p[0], p[1]] for p in src]
