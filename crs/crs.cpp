@@ -440,4 +440,20 @@ const std::string& reference_system::definition() const
     return state_->text;
 }
 
+std::string reference_system::geocentric_conversion_text(bool reverse) const
+{
+    state& s = *state_;
+    std::string grids;
+    const pj_ptr operation =
+        reverse ? conversion(s.context.get(), s.geocentric.get(), s.used.get(), grids)
+                : conversion(s.context.get(), s.used.get(), s.geocentric.get(), grids);
+    const char* text =
+        operation ? proj_as_proj_string(s.context.get(), operation.get(), PJ_PROJ_5, nullptr)
+                  : nullptr;
+    if (!text) {
+        refuse(s, "PROJ cannot write the conversion to geocentric coordinates");
+    }
+    return text;
+}
+
 } // namespace sevenparam

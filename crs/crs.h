@@ -106,6 +106,11 @@ public:
     // The definition as PROJ read it: the text given, or the named file's.
     const std::string& definition() const;
 
+    // The conversion of the CRS's coordinates (in the order read) to
+    // geocentric X, Y, Z on its datum, or back with `reverse`, as PROJ's
+    // PROJ string ("+proj=pipeline +step ..."). Raises crs_error.
+    std::string geocentric_conversion_text(bool reverse) const;
+
     // Converts `count` points in place, three numbers each (see above), to
     // geocentric X, Y, Z, through longitude and latitude on the datum.
     // Returns the index of the first point PROJ cannot convert, or `count`
@@ -165,8 +170,10 @@ struct operation_metadata {
 // is taken as 3D, its heights being ellipsoidal), exported with PROJ's
 // formatters. The pipeline runs on coordinates in the order the two systems
 // read them (east first when they were opened so). Raises crs_error when PROJ
-// cannot build it; a geocentric CRS against a geographic or projected one,
-// and a compound CRS, give texts with only `missing` set.
+// cannot build it. A geocentric CRS against a geographic or projected one:
+// the operation joins the geocentric one and a geocentric CRS on the other's
+// datum (EPSG:1032), and the pipeline converts to and from it. A compound CRS
+// gives texts with only `missing` set.
 operation_texts export_operation(const reference_system& source, const reference_system& target,
                                  const helmert_parameters& parameters,
                                  const operation_metadata& metadata);

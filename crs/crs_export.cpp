@@ -2,8 +2,11 @@
 // PROJ's C++ API (crs/crs.h).
 #include "crs/crs.h"
 
+#include <proj/common.hpp>
 #include <proj/coordinateoperation.hpp>
+#include <proj/coordinatesystem.hpp>
 #include <proj/crs.hpp>
+#include <proj/datum.hpp>
 #include <proj/io.hpp>
 #include <proj/metadata.hpp>
 #include <proj/util.hpp>
@@ -98,6 +101,82 @@ std::string pipeline_of(const side& source, const side& target,
     return chain->exportToPROJString(formatter.get());
 }
 
+// The steps of a PROJ string, each beginning " +step".
+std::string steps_of(const std::string& text)
+{
+    const std::string pipeline = "+proj=pipeline";
+    if (text.compare(0, pipeline.size(), pipeline) == 0) {
+        return text.substr(pipeline.size());
+    }
+    return " +step " + text;
+}
+
+// The transformation's WKT and PROJJSON when the small-angle methods may
+// carry it, else why not.
+void add_definitions(operation_texts& texts, const operation::TransformationNNPtr& transformation,
+                     const operation_metadata& metadata, const io::DatabaseContextNNPtr& database)
+{
+    texts.method = transformation->method()->nameStr();
+    const auto& ids = transformation->method()->identifiers();
+    if (!ids.empty()) {
+        texts.method += " (" + *ids.front()->codeSpace() + ":" + ids.front()->code() + ")";
+    }
+    if (metadata.small_angle_refusal.empty()) {
+        auto wkt = io::WKTFormatter::create(io::WKTFormatter::Convention::WKT2_2019, database);
+        texts.wkt = transformation->exportToWKT(wkt.get());
+        auto json = io::JSONFormatter::create(database);
+        texts.projjson = transformation->exportToJSON(json.get());
+    } else {
+        texts.missing = metadata.small_angle_refusal;
+    }
+}
+
+// A geocentric CRS against a geographic or projected one: the operation
+// between the geocentric CRS and a geocentric CRS on the other's datum, and
+// a pipeline of PROJ's conversions to and from geocentric coordinates around
+// its Helmert step.
+operation_texts through_geocentric(const reference_system& source, const reference_system& target,
+                                   const side& from, const side& to,
+                                   const helmert_parameters& parameters,
+                                   const operation_metadata& metadata,
+                                   const io::DatabaseContextNNPtr& database)
+{
+    const auto geocentric = [](const side& s) {
+        if (s.kind == "geocentric") {
+            return s;
+        }
+        auto geodetic = util::nn_dynamic_pointer_cast<crs::GeodeticCRS>(s.geodetic);
+        if (!geodetic) {
+            throw crs_error("PROJ gives no geodetic CRS of the " + s.kind + " CRS");
+        }
+        util::PropertyMap properties;
+        const std::string datum = geodetic->datum()           ? geodetic->datum()->nameStr()
+                                  : geodetic->datumEnsemble() ? geodetic->datumEnsemble()->nameStr()
+                                                              : geodetic->nameStr();
+        properties.set(common::IdentifiedObject::NAME_KEY, "Geocentric on " + datum);
+        side made{crs::GeodeticCRS::create(
+                      properties, geodetic->datum(), geodetic->datumEnsemble(),
+                      cs::CartesianCS::createGeocentric(common::UnitOfMeasure::METRE)),
+                  nullptr, "geocentric"};
+        return made;
+    };
+    operation_texts texts;
+    const auto transformation =
+        make_transformation(geocentric(from), geocentric(to), parameters, metadata);
+    add_definitions(texts, transformation, metadata, database);
+    auto formatter =
+        io::PROJStringFormatter::create(io::PROJStringFormatter::Convention::PROJ_5, database);
+    texts.pipeline = "+proj=pipeline";
+    if (from.kind != "geocentric") {
+        texts.pipeline += steps_of(source.geocentric_conversion_text(false));
+    }
+    texts.pipeline += steps_of(transformation->exportToPROJString(formatter.get()));
+    if (to.kind != "geocentric") {
+        texts.pipeline += steps_of(target.geocentric_conversion_text(true));
+    }
+    return texts;
+}
+
 } // namespace
 
 operation_texts export_operation(const reference_system& source, const reference_system& target,
@@ -124,25 +203,16 @@ operation_texts export_operation(const reference_system& source, const reference
                             "carries a vertical part they cannot hold";
             return texts;
         }
+        if (from.kind != to.kind && (from.kind == "geocentric" || to.kind == "geocentric")) {
+            return through_geocentric(source, target, from, to, parameters, metadata, database);
+        }
         if (from.kind != to.kind) {
             texts.missing = "the source CRS is " + from.kind + " and the target CRS " + to.kind +
                             ": EPSG's Helmert methods join two CRSs of one kind";
             return texts;
         }
         const auto transformation = make_transformation(from, to, parameters, metadata);
-        texts.method = transformation->method()->nameStr();
-        const auto& ids = transformation->method()->identifiers();
-        if (!ids.empty()) {
-            texts.method += " (" + *ids.front()->codeSpace() + ":" + ids.front()->code() + ")";
-        }
-        if (metadata.small_angle_refusal.empty()) {
-            auto wkt = io::WKTFormatter::create(io::WKTFormatter::Convention::WKT2_2019, database);
-            texts.wkt = transformation->exportToWKT(wkt.get());
-            auto json = io::JSONFormatter::create(database);
-            texts.projjson = transformation->exportToJSON(json.get());
-        } else {
-            texts.missing = metadata.small_angle_refusal;
-        }
+        add_definitions(texts, transformation, metadata, database);
         // The pipeline in the order the coordinates are read.
         const bool east_first = source.description().east_first || target.description().east_first;
         if (east_first) {

@@ -21,7 +21,9 @@ recovery-projected
     Map coordinates made by cct from a known coordinate-frame set between
     Xian 1980 and CGCS2000 3-degree Gauss-Krueger zones (CM 114E), with
     heights. The report recovers the origin-based set to 1e-6 m, 1e-6",
-    1e-6 ppm, east first as well. Its exports are read back: projinfo
+    1e-6 ppm, east first as well, and against CGCS2000 geocentric
+    coordinates (EPSG:1032 between geocentric CRSs, the pipeline converting
+    the map coordinates around it). Its exports are read back: projinfo
     reads the WKT2 and PROJJSON; cct runs the pipeline on the source test
     points, and cct and crs_apply run the WKT on their geographic
     coordinates (cs2cs), reproducing the predictions to 0.1 mm.
@@ -249,6 +251,21 @@ def case_recovery_projected(work):
           "residuals along the map axes")
     check_exports(work, r, "EPSG:2383", "EPSG:4610", "EPSG:4490", "EPSG:4547",
                   f"{work}/test.txt", tst, horizontal=True)
+    # Against CGCS2000 geocentric (EPSG:4479): the operation between geocentric
+    # CRSs (EPSG:1032), the pipeline converting the map coordinates around it.
+    write(f"{work}/xyz.txt", names, cct("+proj=pipeline +step +proj=cart +ellps=IAU76 +step " +
+                                        HELMERT, common))
+    g = report(["--src-crs", "EPSG:2383", "--des-crs", "EPSG:4479", "--src-file",
+                f"{work}/src.txt", "--des-file", f"{work}/xyz.txt", "--test-file",
+                f"{work}/test.txt"])
+    check_set(set_of(g), KNOWN, "Xian 1980 GK to CGCS2000 geocentric")
+    check("(EPSG:1032)" in g["operation_method"] and g["operation_wkt"],
+          f"map to geocentric method {g['operation_method']}")
+    for got, want in zip(cct(g["operation_pipeline"], tst),
+                         [p["coordinates"] for p in g["target_crs_coordinates"]]):
+        check(max(abs(a - b) for a, b in zip(got, want)) < PREDICTION_M,
+              f"map to geocentric pipeline {got} against {want}")
+
     # East first: easting, northing in the files; the same set.
     swap = lambda rows: [[row[1], row[0], row[2]] for row in rows]
     write(f"{work}/src-en.txt", names, swap(src))
