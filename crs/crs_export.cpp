@@ -203,19 +203,19 @@ operation_texts export_operation(const reference_system& source, const reference
                             "carries a vertical part they cannot hold";
             return texts;
         }
-        if (from.kind != to.kind && (from.kind == "geocentric" || to.kind == "geocentric")) {
-            return through_geocentric(source, target, from, to, parameters, metadata, database);
-        }
-        if (from.kind != to.kind) {
+        const bool mixed = from.kind != to.kind;
+        if (mixed && from.kind != "geocentric" && to.kind != "geocentric") {
             texts.missing = "the source CRS is " + from.kind + " and the target CRS " + to.kind +
                             ": EPSG's Helmert methods join two CRSs of one kind";
             return texts;
         }
-        const auto transformation = make_transformation(from, to, parameters, metadata);
-        add_definitions(texts, transformation, metadata, database);
         // The pipeline in the order the coordinates are read.
         const bool east_first = source.description().east_first || target.description().east_first;
-        if (east_first) {
+        if (mixed) {
+            texts = through_geocentric(source, target, from, to, parameters, metadata, database);
+        } else if (east_first) {
+            add_definitions(texts, make_transformation(from, to, parameters, metadata), metadata,
+                            database);
             const side from_used =
                 side_of(source.description().east_first ? source_crs->normalizeForVisualization()
                                                         : source_crs);
@@ -226,6 +226,8 @@ operation_texts export_operation(const reference_system& source, const reference
                 from_used, to_used, make_transformation(from_used, to_used, parameters, metadata),
                 database);
         } else {
+            const auto transformation = make_transformation(from, to, parameters, metadata);
+            add_definitions(texts, transformation, metadata, database);
             texts.pipeline = pipeline_of(from, to, transformation, database);
         }
         if (metadata.exact) {
