@@ -322,6 +322,7 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
             const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
             const Eigen::Vector3d v = a.residual(k);
             residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
+            row.index = a.index[k];
             const point_statistics s = test_point(a.residual_cofactor(source.xyz, k), v, a.sigma);
             row.redundancy = s.redundancy;
             row.w = s.w;
@@ -362,6 +363,7 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
         const Eigen::Vector3d v = target.xyz.row(row_index).transpose() -
                                   carry_point(r, source.xyz.row(row_index), model).transpose();
         residual_row row = residual_of(source.names[i], v, target.xyz.row(row_index));
+        row.index = i;
         row.removed = true;
         report.residuals.push_back(std::move(row));
     }

@@ -94,6 +94,7 @@ struct bursa_wolf_set {
 // One point's residual and its tests.
 struct residual_row {
     std::string name;
+    std::size_t index = 0; // the point's 0-based place among the common points as given
     Eigen::Vector3d xyz_m; // v in X, Y, Z
     Eigen::Vector3d enu_m; // v in local east, north, up at the target point (GRS80)
     double length_m = 0;   // |v|

@@ -4,15 +4,19 @@
 #include "numlist/message_excerpt.h"
 #include "numlist/number_list.h"
 #include "numlist/result_file.h"
+#include "profile/profile_inputs.h"
+#include "report/crs_options.h"
 #include "report/html.h"
 #include "report/inputs.h"
 #include "report/json_report.h"
 #include "report/platform.h"
 #include "report/report_options.h"
-#include "profile/profile_inputs.h"
 #include "report/text_report.h"
 #include "report/warnings.h"
 #include "sevenparam_version.h"
+#if SEVENPARAM_HAVE_CRS
+#include "report/crs_run.h"
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -42,6 +46,7 @@ struct command_line {
     bool snoop = false;
     std::optional<std::string> alpha_family, threads;
     bool progress = false;
+    crs_options crs;
 };
 
 class usage_error : public std::runtime_error {
@@ -78,6 +83,30 @@ void add_value(CLI::App& app, const char* name, const char* value_name,
     app.add_option_function<std::string>(
            name, [&target](const std::string& value) { target = value; }, description)
         ->type_name(value_name);
+}
+
+// The options of coordinate reference systems (report/crs_run.h).
+void add_crs_options(CLI::App& app, crs_options& crs)
+{
+    add_value(app, report_option::src_crs, "CRS", crs.src_crs,
+              "Source CRS of the common and test points: EPSG:CODE, WKT, PROJJSON, a PROJ "
+              "string with +type=crs, or a file holding one (default: geocentric XYZ)");
+    add_value(app, report_option::des_crs, "CRS", crs.des_crs, "Target CRS of the common points");
+    app.add_flag(report_option::east_first, crs.east_first,
+                 "Read and write CRS coordinates longitude or easting first, not in the CRS's "
+                 "own axis order");
+    add_value(app, report_option::wkt, "FILE", crs.wkt,
+              "The transformation as a WKT2:2019 coordinate operation to this file");
+    add_value(app, report_option::projjson, "FILE", crs.projjson,
+              "The transformation as a PROJJSON coordinate operation to this file");
+    add_value(app, report_option::geojson, "FILE", crs.geojson,
+              "Common and test points as a GeoJSON map layer to this file");
+}
+
+// Whether any CRS option was given.
+bool any_crs_option(const crs_options& crs)
+{
+    return crs.src_crs || crs.des_crs || crs.east_first || crs.wkt || crs.projjson || crs.geojson;
 }
 
 std::unique_ptr<CLI::App> make_parser(command_line& line)
@@ -136,6 +165,7 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
     app->add_flag(report_option::snoop, line.snoop,
                   "Data snooping: remove the worst flagged point and estimate again, "
                   "until none is flagged");
+    add_crs_options(*app, line.crs);
     add_value(*app, report_option::rotation, "MODEL", line.rotation,
               "Rotation model: linearised (default, as sevenparam) or exact");
     add_value(*app, report_option::alpha_family, "A", line.alpha_family,
@@ -254,6 +284,16 @@ std::vector<output> outputs_of(const command_line& line)
         outputs.push_back({report_option::html, *line.html, {}});
     }
     std::vector<write_destination> destinations;
+    for (const auto& [option, path] : {std::pair{report_option::wkt, line.crs.wkt},
+                                       std::pair{report_option::projjson, line.crs.projjson},
+                                       std::pair{report_option::geojson, line.crs.geojson}}) {
+        if (path) {
+            if (*path == standard_output_name) {
+                throw usage_error(std::string(option) + ": needs a file name");
+            }
+            outputs.push_back({option, *path, {}});
+        }
+    }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i].path.empty()) {
             throw usage_error(std::string(outputs[i].option) + ": empty file name");
@@ -372,6 +412,44 @@ void write_outputs(std::vector<output>& outputs, std::ostream& out)
     }
 }
 
+#if SEVENPARAM_HAVE_CRS
+// The writers of a run in coordinate reference systems: the reports with
+// their CRS parts, the operation files and the map layer. An operation PROJ
+// could not express fails the run before anything is written.
+void set_crs_writers(std::vector<output>& outputs, const crs_run& crs, const quality_report& report,
+                     const report_inputs& inputs, const std::string& title, unsigned threads)
+{
+    for (output& o : outputs) {
+        const std::string option = o.option;
+        if (option == report_option::output) {
+            o.write = [&](std::ostream& s) {
+                write_text_report(s, report, title, threads);
+                write_crs_text(s, crs, report);
+            };
+        } else if (option == report_option::json) {
+            o.write = [&](std::ostream& s) {
+                write_json_report(s, report, version_text, threads,
+                                  [&](std::ostream& t) { write_crs_json(t, crs, report); });
+            };
+        } else if (option == report_option::html) {
+            o.write = [&](std::ostream& s) {
+                write_html_report(s, report, inputs.target,
+                                  [&](std::ostream& t) { write_crs_html(t, crs, report); });
+            };
+        } else if (option == report_option::geojson) {
+            o.write = [&](std::ostream& s) { write_geojson(s, crs, report); };
+        } else if (option == report_option::wkt || option == report_option::projjson) {
+            const bool wkt = option == report_option::wkt;
+            const std::string& text = wkt ? crs.operation.wkt : crs.operation.projjson;
+            if (text.empty()) {
+                throw std::runtime_error(option + ": no " + (wkt ? "WKT" : "PROJJSON") +
+                                         " to write: " + crs.operation.missing);
+            }
+            o.write = [&text](std::ostream& s) { s << text << '\n'; };
+        }
+    }
+}
+#endif
 // Progress lines on `err`: every one with --progress; on a terminal, only
 // once the run has taken more than quiet_seconds, so that a short run says
 // nothing.
@@ -426,6 +504,16 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
         settings = settings_of(line);
         outputs = outputs_of(line);
         refuse_outputs_over_inputs(outputs, line, argc > 0 ? argv[0] : nullptr);
+#if !SEVENPARAM_HAVE_CRS
+        if (any_crs_option(line.crs)) {
+            throw usage_error(
+                "this build of " + std::string(report_program_name) +
+                " has no CRS support (it was built without PROJ): " + report_option::src_crs +
+                ", " + report_option::des_crs + ", " + report_option::east_first + ", " +
+                report_option::wkt + ", " + report_option::projjson + " and " +
+                report_option::geojson + " cannot be used");
+        }
+#endif
     } catch (const usage_error& e) {
         report_error(err, e.what());
         return report_exit_usage_error;
@@ -434,6 +522,18 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
     const progress_lines progress = progress_of(line, err);
     settings.progress = progress;
     try {
+        const char* program_path = argc > 0 ? argv[0] : nullptr;
+#if SEVENPARAM_HAVE_CRS
+        const bool in_crs = any_crs_option(line.crs);
+        crs_run crs;
+        if (in_crs) {
+            crs = open_crs_run(line.crs);
+        }
+        const report_inputs inputs = in_crs ? gather_crs_inputs(line.inputs, crs, program_path)
+                                            : gather_inputs(line.inputs, program_path);
+#else
+        const report_inputs inputs = gather_inputs(line.inputs, program_path);
+#endif
         progress("reading the points");
         const report_inputs inputs = gather_inputs(line.inputs, argc > 0 ? argv[0] : nullptr);
         progress("estimating and testing " + std::to_string(inputs.source.names.size()) +
@@ -462,6 +562,12 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
                 o.write = [&](std::ostream& s) { write_html_report(s, report, inputs.target); };
             }
         }
+#if SEVENPARAM_HAVE_CRS
+        if (in_crs) {
+            complete_crs_run(crs, report, inputs, version_text, line.crs.geojson.has_value());
+            set_crs_writers(outputs, crs, report, inputs, title, settings.threads);
+        }
+#endif
         write_outputs(outputs, out);
         progress("done");
     } catch (const input_error& e) {

@@ -871,7 +871,8 @@ void write_predictions(std::ostream& out, const quality_report& report)
 } // namespace
 
 void write_html_report(std::ostream& out, const quality_report& report,
-                       const named_points& common_target)
+                       const named_points& common_target,
+                       const std::function<void(std::ostream&)>& more)
 {
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
         << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -879,6 +880,9 @@ void write_html_report(std::ostream& out, const quality_report& report,
         << "</style>\n</head>\n<body>\n"
         << "<h1>Seven-parameter transformation: quality report</h1>\n";
     write_summary(out, report);
+    if (more) {
+        more(out);
+    }
     write_excluded(out, report);
 
     const std::vector<std::size_t> drawn = drawn_rows(report);

@@ -29,6 +29,7 @@
 
 #include "quality/quality_report.h"
 
+#include <functional>
 #include <iosfwd>
 
 namespace sevenparam {
@@ -41,8 +42,10 @@ namespace sevenparam {
 // tables still show it). Numbers are written in the classic locale whatever
 // the stream's or the process's. Never throws beyond the stream's own
 // exceptions and allocation failure.
+// `more`, when given, writes further sections after the summary.
 void write_html_report(std::ostream& out, const quality_report& report,
-                       const named_points& common_target);
+                       const named_points& common_target,
+                       const std::function<void(std::ostream&)>& more = {});
 
 } // namespace sevenparam
 

@@ -252,7 +252,7 @@ void write_rows(std::ostream& out, const char* name, const std::vector<Row>& row
 } // namespace
 
 void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
-                       unsigned threads)
+                       unsigned threads, const std::function<void(std::ostream&)>& more)
 {
     // Pretty-printed, but an array of numbers stays on one line (a matrix one
     // row a line), and the object stays open for the long arrays.
@@ -289,6 +289,9 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
                    }
                },
                threads);
+    if (more) {
+        more(out);
+    }
     out << "\n}\n";
 }
 

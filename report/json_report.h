@@ -29,6 +29,7 @@
 
 #include "quality/quality_report.h"
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -37,9 +38,12 @@ namespace sevenparam {
 // Writes the report to `out`, pretty-printed, ending in a line end; the
 // arrays of residuals and predictions one element a line, as they may hold
 // millions. `version` is the program's version. The rows are formatted on
-// `threads` threads; the text is the same for any count.
+// `threads` threads; the text is the same for any count. `more`, when given,
+// writes further keys before the object's closing brace, each pair preceded
+// by ",
+  ".
 void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
-                       unsigned threads = 1);
+                       unsigned threads = 1, const std::function<void(std::ostream&)>& more = {});
 
 } // namespace sevenparam
 

@@ -34,6 +34,14 @@ inline constexpr char rotation[] = "--rotation";
 // The run.
 inline constexpr char threads[] = "--threads";   // default: the machine's hardware threads
 inline constexpr char progress[] = "--progress"; // progress lines on standard error
+// Coordinate reference systems (report/crs_run.h); refused by a build
+// without CRS support.
+inline constexpr char src_crs[] = "--src-crs";
+inline constexpr char des_crs[] = "--des-crs";
+inline constexpr char east_first[] = "--east-first";
+inline constexpr char wkt[] = "--wkt";           // the operation as WKT2:2019
+inline constexpr char projjson[] = "--projjson"; // the operation as PROJJSON
+inline constexpr char geojson[] = "--geojson";   // the points as a GeoJSON map layer
 inline constexpr char help[] = "--help";
 inline constexpr char version[] = "--version";
 } // namespace report_option

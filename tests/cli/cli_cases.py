@@ -90,6 +90,7 @@ class Case:
     # Memory limits: a sanitizer reserves far more address space than any
     # limit a case could set.
     unsanitized_only: bool = False
+    windows_only: bool = False  # what the Windows build alone does (no CRS support)
 
 
 class CheckFailed(Exception):

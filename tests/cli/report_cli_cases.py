@@ -193,6 +193,26 @@ LINEARISATION = (b"the small-angle rotation departs from the exact one by up to 
                  b"common points, above 0.1 mm: the linearised model limits this result; "
                  b"--rotation exact removes the limit")
 
+# Points in coordinate reference systems: the Linux build has CRS support
+# (through PROJ), the Windows build has none and refuses the options.
+def crs_case(name, args, status, message, files=None):
+    c = fails(name, "report_crs", args, status, message, files)
+    c.posix_only = True
+    return c
+
+
+GK_SRC = cc.lines("A 3461186.5394 444286.6035", "B 3402565.5509 462472.7795",
+                  "C 3451300.0974 523120.1081", "D 3480000.0 500000.0")
+GEOG = cc.lines("A 31.2 113.4 10", "B 95.0 113.6 10", "C 30.9 114.3 10", "D 30.4 113.9 10")
+CRS_FILES = {"cwd:gk.txt": GK_SRC, "cwd:geog.txt": GEOG}
+# The worked example of the README: Xian 1980 and CGCS2000 Gauss-Kruger.
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
+GK_EXAMPLE = {"cwd:" + name: open(os.path.join(EXAMPLES, name), "rb").read()
+              for name in ("gk-xian1980.txt", "gk-cgcs2000.txt", "gk-new.txt")}
+CRS_GK = ["--src-crs", "EPSG:2383", "--des-crs", "EPSG:4547", "--src-file", "gk.txt",
+          "--des-file", "gk.txt"]
+
+
 REPORT_PARTS = [b"Summary", b"common points                10", b"Residuals v = target",
                 b"+towgs84=", b"+proj=molobadekas"]
 
@@ -238,6 +258,64 @@ CASES = [
           error("--output 'r.txt' and --json 'r.txt' name the same file")),
     fails("report_html_to_standard_output", "report_options", POINT_FILES + ["--html", "-"],
           USAGE, error("--html: needs a file name")),
+
+    # --- Coordinate reference systems: usage errors name the option and
+    # PROJ's reason; a point PROJ cannot convert names its file and line. ---
+    crs_case("report_crs_unknown", ["--src-crs", "EPSG:99999"] + CRS_GK[2:] + OUTPUTS, USAGE,
+             error("--src-crs 'EPSG:99999': not a CRS PROJ knows (PROJ: proj_create: crs not "
+                   "found)"), files=CRS_FILES),
+    crs_case("report_crs_engineering", ["--des-crs", 'ENGCRS["site",EDATUM["d"],'
+                                        'CS[Cartesian,2],AXIS["x",east],AXIS["y",north],'
+                                        'LENGTHUNIT["metre",1]]', "--src-crs", "EPSG:4547",
+                                        "--src-file", "gk.txt", "--des-file", "gk.txt"]
+             + OUTPUTS, USAGE,
+             error('--des-crs \'ENGCRS["site",EDATUM["d"],CS[Cartesian,2],AXIS["x",east],'
+                   'AXIS["y",north],LENGTHUNIT["metre",1]]\': a CRS without a geodetic datum '
+                   "(an engineering, vertical or other CRS): its points have no place on an "
+                   "ellipsoid"), files=CRS_FILES),
+    crs_case("report_crs_one_side_only", ["--src-crs", "EPSG:2383"] + POINT_FILES + OUTPUTS,
+             USAGE, error("--src-crs needs both --src-crs and --des-crs")),
+    crs_case("report_crs_output_without_crs", POINT_FILES + ["--wkt", "op.wkt"] + OUTPUTS,
+             USAGE, error("--wkt needs both --src-crs and --des-crs")),
+    crs_case("report_crs_geoid_needed", ["--src-crs", "EPSG:7405"] + CRS_GK[2:] + OUTPUTS,
+             USAGE, error("--src-crs 'EPSG:7405': its heights need a geoid model to become "
+                          "ellipsoidal heights, and PROJ has none installed for it (it needs "
+                          "uk_os_OSGM15_GB.tif, uk_os_OSTN15_NTv2_OSGBtoETRS.tif); give the "
+                          "horizontal CRS with ellipsoidal heights instead"), files=CRS_FILES),
+    crs_case("report_crs_latitude_beyond_90", ["--src-crs", "EPSG:4490", "--des-crs",
+                                               "EPSG:4490", "--src-file", "geog.txt",
+                                               "--des-file", "geog.txt"] + OUTPUTS, DATA,
+             error("geog.txt line 2: EPSG:4490 cannot carry this point to geocentric "
+                   "coordinates (PROJ: cart: Invalid latitude)"), files=CRS_FILES),
+    crs_case("report_crs_heights_for_some", CRS_GK + OUTPUTS, DATA,
+             error("gk.txt line 2: a third number (ellipsoidal height), where line 1 gives "
+                   "none: give it for every point or for none"),
+             files={"cwd:gk.txt": GK_SRC.replace(b"462472.7795", b"462472.7795 12.5")}),
+    # Every output of a CRS run names both CRSs; the operation files and the
+    # map layer are written beside the reports.
+    Case("report_crs_outputs", "report_crs", files=GK_EXAMPLE, posix_only=True, runs=[
+        Run(["--src-crs", "EPSG:2383", "--des-crs", "EPSG:4547", "--src-file", "gk-xian1980.txt",
+             "--des-file", "gk-cgcs2000.txt", "--test-file", "gk-new.txt", "--output", "r.txt",
+             "--json", "r.json", "--html", "r.html", "--wkt", "op.wkt", "--projjson", "op.json",
+             "--geojson", "map.geojson"], stdout=NOTHING,
+            results={"cwd:r.txt": Contains([b"(EPSG:2383), projected", b"(EPSG:4547), projected",
+                                            b"v Northing (m)", b"N1     3381113.5593",
+                                            b"(EPSG:9607)", b"+proj=pipeline"]),
+                     "cwd:r.json": Contains([b'"code": "EPSG:2383"', b'"code": "EPSG:4547"',
+                                             b'"target_crs_coordinates"', b'"operation_wkt"']),
+                     "cwd:r.html": Contains([b"Coordinate reference systems",
+                                             b"CGCS2000 / 3-degree Gauss-Kruger CM 114E (EPSG:4547)"]),
+                     "cwd:op.wkt": Contains([b'COORDINATEOPERATION["Xian 1980 / 3-degree',
+                                             b'OPERATIONACCURACY[0.0055]']),
+                     "cwd:op.json": Contains([b'"type": "Transformation"']),
+                     "cwd:map.geojson": Contains([b'"type": "FeatureCollection"',
+                                                  b'"name": "GK06", "role": "common"',
+                                                  b'"name": "N2", "role": "test"'])}),
+    ]),
+    case("report_crs_refused_without_proj", "report_crs", CRS_GK + OUTPUTS, status=USAGE,
+         stderr=error("this build of sevenparam-report has no CRS support (it was built "
+                      "without PROJ): --src-crs, --des-crs, --east-first, --wkt, --projjson "
+                      "and --geojson cannot be used"), files=CRS_FILES),
 
     # --- Where the points come from. ---
     fails("report_no_points", "report_sources", OUTPUTS, USAGE,
@@ -701,3 +779,4 @@ OUTPUT_CASES = [
 ]
 
 CASES += OUTPUT_CASES
+CASES[[c.name for c in CASES].index("report_crs_refused_without_proj")].windows_only = True

@@ -369,6 +369,8 @@ def main():
             continue
         if case.unsanitized_only and platform.sanitized:
             print(f"skip  {case.name}: not under a sanitizer")
+        if case.windows_only and platform.exe_dir_rule != "beside-binary":
+            print(f"skip  {case.name}: Windows build only")
             continue
         try:
             run_case(platform, case)
