@@ -20,6 +20,12 @@ set(CMAKE_RC_COMPILER ${SEVENPARAM_MINGW_TRIPLE}-windres)
 # Libraries and headers come from the MinGW sysroot only, never from the
 # Linux system; programs (Python for the CLI tests) from the build machine.
 set(CMAKE_FIND_ROOT_PATH /usr/${SEVENPARAM_MINGW_TRIPLE})
+# PROJ and SQLite, cross-built statically from Debian's sources by
+# scripts/build-mingw-proj, whose last line of output names this prefix.
+set(SEVENPARAM_MINGW_PROJ "" CACHE PATH "Prefix of the MinGW build of PROJ (scripts/build-mingw-proj)")
+if(SEVENPARAM_MINGW_PROJ)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${SEVENPARAM_MINGW_PROJ})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

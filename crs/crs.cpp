@@ -1,5 +1,7 @@
 #include "crs/crs.h"
 
+#include "crs/proj_data.h"
+
 #include <proj.h>
 #include <proj_experimental.h>
 
@@ -189,6 +191,7 @@ reference_system::reference_system(const std::string& definition, bool east_firs
     if (!s.context) {
         throw crs_error("PROJ cannot start");
     }
+    use_proj_data(s.context.get());
     proj_log_func(s.context.get(), &s, &log_to_state);
     proj_log_level(s.context.get(), PJ_LOG_ERROR);
     PJ_CONTEXT* ctx = s.context.get();
@@ -321,7 +324,7 @@ const crs_description& reference_system::description() const
 
 namespace {
 
-constexpr double degrees_per_radian = 180.0 / M_PI;
+const double degrees_per_radian = proj_todeg(1.0);
 
 // The number of points (longitude, latitude in the unit of `to_degrees`)
 // outside the description's area of use.
@@ -426,7 +429,7 @@ std::optional<double> parse_angle_degrees(std::string_view field)
     if (end != text.c_str() + text.size() || !std::isfinite(radians) || radians == HUGE_VAL) {
         return std::nullopt;
     }
-    return radians * 180.0 / M_PI;
+    return proj_todeg(radians);
 }
 
 std::string proj_version()

@@ -1,6 +1,7 @@
 // The transformation as a coordinate operation, built and exported with
 // PROJ's C++ API (crs/crs.h).
 #include "crs/crs.h"
+#include "crs/proj_data.h"
 
 #include <proj/common.hpp>
 #include <proj/coordinateoperation.hpp>
@@ -185,7 +186,7 @@ operation_texts export_operation(const reference_system& source, const reference
 {
     operation_texts texts;
     try {
-        auto database = io::DatabaseContext::create();
+        auto database = io::DatabaseContext::create(proj_database_path());
         crs::CRSNNPtr source_crs = read_crs(source.definition(), database);
         crs::CRSNNPtr target_crs = read_crs(target.definition(), database);
         // A two-dimensional CRS against a three-dimensional one: both 3D, as

@@ -522,6 +522,7 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
     const progress_lines progress = progress_of(line, err);
     settings.progress = progress;
     try {
+        progress("reading the points");
         const char* program_path = argc > 0 ? argv[0] : nullptr;
 #if SEVENPARAM_HAVE_CRS
         const bool in_crs = any_crs_option(line.crs);
@@ -534,8 +535,6 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
 #else
         const report_inputs inputs = gather_inputs(line.inputs, program_path);
 #endif
-        progress("reading the points");
-        const report_inputs inputs = gather_inputs(line.inputs, argc > 0 ? argv[0] : nullptr);
         progress("estimating and testing " + std::to_string(inputs.source.names.size()) +
                  " common points");
         quality_report report;

@@ -40,8 +40,7 @@ namespace sevenparam {
 // millions. `version` is the program's version. The rows are formatted on
 // `threads` threads; the text is the same for any count. `more`, when given,
 // writes further keys before the object's closing brace, each pair preceded
-// by ",
-  ".
+// by ",\n  ".
 void write_json_report(std::ostream& out, const quality_report& report, const std::string& version,
                        unsigned threads = 1, const std::function<void(std::ostream&)>& more = {});
 

@@ -90,7 +90,8 @@ class Case:
     # Memory limits: a sanitizer reserves far more address space than any
     # limit a case could set.
     unsanitized_only: bool = False
-    windows_only: bool = False  # what the Windows build alone does (no CRS support)
+    needs_crs: bool = False    # points in coordinate reference systems (PROJ)
+    no_crs_only: bool = False  # what a build without CRS support alone does
 
 
 class CheckFailed(Exception):

@@ -13,6 +13,7 @@ import os
 import random
 import re
 import resource
+import shutil
 import signal
 import socket
 import subprocess
@@ -193,11 +194,11 @@ LINEARISATION = (b"the small-angle rotation departs from the exact one by up to 
                  b"common points, above 0.1 mm: the linearised model limits this result; "
                  b"--rotation exact removes the limit")
 
-# Points in coordinate reference systems: the Linux build has CRS support
-# (through PROJ), the Windows build has none and refuses the options.
+# Points in coordinate reference systems, in every build with CRS support
+# (through PROJ); a build without it refuses the options.
 def crs_case(name, args, status, message, files=None):
     c = fails(name, "report_crs", args, status, message, files)
-    c.posix_only = True
+    c.needs_crs = True
     return c
 
 
@@ -211,6 +212,22 @@ GK_EXAMPLE = {"cwd:" + name: open(os.path.join(EXAMPLES, name), "rb").read()
               for name in ("gk-xian1980.txt", "gk-cgcs2000.txt", "gk-new.txt")}
 CRS_GK = ["--src-crs", "EPSG:2383", "--des-crs", "EPSG:4547", "--src-file", "gk.txt",
           "--des-file", "gk.txt"]
+
+
+def wkt_read_back(session):
+    projinfo = shutil.which("projinfo")
+    if projinfo is None:
+        print("skip  report_crs_wkt_read_back: no projinfo on this machine (Debian: proj-bin)")
+        return
+    code, _, err = session.run(["--src-crs", "EPSG:2383", "--des-crs", "EPSG:4547",
+                                "--src-file", "gk-xian1980.txt", "--des-file", "gk-cgcs2000.txt",
+                                "--wkt", "op.wkt", "--output", "r.txt"])
+    expect((code, err) == (0, b""), f"{code} {err!r}")
+    read = subprocess.run([projinfo, "-o", "PROJ", "@" + str(session.path("cwd:op.wkt"))],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    expect(read.returncode == 0 and b"+proj=helmert" in read.stdout
+           and b"+convention=coordinate_frame" in read.stdout,
+           f"projinfo: {read.returncode} {read.stdout[-300:]!r} {read.stderr[-300:]!r}")
 
 
 REPORT_PARTS = [b"Summary", b"common points                10", b"Residuals v = target",
@@ -293,13 +310,15 @@ CASES = [
              files={"cwd:gk.txt": GK_SRC.replace(b"462472.7795", b"462472.7795 12.5")}),
     # Every output of a CRS run names both CRSs; the operation files and the
     # map layer are written beside the reports.
-    Case("report_crs_outputs", "report_crs", files=GK_EXAMPLE, posix_only=True, runs=[
+    Case("report_crs_outputs", "report_crs", files=GK_EXAMPLE, needs_crs=True, runs=[
         Run(["--src-crs", "EPSG:2383", "--des-crs", "EPSG:4547", "--src-file", "gk-xian1980.txt",
              "--des-file", "gk-cgcs2000.txt", "--test-file", "gk-new.txt", "--output", "r.txt",
              "--json", "r.json", "--html", "r.html", "--wkt", "op.wkt", "--projjson", "op.json",
              "--geojson", "map.geojson"], stdout=NOTHING,
             results={"cwd:r.txt": Contains([b"(EPSG:2383), projected", b"(EPSG:4547), projected",
-                                            b"v Northing (m)", b"N1     3381113.5593",
+                                            b"v Northing (m)",
+                                            b"N1     3381113.5593  480750.9655    203.8252",
+                                            b"N2     3442124.3804  533331.5222    278.7487",
                                             b"(EPSG:9607)", b"+proj=pipeline"]),
                      "cwd:r.json": Contains([b'"code": "EPSG:2383"', b'"code": "EPSG:4547"',
                                              b'"target_crs_coordinates"', b'"operation_wkt"']),
@@ -312,6 +331,10 @@ CASES = [
                                                   b'"name": "GK06", "role": "common"',
                                                   b'"name": "N2", "role": "test"'])}),
     ]),
+    # The WKT a build writes is read back by PROJ's projinfo on this machine,
+    # whichever system the program ran on.
+    Case("report_crs_wkt_read_back", "report_crs", [], check=lambda s: wkt_read_back(s),
+         files=GK_EXAMPLE, needs_crs=True),
     case("report_crs_refused_without_proj", "report_crs", CRS_GK + OUTPUTS, status=USAGE,
          stderr=error("this build of sevenparam-report has no CRS support (it was built "
                       "without PROJ): --src-crs, --des-crs, --east-first, --wkt, --projjson "
@@ -779,4 +802,4 @@ OUTPUT_CASES = [
 ]
 
 CASES += OUTPUT_CASES
-CASES[[c.name for c in CASES].index("report_crs_refused_without_proj")].windows_only = True
+CASES[[c.name for c in CASES].index("report_crs_refused_without_proj")].no_crs_only = True

@@ -32,6 +32,9 @@ build:
   --console-line-end     line end of standard output and standard error.
   --sanitized            the binary is built with a sanitizer: cases marked
                          unsanitized-only are skipped.
+  --no-crs               the binary has no CRS support (built without PROJ):
+                         cases that need it are skipped, those of its
+                         refusal run.
   --exe-dir              how the case's "executable directory" is made:
       argv0-backslash    the program's own path holds no backslash, so its
                          executable directory is empty: the default result
@@ -77,6 +80,10 @@ LINE_ENDS = {"lf": b"\n", "crlf": b"\r\n"}
 ELAPSED_LINE = re.compile(re.escape(cc.ELAPSED_TIME) + rb"[0-9][0-9.e+-]* s")
 
 
+# PROJ's database beside a Windows program with CRS support.
+PROJ_DATABASE = "proj.db"
+
+
 class Failure(Exception):
     pass
 
@@ -89,6 +96,7 @@ class Platform:
         self.console_eol = LINE_ENDS[args.console_line_end]
         self.exe_dir_rule = args.exe_dir
         self.sanitized = args.sanitized
+        self.crs = not args.no_crs
         if self.exe_dir_rule == "argv0-backslash":
             if "\\" in str(self.binary):
                 raise SystemExit("the binary's path holds a backslash: use --exe-dir beside-binary")
@@ -105,6 +113,11 @@ class Platform:
             bin_dir.mkdir()
             copy = bin_dir / self.binary.name
             shutil.copy2(self.binary, copy)
+            # PROJ's database, which the Windows programs look for beside
+            # themselves, linked rather than copied for every case.
+            database = self.binary.parent / PROJ_DATABASE
+            if database.is_file():
+                (bin_dir / PROJ_DATABASE).symlink_to(database)
             return str(copy), None, lambda name: bin_dir / name
         if launch == cc.EXE_DIR:
             argv0 = str(root / "bin") + "\\" + self.binary.name
@@ -265,7 +278,8 @@ def run_case(platform, case):
             where, _, name = place.partition(":")
             return root / "cwd" / name if where == "cwd" else exe_dir_path(name)
 
-        skip = {Path(argv0)} if platform.exe_dir_rule == "beside-binary" else set()
+        skip = ({Path(argv0), Path(argv0).parent / PROJ_DATABASE}
+                if platform.exe_dir_rule == "beside-binary" else set())
         for place, content in case.files.items():
             path = host_path(place)
             if content is cc.DIRECTORY:
@@ -336,6 +350,7 @@ def main():
     parser.add_argument("--file-line-end", choices=LINE_ENDS, default="lf")
     parser.add_argument("--console-line-end", choices=LINE_ENDS, default="lf")
     parser.add_argument("--sanitized", action="store_true")
+    parser.add_argument("--no-crs", action="store_true")
     parser.add_argument("--exe-dir", choices=["argv0-backslash", "beside-binary"],
                         default="argv0-backslash")
     args = parser.parse_args()
@@ -369,8 +384,12 @@ def main():
             continue
         if case.unsanitized_only and platform.sanitized:
             print(f"skip  {case.name}: not under a sanitizer")
-        if case.windows_only and platform.exe_dir_rule != "beside-binary":
-            print(f"skip  {case.name}: Windows build only")
+            continue
+        if case.needs_crs and not platform.crs:
+            print(f"skip  {case.name}: this build has no CRS support")
+            continue
+        if case.no_crs_only and platform.crs:
+            print(f"skip  {case.name}: for a build without CRS support")
             continue
         try:
             run_case(platform, case)
