@@ -326,10 +326,10 @@ namespace {
 
 const double degrees_per_radian = proj_todeg(1.0);
 
-// The number of points (longitude, latitude in the unit of `to_degrees`)
-// outside the description's area of use.
-std::size_t outside_area_of(const crs_description& description, const double* points,
-                            std::size_t count, double to_degrees)
+// The number of points (longitude, latitude in radians) outside the
+// description's area of use.
+std::size_t outside_area_radians(const crs_description& description, const double* points,
+                                 std::size_t count)
 {
     const std::optional<area_of_use>& area = description.area;
     if (!area) {
@@ -337,19 +337,13 @@ std::size_t outside_area_of(const crs_description& description, const double* po
     }
     std::size_t outside = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const double lon = points[3 * i] * to_degrees;
-        const double lat = points[3 * i + 1] * to_degrees;
+        const double lon = points[3 * i] * degrees_per_radian;
+        const double lat = points[3 * i + 1] * degrees_per_radian;
         const bool lon_in = area->west <= area->east ? lon >= area->west && lon <= area->east
                                                      : lon >= area->west || lon <= area->east;
         outside += lon_in && lat >= area->south && lat <= area->north ? 0 : 1;
     }
     return outside;
-}
-
-std::size_t outside_area_radians(const crs_description& description, const double* points,
-                                 std::size_t count)
-{
-    return outside_area_of(description, points, count, degrees_per_radian);
 }
 
 std::size_t transform(reference_system::state& s, PJ* operation, PJ_DIRECTION direction,
@@ -411,11 +405,6 @@ void reference_system::geocentric_to_longitude_latitude(double* points, std::siz
         points[3 * i] *= degrees_per_radian;
         points[3 * i + 1] *= degrees_per_radian;
     }
-}
-
-std::size_t reference_system::outside_area(const double* points, std::size_t count) const
-{
-    return outside_area_of(state_->description, points, count, 1.0);
 }
 
 std::optional<double> parse_angle_degrees(std::string_view field)

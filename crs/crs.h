@@ -127,11 +127,7 @@ public:
     // (degrees, east and north) and ellipsoidal height (m), in place.
     void geocentric_to_longitude_latitude(double* points, std::size_t count) const;
 
-    // The number of points, given as longitude and latitude in degrees (three
-    // numbers a point, the third unused), outside the CRS's area of use; 0
-    // when it states none.
-    std::size_t outside_area(const double* points, std::size_t count) const;
-
+    // The PROJ objects behind it (crs.cpp).
     struct state;
 
 private:

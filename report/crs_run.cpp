@@ -423,26 +423,33 @@ void complete_crs_run(crs_run& run, const quality_report& report, const report_i
 
     if (target.kind == crs_kind::projected) {
         // The transformed source point is the given target point less its
-        // residual; its map coordinates against the given ones.
+        // residual; its map coordinates against the given ones, converted
+        // while the reports are written.
         const auto n = static_cast<Eigen::Index>(report.residuals.size());
         coordinate_rows carried(n, 3);
+        std::vector<Eigen::Index> given(static_cast<std::size_t>(n));
         for (Eigen::Index k = 0; k < n; ++k) {
             const residual_row& r = report.residuals[static_cast<std::size_t>(k)];
+            given[static_cast<std::size_t>(k)] = static_cast<Eigen::Index>(r.index);
             carried.row(k) =
                 inputs.target.xyz.row(static_cast<Eigen::Index>(r.index)) - r.xyz_m.transpose();
         }
-        const std::size_t failed = from_geocentric_on_two_threads(*run.target, carried, reason);
-        if (failed < static_cast<std::size_t>(n)) {
-            bad_data("common point " + report.residuals[failed].name + ": " + label(target) +
-                     " cannot take its transformed source point (" + reason + ")");
-        }
-        run.axis_residuals.resize(n, 2);
-        for (Eigen::Index k = 0; k < n; ++k) {
-            const auto i =
-                static_cast<Eigen::Index>(report.residuals[static_cast<std::size_t>(k)].index);
-            run.axis_residuals.row(k) =
-                run.common_target.read.row(i).head<2>() - carried.row(k).head<2>();
-        }
+        run.axis_residuals_ready =
+            std::async(std::launch::async, [&run, carried = std::move(carried),
+                                            given = std::move(given)]() mutable {
+                std::string ignored; // a point PROJ cannot take gives NaN
+                from_geocentric_on_two_threads(*run.target, carried, ignored);
+                const auto rows = static_cast<Eigen::Index>(given.size());
+                run.axis_residuals.resize(rows, 2);
+                for (Eigen::Index k = 0; k < rows; ++k) {
+                    for (Eigen::Index c = 0; c < 2; ++c) {
+                        const double v =
+                            run.common_target.read(given[static_cast<std::size_t>(k)], c) -
+                            carried(k, c);
+                        run.axis_residuals(k, c) = std::isfinite(v) ? v : NAN;
+                    }
+                }
+            }).share();
     }
 
     run.operation = pending_operation.get();
@@ -451,6 +458,13 @@ void complete_crs_run(crs_run& run, const quality_report& report, const report_i
 // ---------------------------------------------------------------- text
 
 namespace {
+
+void wait_for_axis_residuals(const crs_run& run)
+{
+    if (run.axis_residuals_ready.valid()) {
+        run.axis_residuals_ready.wait();
+    }
+}
 
 std::string axes_text(const crs_description& d)
 {
@@ -552,6 +566,7 @@ const char* no_note(std::size_t)
 
 void write_crs_text(std::ostream& out, const crs_run& run, const quality_report& report)
 {
+    wait_for_axis_residuals(run);
     const crs_description& source = run.source->description();
     const crs_description& target = run.target->description();
     out << "\nCoordinate reference systems (points converted to geocentric X, Y, Z on each "
@@ -666,6 +681,7 @@ void json_rows(std::ostream& out, const char* key, std::size_t rows, Write write
 
 void write_crs_json(std::ostream& out, const crs_run& run, const quality_report& report)
 {
+    wait_for_axis_residuals(run);
     const auto item = [&out](const char* key, const json& value) {
         std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
         std::string shifted;
@@ -751,6 +767,7 @@ std::string html_text(const std::string& bytes)
 
 void write_crs_html(std::ostream& out, const crs_run& run, const quality_report& report)
 {
+    wait_for_axis_residuals(run);
     const crs_description& target = run.target->description();
     out << "<h2>Coordinate reference systems</h2>\n<table>\n";
     const auto row = [&out](const char* role, const crs_description& d) {

@@ -33,6 +33,7 @@
 
 #include <Eigen/Dense>
 
+#include <future>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -59,10 +60,16 @@ struct crs_run {
     coordinate_rows target_lonlat; // common target points: longitude, latitude (deg), h (map_layer)
     coordinate_rows test_lonlat;   // predicted test points: longitude, latitude (deg), h
     // Residuals along the target CRS's first two axes (m), one row per
-    // residual row of the report; empty unless the target CRS is projected.
+    // residual row of the report (NaN where PROJ cannot take the transformed
+    // source point); empty unless the target CRS is projected. Computed on
+    // other threads while the reports are written: read them only after
+    // axis_residuals_ready.wait() (the renderers below do).
     Eigen::Matrix<double, Eigen::Dynamic, 2, Eigen::RowMajor> axis_residuals;
     double rms_m = 0; // sqrt(sum |v|^2 / n) over the final set
     operation_texts operation;
+    // Last, so that it is destroyed first: its destruction waits for the
+    // computation, which writes the members above.
+    std::shared_future<void> axis_residuals_ready;
 };
 
 // Checks the options and opens both CRSs. Raises input_error (usage) for a
