@@ -324,9 +324,12 @@ void refuse_outputs_over_inputs(const std::vector<output>& outputs, const comman
 {
     const input_options& in = line.inputs;
     std::vector<std::pair<const char*, std::string>> inputs;
+    // A CRS may be given as the name of a file holding its definition.
     for (const auto& [option, path] : {std::pair{report_option::src_file, &in.src_file},
                                        std::pair{report_option::des_file, &in.des_file},
-                                       std::pair{report_option::test_file, &in.test_file}}) {
+                                       std::pair{report_option::test_file, &in.test_file},
+                                       std::pair{report_option::src_crs, &line.crs.src_crs},
+                                       std::pair{report_option::des_crs, &line.crs.des_crs}}) {
         if (*path) {
             inputs.emplace_back(option, **path);
         }
