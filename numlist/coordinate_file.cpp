@@ -2,61 +2,21 @@
 
 #include "numlist/message_excerpt.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include <optional>
+#include <string>
 
 namespace sevenparam {
 
 namespace {
 
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 [[noreturn]] void fail(const std::string& file, std::size_t line, const std::string& what)
 {
-    throw point_file_error(file + " line " + std::to_string(line) + ": " + what);
+    point_line_error(file, line, what);
 }
 
 std::string excerpt(std::string_view bytes)
 {
     return "\"" + message_excerpt(bytes) + "\"";
-}
-
-// The fields of one line (comment and line end cut off); at most 5 stored.
-std::size_t split(const char* p, const char* end, std::string_view (&fields)[5],
-                  const std::string& file, std::size_t line)
-{
-    std::size_t count = 0;
-    bool after_comma = false;
-    for (;;) {
-        while (p != end && is_blank(*p)) {
-            ++p;
-        }
-        if (p == end || *p == ',') {
-            if (after_comma || (p != end && count == 0)) {
-                fail(file, line, "empty field between commas or at either end of the line");
-            }
-            if (p == end) {
-                return count;
-            }
-            after_comma = true;
-            ++p;
-            continue;
-        }
-        const char* start = p;
-        while (p != end && !is_blank(*p) && *p != ',') {
-            ++p;
-        }
-        if (count < 5) {
-            fields[count] = std::string_view(start, static_cast<std::size_t>(p - start));
-        }
-        ++count;
-        after_comma = false;
-    }
 }
 
 } // namespace
@@ -72,37 +32,16 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
     std::size_t first_line = 0;
     bool named = false;
 
-    const char* p = text;
-    const char* const end = text + size;
-    if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
-        p += 3;
-    }
     const std::string expected =
         std::string(layout.axis_names[0]) + " " + layout.axis_names[1] + " " + layout.axis_names[2];
-    std::size_t line = 0;
+    point_lines reader = start_point_lines(text, size, file);
     std::string_view fields[5];
-    while (p != end) {
-        ++line;
-        const char* line_end =
-            static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* next = line_end ? line_end + 1 : end;
-        if (!line_end) {
-            line_end = end;
-        }
-        if (line_end != p && line_end[-1] == '\r') {
-            --line_end;
-        }
-        if (const void* hash = std::memchr(p, '#', static_cast<std::size_t>(line_end - p))) {
-            line_end = static_cast<const char*>(hash);
-        }
-        const std::size_t count = split(p, line_end, fields, file, line);
-        p = next;
-        if (count == 0) {
-            continue;
-        }
+    std::size_t count = 0;
+    while (next_point_line(reader, fields, count)) {
+        const std::size_t line = reader.line;
         if (count < 2 || count > 4 || (layout.third_required && count == 2)) {
             fail(file, line,
-                 std::to_string(count) + " fields where " +
+                 counted(count, "field") + " where " +
                      (layout.third_required
                           ? expected + " or NAME " + expected
                           : std::string(layout.axis_names[0]) + " " + layout.axis_names[1] + " [" +
@@ -175,37 +114,7 @@ coordinate_file parse_coordinate_text(const char* text, std::size_t size, const 
 
 coordinate_file read_coordinate_file(const std::string& path, const coordinate_layout& layout)
 {
-    errno = 0;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(path.c_str(), "rb"),
-                                                           &std::fclose);
-    const auto cannot_read = [&path] {
-        throw point_file_error(path + ": cannot read: " + std::strerror(errno));
-    };
-    if (!stream) {
-        cannot_read();
-    }
-    std::string text;
-    if (std::fseek(stream.get(), 0, SEEK_END) == 0) {
-        // Only a hint: a pipe or a directory may report no or any size.
-        const long size = std::ftell(stream.get());
-        if (size > 0 && static_cast<unsigned long>(size) < text.max_size() / 2) {
-            text.reserve(static_cast<std::size_t>(size) + 1);
-        }
-        std::rewind(stream.get());
-    }
-    constexpr std::size_t chunk = 1 << 20;
-    for (;;) {
-        const std::size_t old = text.size();
-        text.resize(old + chunk);
-        const std::size_t got = std::fread(&text[old], 1, chunk, stream.get());
-        text.resize(old + got);
-        if (got < chunk) {
-            break;
-        }
-    }
-    if (std::ferror(stream.get())) {
-        cannot_read();
-    }
+    const std::string text = read_point_file_text(path);
     return parse_coordinate_text(text.data(), text.size(), path, layout);
 }
 

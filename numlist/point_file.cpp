@@ -35,8 +35,7 @@ std::string excerpt(std::string_view bytes)
 
 [[noreturn]] void fail(const std::string& file, std::size_t line, const std::string& what)
 {
-    throw point_file_error(escape_control_bytes(file) + " line " + std::to_string(line) + ": " +
-                           what);
+    point_line_error(file, line, what);
 }
 
 bool is_number(std::string_view field)
@@ -150,41 +149,11 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
     bool named = false;
     std::size_t first_line = 0; // line of the first point, which decides `named`
 
-    const char* p = text;
-    const char* const end = text + size;
-    // A UTF-8 byte order mark, as Windows editors write one, is no part of
-    // the first field.
-    if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
-        p += 3;
-    }
-    std::size_t line = 0;
+    point_lines reader = start_point_lines(text, size, file);
     std::string_view fields[5];
-    while (p != end) {
-        ++line;
-        const char* line_end =
-            static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* next = line_end ? line_end + 1 : end;
-        if (!line_end) {
-            line_end = end;
-        }
-        if (line_end != p && line_end[-1] == '\r') {
-            --line_end;
-        }
-
-        if (static_cast<std::size_t>(line_end - p) > point_line_limit) {
-            fail(file, line,
-                 "longer than " + std::to_string(point_line_limit) +
-                     " bytes, the most a line of a point file may hold");
-        }
-        if (const void* hash = std::memchr(p, '#', static_cast<std::size_t>(line_end - p))) {
-            line_end = static_cast<const char*>(hash);
-        }
-
-        const std::size_t count = split_fields(p, line_end, fields, file, line);
-        p = next;
-        if (count == 0) {
-            continue;
-        }
+    std::size_t count = 0;
+    while (next_point_line(reader, fields, count)) {
+        const std::size_t line = reader.line;
         if (const std::string wrong = wrong_fields(fields, count, named, first_line);
             !wrong.empty()) {
             fail(file, line, wrong);
@@ -209,7 +178,7 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
     return points;
 }
 
-point_file read_point_file(const std::string& path)
+std::string read_point_file_text(const std::string& path)
 {
     const auto cannot_read = [&path] {
         throw point_file_error(escape_control_bytes(path) +
@@ -256,6 +225,59 @@ point_file read_point_file(const std::string& path)
     if (std::ferror(stream.get())) {
         cannot_read();
     }
+    return text;
+}
+
+point_lines start_point_lines(const char* text, std::size_t size, const std::string& file)
+{
+    point_lines lines{text, text + size, &file};
+    // A UTF-8 byte order mark, as Windows editors write one, is no part of
+    // the first field.
+    if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        lines.next += 3;
+    }
+    return lines;
+}
+
+bool next_point_line(point_lines& lines, std::string_view (&fields)[5], std::size_t& count)
+{
+    while (lines.next != lines.end) {
+        const char* p = lines.next;
+        ++lines.line;
+        const char* line_end = static_cast<const char*>(
+            std::memchr(p, '\n', static_cast<std::size_t>(lines.end - p)));
+        lines.next = line_end ? line_end + 1 : lines.end;
+        if (!line_end) {
+            line_end = lines.end;
+        }
+        if (line_end != p && line_end[-1] == '\r') {
+            --line_end;
+        }
+        if (static_cast<std::size_t>(line_end - p) > point_line_limit) {
+            fail(*lines.file, lines.line,
+                 "longer than " + std::to_string(point_line_limit) +
+                     " bytes, the most a line of a point file may hold");
+        }
+        if (const void* hash = std::memchr(p, '#', static_cast<std::size_t>(line_end - p))) {
+            line_end = static_cast<const char*>(hash);
+        }
+        count = split_fields(p, line_end, fields, *lines.file, lines.line);
+        if (count != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void point_line_error(const std::string& file, std::size_t line, const std::string& what)
+{
+    throw point_file_error(escape_control_bytes(file) + " line " + std::to_string(line) + ": " +
+                           what);
+}
+
+point_file read_point_file(const std::string& path)
+{
+    const std::string text = read_point_file_text(path);
     return parse_point_text(text.data(), text.size(), path);
 }
 

@@ -74,6 +74,38 @@ point_file parse_point_text(const char* text, std::size_t size, const std::strin
 // directory"), and std::bad_alloc when the file does not fit in memory.
 point_file read_point_file(const std::string& path);
 
+// The reading and line rules above, for every file of points (this header's
+// and numlist/coordinate_file.h's, whose lines hold other coordinates).
+//
+// The whole content of the file at `path`, read until its end or until the
+// line being read is longer than point_line_limit (the parser then refuses
+// that line or an earlier one). Raises point_file_error when the file cannot
+// be opened or read ("pts.txt: cannot read: No such file or directory"), and
+// std::bad_alloc when it does not fit in memory.
+std::string read_point_file_text(const std::string& path);
+
+// The lines of a file's text, one after another: the byte order mark
+// skipped, LF or CR LF line ends, "#" comments cut off, and each line split
+// into its fields.
+struct point_lines {
+    const char* next;          // where the next line begins
+    const char* end;           // the end of the text
+    const std::string* file;   // the name given for messages
+    std::size_t line = 0;      // the 1-based number of the line last read
+};
+point_lines start_point_lines(const char* text, std::size_t size, const std::string& file);
+
+// Reads on to the next line that holds fields and returns true, with the
+// first 5 of them in `fields` and their number in `count`; false at the end
+// of the text. Raises point_file_error for a line longer than
+// point_line_limit or with an empty field.
+bool next_point_line(point_lines& lines, std::string_view (&fields)[5], std::size_t& count);
+
+// Raises point_file_error "FILE line N: WHAT", the file's control bytes
+// escaped.
+[[noreturn]] void point_line_error(const std::string& file, std::size_t line,
+                                   const std::string& what);
+
 // The names of `points`: its own, or "1", "2", ... when it names none.
 std::vector<std::string> point_names(const point_file& points);
 

@@ -80,12 +80,16 @@ TEST(CoordinateFile, MalformedLinesNameFileLineAndAxis)
          "c.txt line 2: a point without a name, where line 1 names its point"},
         {"P1 1 x2 3\n", false, "c.txt line 1: easting \"x2\" is not a number"},
         {"1\n", false,
-         "c.txt line 1: 1 fields where northing easting [height], with or without a NAME first "
+         "c.txt line 1: 1 field where northing easting [height], with or without a NAME first "
          "are expected"},
         {"P1 1 2\n", true, "c.txt line 1: no height where northing easting height are expected"},
         {"1 2\n", true,
          "c.txt line 1: 2 fields where northing easting height or NAME northing easting height "
          "are expected"},
+        // The point files' line rules hold here too: once a CRS file could
+        // grow without bound (/dev/zero), as a point file once could.
+        {"1 2 3\n" + std::string(point_line_limit + 1, '0') + "\n", false,
+         "c.txt line 2: longer than 1048576 bytes, the most a line of a point file may hold"},
     };
     for (const auto& c : cases) {
         try {
