@@ -359,6 +359,22 @@ std::string compose_prediction_output(const std::string& src, const std::string&
     return out;
 }
 
+namespace {
+
+bool close_staged(staged_file& staged, std::string& reason)
+{
+    errno = 0;
+    const int closed = std::fclose(staged.file);
+    staged.file = nullptr;
+    if (closed != 0) {
+        reason = system_reason(errno);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool stage_file(const std::string& path, staged_file& staged, std::string& reason)
 {
     staged = staged_file{};
@@ -415,14 +431,7 @@ bool finish_staged_file(staged_file& staged, std::string& reason)
     if (staged.unnamed) {
         return true; // closing it now would discard it
     }
-    errno = 0;
-    const int closed = std::fclose(staged.file);
-    staged.file = nullptr;
-    if (closed != 0) {
-        reason = system_reason(errno);
-        return false;
-    }
-    return true;
+    return close_staged(staged, reason);
 }
 
 bool commit_staged_file(staged_file& staged, std::string& reason)
@@ -450,11 +459,7 @@ bool commit_staged_file(staged_file& staged, std::string& reason)
             return false;
         }
         staged.unnamed = false;
-        errno = 0;
-        const int closed = std::fclose(staged.file);
-        staged.file = nullptr;
-        if (closed != 0) {
-            reason = system_reason(errno);
+        if (!close_staged(staged, reason)) {
             return false;
         }
     }
