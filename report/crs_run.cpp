@@ -1,8 +1,11 @@
 #include "report/crs_run.h"
 
+
 #include "numlist/coordinate_file.h"
 #include "numlist/number_list.h"
 #include "quality/exports.h"
+#include "report/html.h"
+#include "report/json_writer.h"
 #include "report/number_format.h"
 #include "report/report_options.h"
 #include "report/text_encoding.h"
@@ -663,36 +666,14 @@ void json_string(std::string& line, const std::string& bytes)
     line += json(to_utf8(bytes)).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-template <typename Write>
-void json_rows(std::ostream& out, const char* key, std::size_t rows, Write write_row)
-{
-    out << ",\n  \"" << key << "\": [";
-    std::string line;
-    for (std::size_t i = 0; i < rows; ++i) {
-        line.assign(i == 0 ? "\n    {" : ",\n    {");
-        write_row(line, i);
-        line += '}';
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    }
-    out << (rows == 0 ? "]" : "\n  ]");
-}
-
 } // namespace
 
 void write_crs_json(std::ostream& out, const crs_run& run, const quality_report& report)
 {
     wait_for_axis_residuals(run);
-    const auto item = [&out](const char* key, const json& value) {
-        std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
-        std::string shifted;
-        for (const char c : text) {
-            shifted += c;
-            if (c == '\n') {
-                shifted += "  ";
-            }
-        }
-        out << ",\n  \"" << key << "\": " << shifted;
-    };
+    // Members of the report's object, still open when this is called.
+    json_writer w = json_continue_object();
+    const auto item = [&w](const char* key, const json& value) { json_member(w, key, value); };
     item("source_crs", crs_json(run.source->description(), run.common_source));
     item("target_crs", crs_json(run.target->description(), run.common_target));
     item("test_heights_given",
@@ -705,8 +686,9 @@ void write_crs_json(std::ostream& out, const crs_run& run, const quality_report&
     item("operation_projjson", op.projjson.empty() ? json(nullptr) : json::parse(op.projjson));
     item("operation_pipeline", op.pipeline.empty() ? json(nullptr) : json(op.pipeline));
     item("operation_missing", op.missing.empty() ? json(nullptr) : json(op.missing));
-    json_rows(out, "target_crs_coordinates", report.predictions.size(),
-              [&](std::string& line, std::size_t i) {
+    out << w.text;
+    json_row_array(out, "target_crs_coordinates", report.predictions.size(), 1,
+                   [&](std::string& line, std::size_t i) {
                   line += "\"name\": ";
                   json_string(line, report.predictions[i].name);
                   line += ", \"coordinates\": [";
@@ -716,8 +698,8 @@ void write_crs_json(std::ostream& out, const crs_run& run, const quality_report&
                   }
               });
     if (run.axis_residuals.rows() > 0) {
-        json_rows(out, "target_crs_residuals", report.residuals.size(),
-                  [&](std::string& line, std::size_t i) {
+        json_row_array(out, "target_crs_residuals", report.residuals.size(), 1,
+                       [&](std::string& line, std::size_t i) {
                       line += "\"name\": ";
                       json_string(line, report.residuals[i].name);
                       line += ", \"v_m\": [";
@@ -733,38 +715,6 @@ void write_crs_json(std::ostream& out, const crs_run& run, const quality_report&
 
 // ---------------------------------------------------------------- HTML
 
-namespace {
-
-std::string html_text(const std::string& bytes)
-{
-    std::string text;
-    for (const char c : to_utf8(bytes)) {
-        switch (c) {
-        case '&':
-            text += "&amp;";
-            break;
-        case '<':
-            text += "&lt;";
-            break;
-        case '>':
-            text += "&gt;";
-            break;
-        case '"':
-            text += "&quot;";
-            break;
-        case '\'':
-            text += "&#39;";
-            break;
-        default:
-            text += static_cast<unsigned char>(c) < 0x20 && c != '\n' ? std::string("\xEF\xBF\xBD")
-                                                                      : std::string(1, c);
-        }
-    }
-    return text;
-}
-
-} // namespace
-
 void write_crs_html(std::ostream& out, const crs_run& run, const quality_report& report)
 {
     wait_for_axis_residuals(run);
@@ -772,7 +722,7 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
     out << "<h2>Coordinate reference systems</h2>\n<table>\n";
     const auto row = [&out](const char* role, const crs_description& d) {
         out << "<tr><th>" << role << "</th><td>"
-            << html_text(d.name + (d.code.empty() ? "" : " (" + d.code + ")") + ", " +
+            << html_name_text(d.name + (d.code.empty() ? "" : " (" + d.code + ")") + ", " +
                          kind_text(d.kind) + "; " + axes_text(d) +
                          (d.east_first ? ", east first" : ""))
             << "</td></tr>\n";
@@ -781,20 +731,20 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
     row("Target", target);
     out << "</table>\n";
     for (const std::string& warning : run.warnings) {
-        out << "<p class=\"warning\">Warning: " << html_text(warning) << "</p>\n";
+        out << "<p class=\"warning\">Warning: " << html_name_text(warning) << "</p>\n";
     }
     if (!report.predictions.empty()) {
         out << "<h3>Test points in the target CRS</h3>\n<table>\n<tr><th class=\"name\">Point</th>";
         for (std::size_t k = 0; k < 3; ++k) {
             out << "<th>"
-                << html_text((k < target.axes.size() ? target.axes[k].name : "height") + " (" +
+                << html_name_text((k < target.axes.size() ? target.axes[k].name : "height") + " (" +
                              unit_of(target, k) + ")")
                 << "</th>";
         }
         out << "</tr>\n";
         for (std::size_t i = 0; i < report.predictions.size(); ++i) {
             std::string line =
-                "<tr><td class=\"name\">" + html_text(report.predictions[i].name) + "</td>";
+                "<tr><td class=\"name\">" + html_name_text(report.predictions[i].name) + "</td>";
             for (std::size_t k = 0; k < 3; ++k) {
                 line += "<td>";
                 append_fixed(
@@ -810,11 +760,11 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
     if (run.axis_residuals.rows() > 0) {
         out << "<h3>Residuals along the target CRS's axes (m)</h3>\n<div class=\"scroll\"><table>\n"
                "<tr><th class=\"name\">Point</th><th>v "
-            << html_text(target.axes[0].name) << " (m)</th><th>v " << html_text(target.axes[1].name)
+            << html_name_text(target.axes[0].name) << " (m)</th><th>v " << html_name_text(target.axes[1].name)
             << " (m)</th></tr>\n";
         for (std::size_t i = 0; i < report.residuals.size(); ++i) {
             std::string line =
-                "<tr><td class=\"name\">" + html_text(report.residuals[i].name) + "</td>";
+                "<tr><td class=\"name\">" + html_name_text(report.residuals[i].name) + "</td>";
             for (Eigen::Index k = 0; k < 2; ++k) {
                 line += "<td>";
                 append_fixed(line, run.axis_residuals(static_cast<Eigen::Index>(i), k), 4);
@@ -827,16 +777,16 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
     const operation_texts& op = run.operation;
     out << "<h3>The transformation as a CRS-to-CRS operation</h3>\n";
     if (!op.method.empty()) {
-        out << "<p>Method: " << html_text(op.method) << "</p>\n";
+        out << "<p>Method: " << html_name_text(op.method) << "</p>\n";
     }
     if (!op.pipeline.empty()) {
-        out << "<h4>PROJ pipeline (for cct)</h4>\n<pre><code>" << html_text(op.pipeline)
+        out << "<h4>PROJ pipeline (for cct)</h4>\n<pre><code>" << html_name_text(op.pipeline)
             << "</code></pre>\n";
     }
     if (op.wkt.empty()) {
-        out << "<p>WKT2:2019 and PROJJSON not given: " << html_text(op.missing) << "</p>\n";
+        out << "<p>WKT2:2019 and PROJJSON not given: " << html_name_text(op.missing) << "</p>\n";
     } else {
-        out << "<h4>WKT2:2019</h4>\n<pre><code>" << html_text(op.wkt) << "</code></pre>\n";
+        out << "<h4>WKT2:2019</h4>\n<pre><code>" << html_name_text(op.wkt) << "</code></pre>\n";
     }
 }
 

@@ -69,10 +69,9 @@ std::string escaped(const std::string& utf8)
     return out;
 }
 
-// A point name as page text.
 std::string name_text(const std::string& bytes)
 {
-    return escaped(to_utf8(bytes));
+    return html_name_text(bytes);
 }
 
 // ---- Numbers (never the locale's) ----
@@ -908,6 +907,11 @@ void write_html_report(std::ostream& out, const quality_report& report,
     write_residual_table(out, report);
     write_predictions(out, report);
     out << "</body>\n</html>\n";
+}
+
+std::string html_name_text(const std::string& bytes)
+{
+    return escaped(to_utf8(bytes));
 }
 
 } // namespace sevenparam

@@ -31,8 +31,13 @@
 
 #include <functional>
 #include <iosfwd>
+#include <string>
 
 namespace sevenparam {
+
+// Bytes of the input (a point or CRS name, maybe GBK) as page text: through
+// to_utf8, escaped as above.
+std::string html_name_text(const std::string& bytes);
 
 // Writes the page for `report` to `out` (opened in binary or text mode).
 // `common_target` is the target side of the common points exactly as given to

@@ -4,7 +4,6 @@
 #include "report/json_writer.h"
 #include "report/number_format.h"
 #include "report/report_options.h"
-#include "report/row_blocks.h"
 #include "report/text_encoding.h"
 #include "report/warnings.h"
 
@@ -75,8 +74,6 @@ inline constexpr const char* origin_based[] = {"tx_m",      "ty_m",      "tz_m",
 namespace {
 
 using json = nlohmann::ordered_json;
-
-constexpr char indent[] = "    ";
 
 void estimated_set(json_writer& w, const parameter_vector& p)
 {
@@ -229,24 +226,13 @@ void name_of(std::string& line, const std::string& name)
     line += ", ";
 }
 
-// One array of rows, each row's object on a line of its own; the rows are
-// formatted in blocks on `threads` threads (report/row_blocks.h).
+// One array of rows, each row's object on a line of its own.
 template <typename Row, typename Write>
 void write_rows(std::ostream& out, const char* name, const std::vector<Row>& rows, Write write_row,
                 unsigned threads)
 {
-    out << ",\n  \"" << name << "\": [";
-    write_row_blocks(out, rows.size(), threads,
-                     [&](std::size_t begin, std::size_t end, std::string& line) {
-                         for (std::size_t i = begin; i < end; ++i) {
-                             line += i == 0 ? "\n" : ",\n";
-                             line += indent;
-                             line += '{';
-                             write_row(line, rows[i]);
-                             line += '}';
-                         }
-                     });
-    out << (rows.empty() ? "]" : "\n  ]");
+    json_row_array(out, name, rows.size(), threads,
+                   [&](std::string& line, std::size_t i) { write_row(line, rows[i]); });
 }
 
 } // namespace

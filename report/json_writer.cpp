@@ -46,6 +46,13 @@ void open_level(json_writer& w, const char* key, bool array)
 
 } // namespace
 
+json_writer json_continue_object()
+{
+    json_writer w;
+    w.open.push_back({true, false});
+    return w;
+}
+
 void json_open_object(json_writer& w, const char* key)
 {
     open_level(w, key, false);

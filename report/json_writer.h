@@ -20,8 +20,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "report/row_blocks.h"
+
 #include <Eigen/Dense>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -53,6 +56,30 @@ void json_member(json_writer& w, const char* key, const nlohmann::ordered_json& 
 template <typename Vector> void json_number_array(json_writer& w, const char* key, const Vector& v);
 // An array of number arrays, one row of `m` a line.
 void json_number_rows(json_writer& w, const char* key, const Eigen::MatrixXd& m);
+
+// A writer that goes on with a top-level object whose text is already
+// written up to its last member: what it writes starts with ",".
+json_writer json_continue_object();
+
+// A member `name` of the top-level object holding an array of `count`
+// rows, written to `out` as ",\n  \"name\": [" and each row's object on a
+// line of its own; write_row(line, i) appends the members of row i. The rows
+// are formatted in blocks on `threads` threads (report/row_blocks.h), the
+// bytes the same for any count.
+template <typename Write>
+void json_row_array(std::ostream& out, const char* name, std::size_t count, unsigned threads,
+                    Write write_row)
+{
+    out << ",\n  \"" << name << "\": [";
+    write_row_blocks(out, count, threads, [&](std::size_t begin, std::size_t end, std::string& line) {
+        for (std::size_t i = begin; i < end; ++i) {
+            line += i == 0 ? "\n    {" : ",\n    {";
+            write_row(line, i);
+            line += '}';
+        }
+    });
+    out << (count == 0 ? "]" : "\n  ]");
+}
 
 // ---- internals of the templates ----
 void json_raw_member(json_writer& w, const char* key, const std::string& value_text);
