@@ -1,6 +1,5 @@
 #include "report/crs_run.h"
 
-
 #include "numlist/coordinate_file.h"
 #include "numlist/number_list.h"
 #include "quality/exports.h"
@@ -689,25 +688,27 @@ void write_crs_json(std::ostream& out, const crs_run& run, const quality_report&
     out << w.text;
     json_row_array(out, "target_crs_coordinates", report.predictions.size(), 1,
                    [&](std::string& line, std::size_t i) {
-                  line += "\"name\": ";
-                  json_string(line, report.predictions[i].name);
-                  line += ", \"coordinates\": [";
-                  for (Eigen::Index k = 0; k < 3; ++k) {
-                      append_json_number(line, run.predictions(static_cast<Eigen::Index>(i), k));
-                      line += k < 2 ? "," : "]";
-                  }
-              });
+                       line += "\"name\": ";
+                       json_string(line, report.predictions[i].name);
+                       line += ", \"coordinates\": [";
+                       for (Eigen::Index k = 0; k < 3; ++k) {
+                           append_json_number(line,
+                                              run.predictions(static_cast<Eigen::Index>(i), k));
+                           line += k < 2 ? "," : "]";
+                       }
+                   });
     if (run.axis_residuals.rows() > 0) {
-        json_row_array(out, "target_crs_residuals", report.residuals.size(), 1,
-                       [&](std::string& line, std::size_t i) {
-                      line += "\"name\": ";
-                      json_string(line, report.residuals[i].name);
-                      line += ", \"v_m\": [";
-                      append_json_number(line, run.axis_residuals(static_cast<Eigen::Index>(i), 0));
-                      line += ',';
-                      append_json_number(line, run.axis_residuals(static_cast<Eigen::Index>(i), 1));
-                      line += "]";
-                  });
+        json_row_array(
+            out, "target_crs_residuals", report.residuals.size(), 1,
+            [&](std::string& line, std::size_t i) {
+                line += "\"name\": ";
+                json_string(line, report.residuals[i].name);
+                line += ", \"v_m\": [";
+                append_json_number(line, run.axis_residuals(static_cast<Eigen::Index>(i), 0));
+                line += ',';
+                append_json_number(line, run.axis_residuals(static_cast<Eigen::Index>(i), 1));
+                line += "]";
+            });
     } else {
         out << ",\n  \"target_crs_residuals\": null";
     }
@@ -723,8 +724,8 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
     const auto row = [&out](const char* role, const crs_description& d) {
         out << "<tr><th>" << role << "</th><td>"
             << html_name_text(d.name + (d.code.empty() ? "" : " (" + d.code + ")") + ", " +
-                         kind_text(d.kind) + "; " + axes_text(d) +
-                         (d.east_first ? ", east first" : ""))
+                              kind_text(d.kind) + "; " + axes_text(d) +
+                              (d.east_first ? ", east first" : ""))
             << "</td></tr>\n";
     };
     row("Source", run.source->description());
@@ -738,7 +739,7 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
         for (std::size_t k = 0; k < 3; ++k) {
             out << "<th>"
                 << html_name_text((k < target.axes.size() ? target.axes[k].name : "height") + " (" +
-                             unit_of(target, k) + ")")
+                                  unit_of(target, k) + ")")
                 << "</th>";
         }
         out << "</tr>\n";
@@ -760,8 +761,8 @@ void write_crs_html(std::ostream& out, const crs_run& run, const quality_report&
     if (run.axis_residuals.rows() > 0) {
         out << "<h3>Residuals along the target CRS's axes (m)</h3>\n<div class=\"scroll\"><table>\n"
                "<tr><th class=\"name\">Point</th><th>v "
-            << html_name_text(target.axes[0].name) << " (m)</th><th>v " << html_name_text(target.axes[1].name)
-            << " (m)</th></tr>\n";
+            << html_name_text(target.axes[0].name) << " (m)</th><th>v "
+            << html_name_text(target.axes[1].name) << " (m)</th></tr>\n";
         for (std::size_t i = 0; i < report.residuals.size(); ++i) {
             std::string line =
                 "<tr><td class=\"name\">" + html_name_text(report.residuals[i].name) + "</td>";

@@ -247,34 +247,36 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
     write_head(head, report, version);
     out << head.text;
 
-    write_rows(out, json_key::residuals, report.residuals,
-               [](std::string& line, const residual_row& r) {
-                   name_of(line, r.name);
-                   triple(line, json_key::xyz_m, r.xyz_m);
-                   triple(line, json_key::enu_m, r.enu_m);
-                   number(line, json_key::length_m, r.length_m);
-                   triple(line, json_key::redundancy, r.redundancy);
-                   triple(line, json_key::w, r.w);
-                   number(line, json_key::figure, r.figure);
-                   key(line, json_key::flagged);
-                   line += r.flagged ? "true, " : "false, ";
-                   triple(line, json_key::mdb_m, r.mdb_m);
-                   triple(line, json_key::check_m, r.check_m);
-                   key(line, json_key::removed);
-                   line += r.removed ? "true" : "false";
-               },
-               threads);
-    write_rows(out, json_key::predictions, report.predictions,
-               [](std::string& line, const prediction_row& p) {
-                   name_of(line, p.name);
-                   key(line, json_key::xyz_m);
-                   line += '[';
-                   for (int k = 0; k < 3; ++k) {
-                       append_json_number(line, p.xyz_m(k));
-                       line += k < 2 ? "," : "]";
-                   }
-               },
-               threads);
+    write_rows(
+        out, json_key::residuals, report.residuals,
+        [](std::string& line, const residual_row& r) {
+            name_of(line, r.name);
+            triple(line, json_key::xyz_m, r.xyz_m);
+            triple(line, json_key::enu_m, r.enu_m);
+            number(line, json_key::length_m, r.length_m);
+            triple(line, json_key::redundancy, r.redundancy);
+            triple(line, json_key::w, r.w);
+            number(line, json_key::figure, r.figure);
+            key(line, json_key::flagged);
+            line += r.flagged ? "true, " : "false, ";
+            triple(line, json_key::mdb_m, r.mdb_m);
+            triple(line, json_key::check_m, r.check_m);
+            key(line, json_key::removed);
+            line += r.removed ? "true" : "false";
+        },
+        threads);
+    write_rows(
+        out, json_key::predictions, report.predictions,
+        [](std::string& line, const prediction_row& p) {
+            name_of(line, p.name);
+            key(line, json_key::xyz_m);
+            line += '[';
+            for (int k = 0; k < 3; ++k) {
+                append_json_number(line, p.xyz_m(k));
+                line += k < 2 ? "," : "]";
+            }
+        },
+        threads);
     if (more) {
         more(out);
     }

@@ -71,13 +71,14 @@ void json_row_array(std::ostream& out, const char* name, std::size_t count, unsi
                     Write write_row)
 {
     out << ",\n  \"" << name << "\": [";
-    write_row_blocks(out, count, threads, [&](std::size_t begin, std::size_t end, std::string& line) {
-        for (std::size_t i = begin; i < end; ++i) {
-            line += i == 0 ? "\n    {" : ",\n    {";
-            write_row(line, i);
-            line += '}';
-        }
-    });
+    write_row_blocks(out, count, threads,
+                     [&](std::size_t begin, std::size_t end, std::string& line) {
+                         for (std::size_t i = begin; i < end; ++i) {
+                             line += i == 0 ? "\n    {" : ",\n    {";
+                             write_row(line, i);
+                             line += '}';
+                         }
+                     });
     out << (count == 0 ? "]" : "\n  ]");
 }
 
