@@ -1,6 +1,7 @@
 #include "report/crs_run.h"
 
 #include "numlist/coordinate_file.h"
+#include "numlist/message_excerpt.h"
 #include "numlist/number_list.h"
 #include "quality/exports.h"
 #include "report/html.h"
@@ -184,19 +185,6 @@ point_matrix as_points(const coordinate_rows& rows)
     return rows;
 }
 
-void check_counts(const side_read& source, const side_read& target)
-{
-    if (source.file.size() != target.file.size()) {
-        bad_data(source.file.file + " holds " + std::to_string(source.file.size()) + " points, " +
-                 target.file.file + " holds " + std::to_string(target.file.size()) +
-                 ": common points pair by order, so the counts must agree");
-    }
-    if (source.file.size() < 3) {
-        bad_data(source.file.file + " and " + target.file.file + " hold " +
-                 std::to_string(source.file.size()) + " common points: at least 3 are needed");
-    }
-}
-
 void add_height_notes(crs_run& run)
 {
     const auto note = [&run](const crs_points& points, const reference_system& system,
@@ -312,7 +300,8 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
         throw;
     }
     side_read target = pending.get();
-    check_counts(source, target);
+    check_common_counts(source.file.size(), escape_control_bytes(source.file.file),
+                        target.file.size(), escape_control_bytes(target.file.file));
     try {
         inputs.source.names = pair_point_names(source.file, target.file);
     } catch (const point_file_error& e) {

@@ -74,20 +74,6 @@ named_points numbered(const std::vector<double>& values)
     return named_points{numbered_names(values.size() / 3), to_matrix(values)};
 }
 
-void check_common_counts(std::size_t source, const std::string& source_origin, std::size_t target,
-                         const std::string& target_origin)
-{
-    if (source != target) {
-        bad_data(source_origin + " holds " + counted(source, "point") + ", " + target_origin +
-                 " holds " + std::to_string(target) +
-                 ": common points pair by order, so the counts must agree");
-    }
-    if (source < 3) {
-        bad_data(source_origin + " and " + target_origin + " hold " +
-                 counted(source, "common point") + ": at least 3 are needed");
-    }
-}
-
 report_inputs from_lists(const input_options& options, const char* program_path)
 {
     // Each list with the name of where it came from.
@@ -229,6 +215,20 @@ report_inputs from_files(const input_options& options)
 }
 
 } // namespace
+
+void check_common_counts(std::size_t source, const std::string& source_origin, std::size_t target,
+                         const std::string& target_origin)
+{
+    if (source != target) {
+        bad_data(source_origin + " holds " + counted(source, "point") + ", " + target_origin +
+                 " holds " + std::to_string(target) +
+                 ": common points pair by order, so the counts must agree");
+    }
+    if (source < 3) {
+        bad_data(source_origin + " and " + target_origin + " hold " +
+                 counted(source, "common point") + ": at least 3 are needed");
+    }
+}
 
 std::optional<profile_inputs> read_report_profile(const std::string& profile,
                                                   const char* program_path)

@@ -63,6 +63,12 @@ struct report_inputs {
 std::optional<profile_inputs> read_report_profile(const std::string& profile,
                                                   const char* program_path);
 
+// Refuses common points that cannot pair: counts that differ, fewer than 3.
+// The origins name the two inputs as the message is to show them (control
+// bytes escaped). Raises input_error (report_exit_data_error).
+void check_common_counts(std::size_t source, const std::string& source_origin, std::size_t target,
+                         const std::string& target_origin);
+
 // Gathers and checks the inputs; raises input_error, and std::bad_alloc when
 // memory runs out after the inputs were read.
 report_inputs gather_inputs(const input_options& options, const char* program_path);
