@@ -37,7 +37,15 @@ namespace sevenparam {
 struct named_points {
     std::vector<std::string> names;
     point_matrix xyz;
+    // The covariance of each point's coordinates (m^2), along geocentric X,
+    // Y, Z (the inputs turn what a file gives along its own axes into these),
+    // one per row; empty when no precision was given for these points.
+    std::vector<Eigen::Matrix3d> covariance;
 };
+
+// Robust estimation before the tests (quality/robust.h): none, or iteratively
+// reweighted least squares with Huber's or the Danish weight function.
+enum class robust_estimator { none, huber, danish };
 
 // What the user asked of the report.
 struct report_settings {
@@ -58,6 +66,11 @@ struct report_settings {
     // Called with a line on what a long run is doing (each removal of data
     // snooping), when set.
     std::function<void(const std::string&)> progress;
+    robust_estimator robust = robust_estimator::none;
+    // One variance factor for the source points' precisions and one for the
+    // target points', estimated, and the adjustment refitted with the
+    // precisions scaled by them. Needs precisions of both systems.
+    bool variance_components = false;
 };
 
 // The significance of each per-coordinate test and its critical value with
@@ -134,11 +147,79 @@ struct excluded_point {
     std::optional<double> figure; // its figure when it was removed (snooping)
 };
 
+// The horizontal error ellipse of a point at confidence ellipse_confidence:
+// semi-axes in metres, the azimuth of the major axis in degrees clockwise
+// from north, in [0, 180).
+struct error_ellipse {
+    double semi_major_m = 0;
+    double semi_minor_m = 0;
+    double azimuth_deg = 0;
+};
+inline constexpr double ellipse_confidence = 0.95;
+
+// The precision of a point carried into the target system: the covariance
+// of the parameters (correlations included) and the point's own source
+// covariance, when given, carried through the transformation.
+struct carried_precision {
+    Eigen::Matrix3d covariance_xyz_m2 = Eigen::Matrix3d::Zero(); // geocentric X, Y, Z
+    Eigen::Vector3d sigma_xyz_m = Eigen::Vector3d::Zero();
+    Eigen::Vector3d sigma_enu_m = Eigen::Vector3d::Zero(); // east, north, up at the carried point (GRS80)
+    error_ellipse ellipse;                                 // from the east-north block
+};
+
 // A test point carried into the target system.
 struct prediction_row {
     std::string name;
     Eigen::Vector3d xyz_m;
+    carried_precision precision;
 };
+
+// A common point of the final set after an adjustment with precisions: the
+// residuals in both systems, observed minus adjusted (so that with errors in
+// the target only, target_residual_m is residual_row::xyz_m and
+// source_residual_m is zero). Adjusted = observed - residual.
+struct adjusted_point {
+    Eigen::Vector3d source_residual_m = Eigen::Vector3d::Zero();
+    Eigen::Vector3d target_residual_m = Eigen::Vector3d::Zero();
+};
+
+// The stochastic model of the adjustment. With precisions given in either
+// system (`weighted`), the common points are adjusted with errors in both
+// systems (quality/gauss_helmert.h) and
+//   - sigma0 is the square root of the variance factor v'Pv / (3n - 7),
+//     unitless, and tests.global its test against 1 (always run);
+//   - the a-priori variance factor is 1: the parameters' standard errors,
+//     the w-tests and the MDBs take the given precisions as they are;
+//   - a system without precisions is taken as free of errors.
+struct stochastic_model {
+    bool weighted = false;
+    bool source_precision = false;
+    bool target_precision = false;
+};
+
+// Variance components: the factors by which the given precisions'
+// variances were scaled for the refit (unitless; 1 means the precisions
+// were right), and the variance factor of the adjustment before the refit.
+struct variance_component_estimate {
+    double source_factor = 1;
+    double target_factor = 1;
+    double sigma0_before = 0;
+    std::size_t iterations = 0;
+};
+
+// Robust estimation: the estimator with its constant (in units of the
+// standardised residual), the iterations of reweighting, each point's final
+// weight factor (0 to 1, one per point of the final set, the order of the
+// first common_points residual rows), and the likely blunders: the rows
+// (into residuals) weighted below blunder_weight, in input order.
+struct robust_summary {
+    robust_estimator estimator = robust_estimator::none;
+    double constant = 0;
+    std::size_t iterations = 0;
+    std::vector<double> weights;
+    std::vector<std::size_t> blunders;
+};
+inline constexpr double blunder_weight = 0.05;
 
 struct quality_report {
     rotation_model model = rotation_model::linearised;
@@ -183,6 +264,16 @@ struct quality_report {
     residual_tests tests;
     std::vector<excluded_point> excluded;
     std::vector<prediction_row> predictions;
+
+    stochastic_model stochastic;
+    std::optional<variance_component_estimate> variance_components;
+    std::optional<robust_summary> robust;
+    // With stochastic.weighted, one per point of the final set (the first
+    // common_points residual rows, same order); else empty.
+    std::vector<adjusted_point> adjusted;
+    // With stochastic.weighted, the precision of every common point as
+    // transformed, one per residual row (removed points too); else empty.
+    std::vector<carried_precision> common_precision;
 };
 
 // Above this, the report warns that the small-angle model limits the result.

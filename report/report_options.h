@@ -31,6 +31,11 @@ inline constexpr char alpha_family[] = "--alpha-family"; // familywise, instead 
 inline constexpr char exclude[] = "--exclude";
 inline constexpr char snoop[] = "--snoop";
 inline constexpr char rotation[] = "--rotation";
+// Precisions and robust estimation.
+inline constexpr char src_sigma[] = "--src-sigma"; // one sigma (m) for every source coordinate
+inline constexpr char des_sigma[] = "--des-sigma"; // one sigma (m) for every target coordinate
+inline constexpr char variance_components[] = "--variance-components";
+inline constexpr char robust[] = "--robust"; // huber or danish
 // The run.
 inline constexpr char threads[] = "--threads";   // default: the machine's hardware threads
 inline constexpr char progress[] = "--progress"; // progress lines on standard error
@@ -49,6 +54,8 @@ inline constexpr char version[] = "--version";
 // The values of --rotation, and "-" for standard output.
 inline constexpr char rotation_linearised[] = "linearised";
 inline constexpr char rotation_exact[] = "exact";
+inline constexpr char robust_huber[] = "huber";
+inline constexpr char robust_danish[] = "danish";
 inline constexpr char standard_output_name[] = "-";
 
 } // namespace sevenparam

@@ -1,0 +1,60 @@
+// Adjustment of the seven parameters with errors in both systems: a
+// Gauss-Helmert model, formed point by point.
+//
+// Model: for each common point i, with observed source x_i and target y_i
+// (n x 3 rows, metres, geocentric) and their covariances Ss_i and St_i (m^2,
+// X, Y, Z), the adjusted points satisfy
+//     y^_i = T(x^_i; p),
+// T the transformation of estimation/seven_parameters.h (centroid-based:
+// ave_tar + t + (1 + m) R (x - ave_src), the rotation model given). The
+// adjustment minimises the sum over the points of
+//     w_i (v_s' Ss_i^-1 v_s + v_t' St_i^-1 v_t),   v = observed - adjusted,
+// w_i a weight factor of the point (robust estimation), 1 when none. At each
+// linearisation, at the adjusted source coordinates, point i adds its 3 x 7
+// design block B_i with the weight block
+//     W_i = w_i (St_i + J_i Ss_i J_i')^-1,   J_i = (1 + m) R,
+// to the 7 x 7 normal equations; the loop runs until the parameter
+// corrections stall (the stopping rule of estimation/seven_parameters.h).
+// Nothing of size 3n x 3n is formed.
+//
+// A system given no covariances (an empty vector) is free of errors; when
+// neither has any, the target's are the identity (unit weights, errors in
+// the target only), so that with every w_i = 1 the result is that of
+// estimate_similarity to rounding.
+#ifndef SEVENPARAM_QUALITY_GAUSS_HELMERT_H
+#define SEVENPARAM_QUALITY_GAUSS_HELMERT_H
+
+#include "estimation/seven_parameters.h"
+#include "quality/quality_report.h"
+
+#include <Eigen/Dense>
+
+#include <vector>
+
+namespace sevenparam {
+
+struct gauss_helmert_result {
+    // args, ave_src and ave_tar (the reference points of the centroid form),
+    // iterations, last_measure, reciprocal_condition as estimate_similarity
+    // gives them; cofactor and correction_cofactor (sum B_i' W_i B_i)^-1,
+    // the parameters' covariance with variance factor 1; residuals the 3n
+    // misclosures y_i - T(x_i; p) of the observed points.
+    adjustment_result result;
+    std::vector<adjusted_point> adjusted; // one per point
+    // W_i^-1 at the solution: the covariance of point i's misclosure.
+    std::vector<Eigen::Matrix3d> misclosure_covariance;
+    double vpv = 0; // the minimised sum above
+};
+
+// Throws estimation_error as estimate_similarity does, and for a covariance
+// that is not symmetric positive definite (naming the point's 1-based row).
+// Vectors that are not empty hold one entry per point.
+gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const point_matrix& target,
+                                          const std::vector<Eigen::Matrix3d>& source_covariance,
+                                          const std::vector<Eigen::Matrix3d>& target_covariance,
+                                          const std::vector<double>& point_weight,
+                                          rotation_model model, unsigned threads = 1);
+
+} // namespace sevenparam
+
+#endif
