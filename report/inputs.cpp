@@ -71,7 +71,7 @@ std::vector<double> read_list(const std::string& text, const std::string& origin
 
 named_points numbered(const std::vector<double>& values)
 {
-    return named_points{numbered_names(values.size() / 3), to_matrix(values)};
+    return named_points{numbered_names(values.size() / 3), to_matrix(values), {}};
 }
 
 report_inputs from_lists(const input_options& options, const char* program_path)
