@@ -131,7 +131,7 @@ quality_report sample_report()
     r.residuals = {kept, left_out};
     r.tests.critical_value = 3.29;
     r.excluded = {{"P9", excluded_point::reason::snooping, 6.25}};
-    r.predictions = {{"T1", Eigen::Vector3d(-1789110.26936, 4915375.2222954, 3638142.9461719)}};
+    r.predictions = {{"T1", Eigen::Vector3d(-1789110.26936, 4915375.2222954, 3638142.9461719), {}}};
     return r;
 }
 
