@@ -177,10 +177,13 @@ struct prediction_row {
 // A common point of the final set after an adjustment with precisions: the
 // residuals in both systems, observed minus adjusted (so that with errors in
 // the target only, target_residual_m is residual_row::xyz_m and
-// source_residual_m is zero). Adjusted = observed - residual.
+// source_residual_m is zero), and the adjusted coordinates (observed -
+// residual; geocentric X, Y, Z, m).
 struct adjusted_point {
     Eigen::Vector3d source_residual_m = Eigen::Vector3d::Zero();
     Eigen::Vector3d target_residual_m = Eigen::Vector3d::Zero();
+    Eigen::Vector3d source_m = Eigen::Vector3d::Zero();
+    Eigen::Vector3d target_m = Eigen::Vector3d::Zero();
 };
 
 // The stochastic model of the adjustment. With precisions given in either
