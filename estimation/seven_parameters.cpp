@@ -304,7 +304,7 @@ void fill_misclosure(const point_matrix& source, const point_matrix& target, con
 // judged and inverted through its unit-diagonal form: with D = diag(N)^-1/2,
 // N_s = D N D has ones on its diagonal, its condition number measures the
 // geometry of the points rather than their units, and Q = D N_s^-1 D.
-cofactor_matrix invert_normal_matrix(const matrix7& normal, double& reciprocal_condition_out)
+cofactor_matrix invert_normal(const matrix7& normal, double& reciprocal_condition_out)
 {
     const parameter_vector diagonal = normal.diagonal();
     const auto rank_deficient = [](double reciprocal_condition) {
@@ -375,15 +375,7 @@ struct exact_loop {
     // determined, and their standard errors are unbounded.
     cofactor_matrix args_cofactor(const cofactor_matrix& q) const
     {
-        const parameter_vector a = args();
-        const Eigen::Matrix3d r3 = axis_rotation(2, a(ez));
-        Eigen::Matrix3d j;
-        j.col(0) = r3 * axis_rotation(1, a(ey)).col(0);
-        j.col(1) = r3.col(1);
-        j.col(2) = Eigen::Vector3d::UnitZ();
-        cofactor_matrix t = cofactor_matrix::Identity();
-        t.block<3, 3>(ex, ex) = j.inverse();
-        return t * q * t.transpose();
+        return exact_args_cofactor(args(), q);
     }
 };
 
@@ -417,7 +409,7 @@ void adjust_model(const point_matrix& source, const point_matrix& target, Loop s
         fill_misclosure(source, target, state.model(), misclosure, threads);
         const normal_equations equations =
             form_normal_equations(source, state.model(), misclosure, threads);
-        cofactor = invert_normal_matrix(equations.normal, reciprocal_condition);
+        cofactor = invert_normal(equations.normal, reciprocal_condition);
         const parameter_vector correction = cofactor * equations.right_side;
         state.correct(correction);
         ++iteration;
@@ -461,6 +453,24 @@ void adjust_model(const point_matrix& source, const point_matrix& target, Loop s
 }
 
 } // namespace
+
+cofactor_matrix invert_normal_matrix(const Eigen::Matrix<double, 7, 7>& normal,
+                                     double& reciprocal_condition)
+{
+    return invert_normal(normal, reciprocal_condition);
+}
+
+cofactor_matrix exact_args_cofactor(const parameter_vector& args, const cofactor_matrix& q)
+{
+    const Eigen::Matrix3d r3 = axis_rotation(2, args(ez));
+    Eigen::Matrix3d j;
+    j.col(0) = r3 * axis_rotation(1, args(ey)).col(0);
+    j.col(1) = r3.col(1);
+    j.col(2) = Eigen::Vector3d::UnitZ();
+    cofactor_matrix t = cofactor_matrix::Identity();
+    t.block<3, 3>(ex, ex) = j.inverse();
+    return t * q * t.transpose();
+}
 
 std::string message_number(double v)
 {

@@ -215,6 +215,22 @@ Eigen::Vector3d exact_rotation_angles(const Eigen::Matrix3d& r);
 design_block correction_design_block(rotation_model model, const double& X, const double& Y,
                                      const double& Z, const parameter_vector& params);
 
+// The inverse Q of a 7 x 7 normal matrix N (sum of B'PB over the points),
+// judged and inverted through its unit-diagonal form D N D, D = diag(N)^-1/2,
+// as the adjustment loop does; reciprocal_condition is set to that form's
+// smallest over largest eigenvalue. Throws estimation_error when N is not
+// finite or that figure is below min_reciprocal_condition (coincident or
+// collinear points).
+cofactor_matrix invert_normal_matrix(const Eigen::Matrix<double, 7, 7>& normal,
+                                     double& reciprocal_condition);
+
+// The exact model's cofactor matrix of (t, ex, ey, ez, m) at `args` from the
+// cofactor matrix q of the loop's corrections (correction_design_block terms):
+// T q T' with T = diag(I, J^-1, 1), J the columns of the axes of the three
+// rotations as R = R3 R2 R1 sees them (det J = cos ey, so that ex and ez are
+// unbounded at ey = +-90 degrees). Never throws.
+cofactor_matrix exact_args_cofactor(const parameter_vector& args, const cofactor_matrix& q);
+
 // Estimates the parameters of `model` from raw common points, one point per
 // row (n x 3, coordinate units), without printing anything. The input rules
 // and errors are those of estimate_seven_parameters (at least 3 points, equal

@@ -17,6 +17,23 @@
 // corrections stall (the stopping rule of estimation/seven_parameters.h).
 // Nothing of size 3n x 3n is formed.
 //
+// The iteration, on coordinates reduced to the centroids of the observed
+// points (fixed reference points, as in estimate_similarity). With the
+// estimate p and the adjusted source points a_i (at first the observed
+// ones), B_i is correction_design_block at a_i (so the exact model's
+// rotation is turned by small angles, as estimate_similarity does) and the
+// misclosure, the model being linear in the point,
+//     l_i = y_i - T(a_i; p) - J_i (x_i - a_i) = y_i - T(x_i; p).
+// The correction dp = (sum B_i' W_i B_i)^-1 sum B_i' W_i l_i; then with
+// e_i = l_i - B_i dp and u_i = C_i^-1 e_i, C_i = St_i + J_i Ss_i J_i',
+//     v_s,i = -Ss_i J_i' u_i,   v_t,i = St_i u_i,   a_i = x_i - v_s,i.
+// It starts from estimate_similarity's solution. At the solution the
+// residuals follow from the final p alone (u_i = C_i^-1 (y_i - T(x_i; p)))
+// and the normal matrix is formed once more with the blocks at the final
+// a_i; its inverse is the cofactor matrix reported. A point's weight factor
+// scales W_i but not its residuals (a point of weight 0 keeps residuals, as
+// the limit of a small weight, and adds nothing to the estimate).
+//
 // A system given no covariances (an empty vector) is free of errors; when
 // neither has any, the target's are the identity (unit weights, errors in
 // the target only), so that with every w_i = 1 the result is that of
@@ -38,17 +55,23 @@ struct gauss_helmert_result {
     // iterations, last_measure, reciprocal_condition as estimate_similarity
     // gives them; cofactor and correction_cofactor (sum B_i' W_i B_i)^-1,
     // the parameters' covariance with variance factor 1; residuals the 3n
-    // misclosures y_i - T(x_i; p) of the observed points.
+    // misclosures y_i - T(x_i; p) of the observed points, which at the
+    // solution are v_t,i - J_i v_s,i. sigma0 and sigmax are the unit-weight
+    // figures of those misclosures, sqrt(l'l / 2) and sigma0 sqrt(diag Q).
     adjustment_result result;
     std::vector<adjusted_point> adjusted; // one per point
-    // W_i^-1 at the solution: the covariance of point i's misclosure.
+    // W_i^-1 at the solution: the covariance of point i's misclosure (m^2;
+    // every entry +infinity for a point of weight 0).
     std::vector<Eigen::Matrix3d> misclosure_covariance;
-    double vpv = 0; // the minimised sum above
+    double vpv = 0; // the minimised sum above, at the solution (unitless)
 };
 
-// Throws estimation_error as estimate_similarity does, and for a covariance
-// that is not symmetric positive definite (naming the point's 1-based row).
-// Vectors that are not empty hold one entry per point.
+// Throws estimation_error as estimate_similarity does, for a covariance
+// that is not finite, symmetric and positive definite (naming the point's
+// 1-based row) and for a weight factor that is not a finite number >= 0.
+// Vectors that are not empty hold one entry per point. The passes over the
+// points run by the fixed chunks of estimation/chunks.h on `threads`
+// threads: the same bits for any count.
 gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const point_matrix& target,
                                           const std::vector<Eigen::Matrix3d>& source_covariance,
                                           const std::vector<Eigen::Matrix3d>& target_covariance,

@@ -1,0 +1,324 @@
+#include "quality/gauss_helmert.h"
+
+#include "estimation/chunks.h"
+#include "quality/design_by_axis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace sevenparam {
+
+namespace {
+
+using matrix7 = Eigen::Matrix<double, 7, 7>;
+
+// A covariance matrix whose entries differ from their mirror images by more
+// than this share of its largest entry is not symmetric.
+constexpr double symmetry_tolerance = 1e-12;
+
+estimation_error bad_covariance(const char* role, std::size_t row, const char* what)
+{
+    return estimation_error("the covariance of " + std::string(role) + " point " +
+                            std::to_string(row + 1) + " is " + what);
+}
+
+void require_covariances(const std::vector<Eigen::Matrix3d>& covariance, Eigen::Index points,
+                         const char* role)
+{
+    if (covariance.empty())
+        return;
+    if (covariance.size() != static_cast<std::size_t>(points))
+        throw estimation_error(std::to_string(covariance.size()) + " " + role +
+                               " covariances for " + std::to_string(points) + " points");
+    for (std::size_t i = 0; i < covariance.size(); ++i) {
+        const Eigen::Matrix3d& c = covariance[i];
+        if (!c.allFinite())
+            throw bad_covariance(role, i, "not finite");
+        if ((c - c.transpose()).cwiseAbs().maxCoeff() >
+            symmetry_tolerance * c.cwiseAbs().maxCoeff())
+            throw bad_covariance(role, i, "not symmetric");
+        const Eigen::LLT<Eigen::Matrix3d> cholesky(c);
+        if (cholesky.info() != Eigen::Success || !(c.diagonal().minCoeff() > 0))
+            throw bad_covariance(role, i, "not positive definite");
+    }
+}
+
+void require_weights(const std::vector<double>& weight, Eigen::Index points)
+{
+    if (weight.empty())
+        return;
+    if (weight.size() != static_cast<std::size_t>(points))
+        throw estimation_error(std::to_string(weight.size()) + " point weights for " +
+                               std::to_string(points) + " points");
+    for (std::size_t i = 0; i < weight.size(); ++i)
+        if (!(std::isfinite(weight[i]) && weight[i] >= 0))
+            throw estimation_error("the weight of point " + std::to_string(i + 1) +
+                                   " is not a finite number of at least 0: " +
+                                   message_number(weight[i]));
+}
+
+// The estimate as the loop corrects it: the seven parameters for the
+// linearised model; for the exact one the translations, the scale and the
+// rotation matrix R, turned by each correction's small angles, R <- R(d) R,
+// as estimate_similarity's loop does (correction_design_block terms).
+struct estimate_state {
+    rotation_model model = rotation_model::linearised;
+    parameter_vector x = parameter_vector::Zero();
+    Eigen::Matrix3d r = Eigen::Matrix3d::Identity(); // the exact model's R
+
+    parameter_vector args() const
+    {
+        if (model == rotation_model::linearised)
+            return x;
+        parameter_vector a = x;
+        a.segment<3>(3) = exact_rotation_angles(r);
+        return a;
+    }
+    void correct(const parameter_vector& dx)
+    {
+        if (model == rotation_model::linearised) {
+            x += dx;
+            return;
+        }
+        x.head<3>() += dx.head<3>();
+        x(6) += dx(6);
+        r = rotation_matrix(rotation_model::exact, dx(3), dx(4), dx(5)) * r;
+    }
+};
+
+// The model at one estimate, for a pass over the points: J = (1 + m) R, the
+// design blocks (correction terms) by axis, and the transformation of a
+// centred source point.
+struct linearisation {
+    rotation_model model;
+    parameter_vector args;
+    Eigen::Matrix3d rotation;
+    Eigen::Matrix3d jacobian;
+    design_by_axis design;
+
+    explicit linearisation(const estimate_state& state)
+        : model(state.model), args(state.args()),
+          rotation(state.model == rotation_model::linearised
+                       ? rotation_matrix(state.model, args(3), args(4), args(5))
+                       : state.r),
+          jacobian((1 + args(6)) * rotation),
+          design(state.model, args, design_terms::corrections)
+    {
+    }
+    Eigen::Vector3d transform(const Eigen::Vector3d& p) const
+    {
+        if (model == rotation_model::linearised)
+            return transform_point(p(0), p(1), p(2), args).transpose();
+        return args.head<3>() + jacobian * p;
+    }
+};
+
+// The inputs of the adjustment, centred, with the covariances of each point.
+struct problem {
+    point_matrix source, target; // centred
+    const std::vector<Eigen::Matrix3d>& source_covariance;
+    const std::vector<Eigen::Matrix3d>& target_covariance;
+    const std::vector<double>& weight;
+
+    double weight_of(Eigen::Index i) const
+    {
+        return weight.empty() ? 1.0 : weight[static_cast<std::size_t>(i)];
+    }
+    // C_i = St_i + J Ss_i J' (the identity when neither system has any).
+    Eigen::Matrix3d misclosure_cofactor(Eigen::Index i, const Eigen::Matrix3d& j) const
+    {
+        const auto k = static_cast<std::size_t>(i);
+        if (source_covariance.empty() && target_covariance.empty())
+            return Eigen::Matrix3d::Identity();
+        Eigen::Matrix3d c = Eigen::Matrix3d::Zero();
+        if (!target_covariance.empty())
+            c += target_covariance[k];
+        if (!source_covariance.empty())
+            c += j * source_covariance[k] * j.transpose();
+        return c;
+    }
+};
+
+// One pass's sums over a chunk of points.
+struct pass_sums {
+    matrix7 normal = matrix7::Zero();
+    parameter_vector right_side = parameter_vector::Zero();
+    double vpv = 0;
+    double squared_misclosures = 0;
+};
+
+// Sums the chunks' partial results in chunk order.
+pass_sums total_of(const std::vector<pass_sums>& partials)
+{
+    pass_sums total = partials[0];
+    for (std::size_t chunk = 1; chunk < partials.size(); ++chunk) {
+        total.normal += partials[chunk].normal;
+        total.right_side += partials[chunk].right_side;
+        total.vpv += partials[chunk].vpv;
+        total.squared_misclosures += partials[chunk].squared_misclosures;
+    }
+    return total;
+}
+
+// The normal equations sum B_i' W_i B_i dp = sum B_i' W_i l_i at `at`, with
+// B_i at the adjusted source point a_i and l_i = y_i - T(x_i) (the model is
+// linear in the point, so T(a_i) + J (x_i - a_i) = T(x_i)).
+pass_sums form_normal_equations(const problem& p, const linearisation& at,
+                                const std::vector<Eigen::Vector3d>& adjusted_source,
+                                unsigned threads)
+{
+    const auto points = static_cast<std::size_t>(p.source.rows());
+    std::vector<pass_sums> partials(std::max<std::size_t>(1, chunk_count(points)));
+    for_each_chunk(points, threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+        pass_sums& sum = partials[chunk];
+        for (auto i = static_cast<Eigen::Index>(begin); i < static_cast<Eigen::Index>(end); ++i) {
+            const Eigen::Vector3d l =
+                p.target.row(i).transpose() - at.transform(p.source.row(i).transpose());
+            const design_block b = at.design.at(adjusted_source[static_cast<std::size_t>(i)]);
+            const Eigen::Matrix<double, 7, 3> bw =
+                b.transpose() * (p.weight_of(i) * p.misclosure_cofactor(i, at.jacobian).inverse());
+            sum.normal.noalias() += bw * b;
+            sum.right_side.noalias() += bw * l;
+        }
+    });
+    return total_of(partials);
+}
+
+// The adjusted source points after the correction dp of the linearisation
+// `at`: e_i = l_i - B_i dp, v_s = -Ss_i J' C_i^-1 e_i, a_i = x_i - v_s.
+void update_adjusted_source(const problem& p, const linearisation& at, const parameter_vector& dp,
+                            std::vector<Eigen::Vector3d>& adjusted_source, unsigned threads)
+{
+    const auto points = static_cast<std::size_t>(p.source.rows());
+    for_each_chunk(points, threads, [&](std::size_t, std::size_t begin, std::size_t end) {
+        for (auto i = static_cast<Eigen::Index>(begin); i < static_cast<Eigen::Index>(end); ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            const Eigen::Vector3d x = p.source.row(i).transpose();
+            const Eigen::Vector3d e = p.target.row(i).transpose() - at.transform(x) -
+                                      at.design.at(adjusted_source[k]) * dp;
+            const Eigen::Vector3d u = p.misclosure_cofactor(i, at.jacobian).inverse() * e;
+            adjusted_source[k] = x + p.source_covariance[k] * at.jacobian.transpose() * u;
+        }
+    });
+}
+
+} // namespace
+
+gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const point_matrix& target,
+                                          const std::vector<Eigen::Matrix3d>& source_covariance,
+                                          const std::vector<Eigen::Matrix3d>& target_covariance,
+                                          const std::vector<double>& point_weight,
+                                          rotation_model model, unsigned threads)
+{
+    require_covariances(source_covariance, source.rows(), "source");
+    require_covariances(target_covariance, target.rows(), "target");
+    require_weights(point_weight, source.rows());
+    // The start, and the input checks and centroids of the unit-weight fit.
+    const adjustment_result start = estimate_similarity(source, target, model, {}, threads);
+
+    gauss_helmert_result out;
+    adjustment_result& result = out.result;
+    result.ave_src = start.ave_src;
+    result.ave_tar = start.ave_tar;
+    const problem p{source.rowwise() - start.ave_src, target.rowwise() - start.ave_tar,
+                    source_covariance, target_covariance, point_weight};
+    const auto points = static_cast<std::size_t>(source.rows());
+
+    estimate_state state;
+    state.model = model;
+    state.x = start.args;
+    if (model == rotation_model::exact)
+        state.r = rotation_matrix(model, start.args(3), start.args(4), start.args(5));
+    std::vector<Eigen::Vector3d> adjusted_source(points);
+    for (std::size_t k = 0; k < points; ++k)
+        adjusted_source[k] = p.source.row(static_cast<Eigen::Index>(k)).transpose();
+
+    // The stopping rule of estimate_similarity, on the parameter corrections.
+    const stopping_rule rule;
+    const double noise_floor =
+        rule.stall_factor *
+        (1 + std::max(p.source.cwiseAbs().maxCoeff(), p.target.cwiseAbs().maxCoeff()));
+    double measure = std::numeric_limits<double>::infinity();
+    double lowest = measure;
+    int without_new_lowest = 0;
+    int iteration = 0;
+    result.loop_started = std::chrono::steady_clock::now();
+    while (measure > rule.threshold) {
+        if (iteration == rule.max_iterations)
+            throw estimation_error("no convergence after " + std::to_string(iteration) +
+                                   " iterations (last convergence measure " +
+                                   message_number(measure) + ")");
+        const linearisation at(state);
+        const pass_sums sums = form_normal_equations(p, at, adjusted_source, threads);
+        double reciprocal_condition = 0;
+        const cofactor_matrix q = invert_normal_matrix(sums.normal, reciprocal_condition);
+        const parameter_vector dp = q * sums.right_side;
+        if (!source_covariance.empty())
+            update_adjusted_source(p, at, dp, adjusted_source, threads);
+        state.correct(dp);
+        ++iteration;
+        measure = dp.cwiseAbs().sum();
+        if (!std::isfinite(measure))
+            throw estimation_error("the adjustment diverged after " + std::to_string(iteration) +
+                                   " iterations");
+        if (measure < lowest) {
+            lowest = measure;
+            without_new_lowest = 0;
+        } else if (++without_new_lowest >= rule.stall_iterations && lowest < noise_floor) {
+            break;
+        }
+    }
+
+    // The solution: residuals from the final parameters, and the normal
+    // matrix at them with the blocks at the adjusted source points.
+    const linearisation at(state);
+    result.residuals.resize(3 * source.rows());
+    out.adjusted.resize(points);
+    out.misclosure_covariance.resize(points);
+    std::vector<pass_sums> partials(std::max<std::size_t>(1, chunk_count(points)));
+    for_each_chunk(points, threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+        pass_sums& sum = partials[chunk];
+        for (auto i = static_cast<Eigen::Index>(begin); i < static_cast<Eigen::Index>(end); ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            const Eigen::Vector3d x = p.source.row(i).transpose();
+            const Eigen::Vector3d l = p.target.row(i).transpose() - at.transform(x);
+            const Eigen::Matrix3d c = p.misclosure_cofactor(i, at.jacobian);
+            const Eigen::Matrix3d c_inverse = c.inverse();
+            const Eigen::Vector3d u = c_inverse * l;
+            adjusted_point& a = out.adjusted[k];
+            if (!source_covariance.empty())
+                a.source_residual_m = -(source_covariance[k] * at.jacobian.transpose() * u);
+            if (!target_covariance.empty())
+                a.target_residual_m = target_covariance[k] * u;
+            else if (source_covariance.empty())
+                a.target_residual_m = l;
+            a.source_m = source.row(i).transpose() - a.source_residual_m;
+            a.target_m = target.row(i).transpose() - a.target_residual_m;
+            const double w = p.weight_of(i);
+            out.misclosure_covariance[k] =
+                w > 0 ? Eigen::Matrix3d(c / w)
+                      : Eigen::Matrix3d::Constant(std::numeric_limits<double>::infinity());
+            const design_block b = at.design.at(x - a.source_residual_m);
+            const Eigen::Matrix<double, 7, 3> bw = b.transpose() * (w * c_inverse);
+            sum.normal.noalias() += bw * b;
+            sum.vpv += w * l.dot(u);
+            sum.squared_misclosures += l.squaredNorm();
+            result.residuals.segment<3>(3 * i) = l;
+        }
+    });
+    const pass_sums total = total_of(partials);
+    const cofactor_matrix q = invert_normal_matrix(total.normal, result.reciprocal_condition);
+    result.args = at.args;
+    result.iterations = static_cast<std::size_t>(iteration);
+    result.last_measure = measure;
+    result.correction_cofactor = q;
+    result.cofactor = model == rotation_model::linearised ? q : exact_args_cofactor(at.args, q);
+    result.sigma0 = std::sqrt(total.squared_misclosures / 2);
+    result.sigmax = result.sigma0 * result.cofactor.diagonal().cwiseSqrt();
+    out.vpv = total.vpv;
+    return out;
+}
+
+} // namespace sevenparam
