@@ -24,6 +24,8 @@ estimation_error bad_covariance(const char* role, std::size_t row, const char* w
                             std::to_string(row + 1) + " is " + what);
 }
 
+} // namespace
+
 void require_covariances(const std::vector<Eigen::Matrix3d>& covariance, Eigen::Index points,
                          const char* role)
 {
@@ -44,6 +46,8 @@ void require_covariances(const std::vector<Eigen::Matrix3d>& covariance, Eigen::
             throw bad_covariance(role, i, "not positive definite");
     }
 }
+
+namespace {
 
 void require_weights(const std::vector<double>& weight, Eigen::Index points)
 {
@@ -319,6 +323,118 @@ gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const poin
     result.sigmax = result.sigma0 * result.cofactor.diagonal().cwiseSqrt();
     out.vpv = total.vpv;
     return out;
+}
+
+Eigen::Matrix3d misclosure_residual_covariance(const gauss_helmert_result& adjustment,
+                                               const design_by_axis& design, std::size_t i)
+{
+    const adjustment_result& r = adjustment.result;
+    const Eigen::Vector3d centred =
+        adjustment.adjusted[i].source_m - r.ave_src.transpose();
+    const design_block b = design.at(centred);
+    return adjustment.misclosure_covariance[i] - b * r.correction_cofactor * b.transpose();
+}
+
+namespace {
+
+// Each system's share of v'Pv and of the redundancy (see
+// estimate_variance_components) at one adjustment.
+struct system_shares {
+    double source_vpv = 0, target_vpv = 0;
+    double source_redundancy = 0, target_redundancy = 0;
+};
+
+system_shares shares_of(const gauss_helmert_result& adjustment, rotation_model model,
+                        const std::vector<Eigen::Matrix3d>& source_covariance,
+                        const std::vector<Eigen::Matrix3d>& target_covariance, unsigned threads)
+{
+    const parameter_vector& args = adjustment.result.args;
+    const Eigen::Matrix3d j = (1 + args(6)) * rotation_matrix(model, args(3), args(4), args(5));
+    const design_by_axis design(model, args, design_terms::corrections);
+    const std::size_t points = adjustment.adjusted.size();
+    std::vector<system_shares> partials(std::max<std::size_t>(1, chunk_count(points)));
+    for_each_chunk(points, threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+        system_shares& sum = partials[chunk];
+        for (std::size_t i = begin; i < end; ++i) {
+            const Eigen::Matrix3d w = adjustment.misclosure_covariance[i].inverse();
+            const Eigen::Vector3d u =
+                w * adjustment.result.residuals.segment<3>(3 * static_cast<Eigen::Index>(i));
+            const Eigen::Matrix3d wqw =
+                w * misclosure_residual_covariance(adjustment, design, i) * w;
+            const Eigen::Matrix3d js = j * source_covariance[i] * j.transpose();
+            sum.source_vpv += u.dot(js * u);
+            sum.target_vpv += u.dot(target_covariance[i] * u);
+            sum.source_redundancy += (js * wqw).trace();
+            sum.target_redundancy += (target_covariance[i] * wqw).trace();
+        }
+    });
+    system_shares total = partials[0];
+    for (std::size_t chunk = 1; chunk < partials.size(); ++chunk) {
+        total.source_vpv += partials[chunk].source_vpv;
+        total.target_vpv += partials[chunk].target_vpv;
+        total.source_redundancy += partials[chunk].source_redundancy;
+        total.target_redundancy += partials[chunk].target_redundancy;
+    }
+    return total;
+}
+
+constexpr double settled_ratio = 1e-8;
+constexpr int most_variance_rounds = 100;
+constexpr double least_share = 1e-9;
+
+} // namespace
+
+variance_component_fit
+estimate_variance_components(const point_matrix& source, const point_matrix& target,
+                             const std::vector<Eigen::Matrix3d>& source_covariance,
+                             const std::vector<Eigen::Matrix3d>& target_covariance,
+                             rotation_model model, unsigned threads)
+{
+    if (source_covariance.empty() || target_covariance.empty())
+        throw estimation_error("variance components need the precisions of both systems; the " +
+                               std::string(source_covariance.empty() ? "source" : "target") +
+                               " points have none");
+    variance_component_fit fit;
+    fit.source_covariance = source_covariance;
+    fit.target_covariance = target_covariance;
+    variance_component_estimate& estimate = fit.estimate;
+    const double redundancy = 3.0 * static_cast<double>(source.rows()) - 7;
+    for (int round = 0;; ++round) {
+        fit.adjustment = adjust_gauss_helmert(source, target, fit.source_covariance,
+                                              fit.target_covariance, {}, model, threads);
+        if (round == 0)
+            estimate.sigma0_before = std::sqrt(fit.adjustment.vpv / redundancy);
+        const system_shares s = shares_of(fit.adjustment, model, fit.source_covariance,
+                                          fit.target_covariance, threads);
+        const auto require_share = [&](double share, const char* what, const char* system) {
+            if (!(share >= least_share * redundancy))
+                throw estimation_error("the variance factor of the " + std::string(system) +
+                                       " points cannot be estimated: their share of " + what +
+                                       " is " + message_number(share));
+        };
+        require_share(s.source_redundancy, "the redundancy", "source");
+        require_share(s.target_redundancy, "the redundancy", "target");
+        require_share(s.source_vpv, "v'Pv", "source");
+        require_share(s.target_vpv, "v'Pv", "target");
+        const double source_ratio = s.source_vpv / s.source_redundancy;
+        const double target_ratio = s.target_vpv / s.target_redundancy;
+        if (std::abs(source_ratio - 1) <= settled_ratio &&
+            std::abs(target_ratio - 1) <= settled_ratio)
+            return fit;
+        if (round == most_variance_rounds)
+            throw estimation_error(
+                "the variance components do not settle after " +
+                std::to_string(most_variance_rounds) + " rounds (source factor " +
+                message_number(estimate.source_factor) + ", target factor " +
+                message_number(estimate.target_factor) + ")");
+        estimate.source_factor *= source_ratio;
+        estimate.target_factor *= target_ratio;
+        ++estimate.iterations;
+        for (std::size_t i = 0; i < source_covariance.size(); ++i) {
+            fit.source_covariance[i] = estimate.source_factor * source_covariance[i];
+            fit.target_covariance[i] = estimate.target_factor * target_covariance[i];
+        }
+    }
 }
 
 } // namespace sevenparam

@@ -42,10 +42,12 @@
 #define SEVENPARAM_QUALITY_GAUSS_HELMERT_H
 
 #include "estimation/seven_parameters.h"
+#include "quality/design_by_axis.h"
 #include "quality/quality_report.h"
 
 #include <Eigen/Dense>
 
+#include <cstddef>
 #include <vector>
 
 namespace sevenparam {
@@ -77,6 +79,46 @@ gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const poin
                                           const std::vector<Eigen::Matrix3d>& target_covariance,
                                           const std::vector<double>& point_weight,
                                           rotation_model model, unsigned threads = 1);
+
+// The checks of adjust_gauss_helmert on one system's covariances (`role`
+// "source" or "target"), for callers that adjust a subset of the points and
+// want the message to name the row of the whole set: empty, or `points`
+// finite, symmetric, positive definite matrices.
+void require_covariances(const std::vector<Eigen::Matrix3d>& covariance, Eigen::Index points,
+                         const char* role);
+
+// Q_ee,i = S_i - B_i Q B_i' (m^2): the covariance of point i's misclosure as
+// the adjustment estimates it (quality/statistics.h), with S_i the
+// misclosure_covariance, Q the correction_cofactor and B_i the block of
+// `design` (design_by_axis of the result's args, correction terms) at the
+// adjusted source point, centred.
+Eigen::Matrix3d misclosure_residual_covariance(const gauss_helmert_result& adjustment,
+                                               const design_by_axis& design, std::size_t i);
+
+// Variance components: one factor for the source covariances and one for the
+// target's, estimated by Foerstner's iteration. At an adjustment with the
+// precisions scaled by the current factors f_s, f_t (covariances f Ss_i,
+// f St_i), each system g has the share of v'Pv and of the redundancy
+//     Omega_t = sum u_i' St_i u_i,          r_t = sum tr(St_i W_i Q_ee,i W_i),
+//     Omega_s = sum u_i' J Ss_i J' u_i,     r_s = sum tr(J Ss_i J' W_i Q_ee,i W_i)
+// (scaled covariances; u_i = W_i e_i; r_s + r_t = 3n - 7), and its factor
+// becomes f_g Omega_g / r_g. The adjustment is repeated with the new factors
+// until both ratios Omega_g / r_g are within 1e-8 of 1 (at most 100 rounds).
+// Unitless; the result's adjustment is that of the final factors.
+struct variance_component_fit {
+    gauss_helmert_result adjustment;
+    std::vector<Eigen::Matrix3d> source_covariance, target_covariance; // scaled
+    variance_component_estimate estimate;
+};
+// Both systems need covariances. Throws estimation_error as
+// adjust_gauss_helmert does, when either is empty, when a system's share of
+// the redundancy (or of v'Pv) is below 1e-9 of the whole (its factor cannot
+// be estimated), and when the factors do not settle.
+variance_component_fit
+estimate_variance_components(const point_matrix& source, const point_matrix& target,
+                             const std::vector<Eigen::Matrix3d>& source_covariance,
+                             const std::vector<Eigen::Matrix3d>& target_covariance,
+                             rotation_model model, unsigned threads = 1);
 
 } // namespace sevenparam
 

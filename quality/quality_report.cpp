@@ -3,7 +3,9 @@
 #include "estimation/chunks.h"
 #include "numlist/message_excerpt.h"
 #include "quality/design_by_axis.h"
+#include "quality/carried_precision.h"
 #include "quality/exports.h"
+#include "quality/gauss_helmert.h"
 #include "quality/geodesy.h"
 #include "quality/orientation.h"
 #include "quality/precision.h"
@@ -30,6 +32,26 @@ void require_consistent(const named_points& points, const char* role)
         throw estimation_error(std::string(role) +
                                " points: " + std::to_string(points.names.size()) + " names for " +
                                std::to_string(points.xyz.rows()) + " points");
+    require_covariances(points.covariance, points.xyz.rows(), role);
+}
+
+bool has_precisions(const named_points& source, const named_points& target)
+{
+    return !source.covariance.empty() || !target.covariance.empty();
+}
+
+// With precisions the a-priori variance factor is 1; a standard error of one
+// coordinate would contradict them.
+void require_stochastic_model(const named_points& source, const named_points& target,
+                              const report_settings& settings)
+{
+    if (has_precisions(source, target) && settings.sigma_apriori)
+        throw estimation_error("an a-priori standard error of one coordinate cannot be combined "
+                               "with the precisions of the points, which are a priori already");
+    if (settings.variance_components && (source.covariance.empty() || target.covariance.empty()))
+        throw estimation_error("variance components need the precisions of both systems; the " +
+                               std::string(source.covariance.empty() ? "source" : "target") +
+                               " points have none");
 }
 
 // The significance level is checked with the critical values.
@@ -127,14 +149,39 @@ double rounding_noise(const point_matrix& points, const point_row& centroid)
     return stopping_rule{}.stall_factor * (1 + largest);
 }
 
+// The rows of `all` (one per point, or none) whose `kept` flag is set.
+std::vector<Eigen::Matrix3d> kept_covariances(const std::vector<Eigen::Matrix3d>& all,
+                                              const std::vector<char>& kept, std::size_t count)
+{
+    std::vector<Eigen::Matrix3d> rows;
+    if (all.empty())
+        return rows;
+    rows.reserve(count);
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (kept[i])
+            rows.push_back(all[i]);
+    return rows;
+}
+
 // One adjustment of the kept points with the figures its tests need.
 struct adjustment {
     adjustment_result result;
     design_by_axis design;
     std::vector<std::size_t> index; // input row of each adjusted point
-    double sigma0 = 0;              // sqrt(v'v / (3n - 7))
-    double sigma = 0;               // the one of the tests: a priori, else sigma0
+    double sigma0 = 0;              // sqrt(v'v / (3n - 7)), or sqrt(v'Pv / (3n - 7))
+    double sigma = 0;               // the one of the tests: a priori, else sigma0; 1 weighted
     double critical = 0;            // critical value of the per-coordinate test
+    // The factor of the parameters' cofactor matrix in their covariance:
+    // sigma0^2 with unit weights, 1 with precisions.
+    double variance_factor = 0;
+
+    // With precisions: the adjustment with errors in both systems, the
+    // source covariances of its points as adjusted (scaled by the variance
+    // components, when estimated) and the components.
+    bool weighted = false;
+    gauss_helmert_result weighted_fit;
+    std::vector<Eigen::Matrix3d> source_covariance;
+    std::optional<variance_component_estimate> components;
 
     Eigen::Vector3d residual(std::size_t k) const
     {
@@ -147,19 +194,62 @@ struct adjustment {
             (source.row(static_cast<Eigen::Index>(index[k])) - result.ave_src).transpose();
         return residual_cofactor_block(design.at(centred), result.correction_cofactor);
     }
+    // The tests of the k-th adjusted point (quality/statistics.h).
+    point_statistics statistics(const point_matrix& source, std::size_t k) const
+    {
+        if (weighted)
+            return test_weighted_point(weighted_fit.misclosure_covariance[k],
+                                       misclosure_residual_covariance(weighted_fit, design, k),
+                                       residual(k));
+        return test_point(residual_cofactor(source, k), residual(k), sigma);
+    }
 };
+
+// The adjustment with precisions of the kept points (a.index set).
+void adjust_weighted(const named_points& source, const named_points& target,
+                     const std::vector<char>& kept, std::size_t count,
+                     const report_settings& settings, adjustment& a)
+{
+    a.weighted = true;
+    const point_matrix kept_source = kept_rows(source.xyz, kept, count);
+    const point_matrix kept_target = kept_rows(target.xyz, kept, count);
+    const std::vector<Eigen::Matrix3d> ss = kept_covariances(source.covariance, kept, count);
+    const std::vector<Eigen::Matrix3d> st = kept_covariances(target.covariance, kept, count);
+    if (settings.variance_components) {
+        variance_component_fit fit = estimate_variance_components(
+            kept_source, kept_target, ss, st, settings.model, settings.threads);
+        a.weighted_fit = std::move(fit.adjustment);
+        a.source_covariance = std::move(fit.source_covariance);
+        a.components = fit.estimate;
+    } else {
+        a.weighted_fit = adjust_gauss_helmert(kept_source, kept_target, ss, st, {},
+                                              settings.model, settings.threads);
+        a.source_covariance = ss;
+    }
+    a.result = a.weighted_fit.result;
+    a.design = design_by_axis(settings.model, a.result.args, design_terms::corrections);
+    a.sigma0 = std::sqrt(a.weighted_fit.vpv /
+                         static_cast<double>(redundancy_of(static_cast<long>(count))));
+    a.sigma = 1;
+    a.variance_factor = 1;
+}
 
 adjustment adjust_kept(const named_points& source, const named_points& target,
                        const std::vector<char>& kept, std::size_t count,
                        const report_settings& settings)
 {
     adjustment a;
+    const bool weighted = has_precisions(source, target);
     // First, so that a bad significance level fails before the work.
-    a.critical = test_level_of(settings, count).critical_value;
+    a.critical = test_level_of(settings, count, weighted).critical_value;
     a.index.reserve(count);
     for (std::size_t i = 0; i < kept.size(); ++i)
         if (kept[i])
             a.index.push_back(i);
+    if (weighted) {
+        adjust_weighted(source, target, kept, count, settings, a);
+        return a;
+    }
     if (count == kept.size()) {
         a.result = estimate_similarity(source.xyz, target.xyz, settings.model, {},
                                        settings.threads);
@@ -176,6 +266,7 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
     // critical value. Such a fit is a perfect one (w = 0).
     if (!settings.sigma_apriori && a.sigma0 <= rounding_noise(target.xyz, a.result.ave_tar))
         a.sigma = 0;
+    a.variance_factor = a.sigma0 * a.sigma0;
     return a;
 }
 
@@ -185,11 +276,53 @@ std::pair<std::size_t, double> worst_flagged(const adjustment& a, const point_ma
 {
     std::pair<std::size_t, double> worst(a.index.size(), a.critical);
     for (std::size_t k = 0; k < a.index.size(); ++k) {
-        const double figure = point_figure(a.residual_cofactor(source, k), a.residual(k), a.sigma);
+        const double figure = a.weighted
+                                  ? a.statistics(source, k).figure
+                                  : point_figure(a.residual_cofactor(source, k), a.residual(k),
+                                                 a.sigma);
         if (figure > worst.second)
             worst = {k, figure};
     }
     return worst;
+}
+
+// The line of settings.progress on one removal of data snooping.
+void report_removal(const report_settings& settings, const std::string& name, double figure,
+                    double critical, std::size_t left_out, std::size_t points_left)
+{
+    if (settings.progress)
+        settings.progress("data snooping: removed " + name + " (figure " + message_number(figure) +
+                          ", critical value " + message_number(critical) + "), " +
+                          std::to_string(left_out) + " left out, " + std::to_string(points_left) +
+                          " points left");
+}
+
+// Data snooping of the adjustment with precisions: each removal is followed
+// by a full adjustment of the points left (the weight blocks depend on the
+// parameters, so the unit-weight downdate does not carry over).
+adjustment snoop_weighted(const named_points& source, const named_points& target,
+                          const report_settings& settings, adjustment a, std::vector<char>& kept,
+                          std::vector<std::size_t>& removed, quality_report& report)
+{
+    for (;;) {
+        const auto [worst, figure] = worst_flagged(a, source.xyz);
+        if (worst == a.index.size())
+            return a;
+        const std::size_t row = a.index[worst];
+        excluded_point point;
+        point.name = source.names[row];
+        point.why = excluded_point::reason::snooping;
+        point.figure = figure;
+        report.excluded.push_back(std::move(point));
+        kept[row] = 0;
+        removed.push_back(row);
+        const std::size_t left = a.index.size() - 1;
+        report_removal(settings, source.names[row], figure, a.critical, report.excluded.size(),
+                       left);
+        a = adjust_kept(source, target, kept, left, settings);
+        if (static_cast<long>(left) - 1 < least_points_after_snooping)
+            return a;
+    }
 }
 
 // Adjusts the kept points; with snooping, removes the worst flagged point
@@ -203,6 +336,8 @@ adjustment adjust_with_snooping(const named_points& source, const named_points& 
     adjustment a = adjust_kept(source, target, kept, kept.size() - removed.size(), settings);
     if (!settings.snoop || static_cast<long>(a.index.size()) - 1 < least_points_after_snooping)
         return a;
+    if (a.weighted)
+        return snoop_weighted(source, target, settings, std::move(a), kept, removed, report);
     const auto [first, first_figure] = worst_flagged(a, source.xyz);
     if (first == a.index.size())
         return a;
@@ -220,12 +355,8 @@ adjustment adjust_with_snooping(const named_points& source, const named_points& 
         kept[worst.row] = 0;
         removed.push_back(worst.row);
         remove_point(state, source.xyz, target.xyz, worst.row);
-        if (settings.progress)
-            settings.progress("data snooping: removed " + source.names[worst.row] +
-                              " (figure " + message_number(worst.figure) + ", critical value " +
-                              message_number(critical) + "), " +
-                              std::to_string(report.excluded.size()) + " left out, " +
-                              std::to_string(state.points) + " points left");
+        report_removal(settings, source.names[worst.row], worst.figure, critical,
+                       report.excluded.size(), state.points);
         if (static_cast<long>(state.points) - 1 < least_points_after_snooping)
             break;
         const double sigma =
@@ -254,11 +385,13 @@ void fill_estimate(const adjustment& a, rotation_model model, quality_report& re
     report.centroid_target = r.ave_tar;
     report.parameters.value = r.args;
     report.sigma0 = a.sigma0;
-    report.parameters.sigma = standard_errors(r.cofactor, a.sigma0);
+    const double parameter_sigma = a.weighted ? 1.0 : a.sigma0;
+    report.parameters.sigma = standard_errors(r.cofactor, parameter_sigma);
     report.sigma0_sevenparam = r.sigma0;
     report.correlation = correlation_matrix(r.cofactor);
 
-    report.bursa_wolf = origin_based_set(r.args, r.cofactor, a.sigma0, r.ave_src, r.ave_tar, model);
+    report.bursa_wolf =
+        origin_based_set(r.args, r.cofactor, parameter_sigma, r.ave_src, r.ave_tar, model);
     proj_texts texts = proj_exports(r.args, report.bursa_wolf, r.ave_src, r.ave_tar, model);
     report.towgs84 = std::move(texts.towgs84);
     report.proj_helmert = std::move(texts.helmert);
@@ -268,12 +401,20 @@ void fill_estimate(const adjustment& a, rotation_model model, quality_report& re
 
 void fill_tests(const adjustment& a, const report_settings& settings, quality_report& report)
 {
-    report.tests.alpha = test_level_of(settings, a.index.size()).alpha;
+    report.tests.alpha = test_level_of(settings, a.index.size(), a.weighted).alpha;
     report.tests.alpha_family = settings.alpha_family;
-    report.tests.test =
-        settings.sigma_apriori ? residual_tests::kind::w : residual_tests::kind::tau;
+    report.tests.test = settings.sigma_apriori || a.weighted ? residual_tests::kind::w
+                                                             : residual_tests::kind::tau;
     report.tests.critical_value = a.critical;
-    if (settings.sigma_apriori) {
+    if (a.weighted) {
+        // v'Pv against chi-square: the a-priori variance factor is 1.
+        global_test global;
+        global.statistic = a.weighted_fit.vpv;
+        global.critical_value = chi_square_critical_value(
+            settings.alpha_family ? *settings.alpha_family : settings.alpha, report.redundancy);
+        global.passed = global.statistic <= global.critical_value;
+        report.tests.global = global;
+    } else if (settings.sigma_apriori) {
         const double s = *settings.sigma_apriori;
         global_test global;
         global.statistic = a.result.residuals.squaredNorm() / (s * s);
@@ -323,7 +464,7 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
             const Eigen::Vector3d v = a.residual(k);
             residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
             row.index = a.index[k];
-            const point_statistics s = test_point(a.residual_cofactor(source.xyz, k), v, a.sigma);
+            const point_statistics s = a.statistics(source.xyz, k);
             row.redundancy = s.redundancy;
             row.w = s.w;
             row.figure = s.figure;
@@ -369,6 +510,38 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
     }
 }
 
+// The stochastic model and, with precisions, the adjusted points, the
+// variance components and the precision of every common point carried by
+// the final transformation (its own source covariance, as adjusted, with
+// that of the parameters).
+void fill_weighted(const adjustment& a, const named_points& source, const named_points& target,
+                   const report_settings& settings, quality_report& report)
+{
+    report.stochastic.weighted = a.weighted;
+    report.stochastic.source_precision = !source.covariance.empty();
+    report.stochastic.target_precision = !target.covariance.empty();
+    if (!a.weighted)
+        return;
+    report.variance_components = a.components;
+    report.adjusted = a.weighted_fit.adjusted;
+    const double source_factor = a.components ? a.components->source_factor : 1.0;
+    report.common_precision.resize(report.residuals.size());
+    for_each_chunk(report.residuals.size(), settings.threads,
+                   [&](std::size_t, std::size_t begin, std::size_t end) {
+                       for (std::size_t k = begin; k < end; ++k) {
+                           const std::size_t row = report.residuals[k].index;
+                           Eigen::Matrix3d own = Eigen::Matrix3d::Zero();
+                           if (!source.covariance.empty())
+                               own = k < a.index.size() ? a.source_covariance[k]
+                                                        : source_factor * source.covariance[row];
+                           report.common_precision[k] = carry_precision(
+                               a.result, settings.model,
+                               source.xyz.row(static_cast<Eigen::Index>(row)),
+                               a.result.correction_cofactor, own);
+                       }
+                   });
+}
+
 // A finite test point can still overflow on its way into the target system;
 // it is refused as sevenparam refuses it: "test point N [name] is carried to a
 // coordinate that is not finite: X = inf".
@@ -388,14 +561,14 @@ void require_finite_prediction(const prediction_row& row, std::size_t index)
 
 } // namespace
 
-test_level test_level_of(const report_settings& settings, std::size_t points)
+test_level test_level_of(const report_settings& settings, std::size_t points, bool weighted)
 {
     test_level level;
     level.alpha = settings.alpha_family
                       ? sidak_alpha(*settings.alpha_family, 3 * static_cast<long>(points))
                       : settings.alpha;
     level.critical_value =
-        settings.sigma_apriori
+        settings.sigma_apriori || weighted
             ? w_critical_value(level.alpha)
             : tau_critical_value(level.alpha, redundancy_of(static_cast<long>(points)));
     return level;
@@ -408,6 +581,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
     require_consistent(target, "target");
     require_consistent(test, "test");
     require_sigma(settings);
+    require_stochastic_model(source, target, settings);
     if (source.xyz.rows() != target.xyz.rows())
         throw estimation_error("source and target hold different numbers of points: " +
                                std::to_string(source.xyz.rows()) + " and " +
@@ -423,17 +597,22 @@ quality_report build_quality_report(const named_points& source, const named_poin
     fill_residuals(a, source, target, removed, settings.model, settings.threads, report);
     report.mirrored = target_mirrored(kept_rows(source.xyz, kept, a.index.size()),
                                       kept_rows(target.xyz, kept, a.index.size()));
+    fill_weighted(a, source, target, settings, report);
 
+    // The parameters' covariance in the terms of correction_design_block.
+    const cofactor_matrix covariance = a.variance_factor * a.result.correction_cofactor;
     report.predictions.resize(test.names.size());
     for_each_chunk(test.names.size(), settings.threads,
                    [&](std::size_t, std::size_t begin, std::size_t end) {
                        for (std::size_t i = begin; i < end; ++i) {
                            prediction_row& row = report.predictions[i];
                            row.name = test.names[i];
-                           row.xyz_m = carry_point(a.result,
-                                                   test.xyz.row(static_cast<Eigen::Index>(i)),
-                                                   settings.model)
-                                           .transpose();
+                           const point_row p = test.xyz.row(static_cast<Eigen::Index>(i));
+                           row.xyz_m = carry_point(a.result, p, settings.model).transpose();
+                           row.precision = carry_precision(
+                               a.result, settings.model, p, covariance,
+                               test.covariance.empty() ? Eigen::Matrix3d::Zero().eval()
+                                                       : test.covariance[i]);
                        }
                    });
     // In input order, after the threads: the first such point is named.

@@ -75,13 +75,16 @@ struct report_settings {
 
 // The significance of each per-coordinate test and its critical value with
 // `points` common points (at least 3): settings.alpha, or Sidak's share of
-// settings.alpha_family over 3 * points tests. Throws estimation_error for a
-// significance outside (0, 1).
+// settings.alpha_family over 3 * points tests; the critical value that of
+// the w-test with settings.sigma_apriori or `weighted` (an adjustment with
+// precisions, stochastic_model below), else Pope's tau. Throws
+// estimation_error for a significance outside (0, 1).
 struct test_level {
     double alpha = 0;
     double critical_value = 0;
 };
-test_level test_level_of(const report_settings& settings, std::size_t points);
+test_level test_level_of(const report_settings& settings, std::size_t points,
+                         bool weighted = false);
 
 // A parameter set with its standard errors.
 // For the centroid-based (as estimated) set: tx, ty, tz (m), ex, ey, ez (rad), m (ratio).

@@ -151,4 +151,33 @@ point_statistics test_point(const Eigen::Matrix3d& residual_cofactor, const Eige
     return s;
 }
 
+point_statistics test_weighted_point(const Eigen::Matrix3d& misclosure_covariance,
+                                     const Eigen::Matrix3d& residual_covariance,
+                                     const Eigen::Vector3d& misclosure)
+{
+    const Eigen::Matrix3d weight = misclosure_covariance.inverse();
+    const Eigen::Matrix3d redundancy = residual_covariance * weight;
+    const Eigen::Matrix3d m = weight * residual_covariance * weight;
+    const Eigen::Vector3d weighted = weight * misclosure;
+    point_statistics s;
+    s.redundancy = redundancy.diagonal();
+    s.figure = 0;
+    for (int k = 0; k < 3; ++k) {
+        const bool checked = s.redundancy(k) >= unchecked && m(k, k) > 0;
+        s.w(k) = checked ? weighted(k) / std::sqrt(m(k, k)) : not_a_number;
+        s.mdb_m(k) = checked ? std::sqrt(mdb_lambda0 / m(k, k)) : not_a_number;
+        if (std::abs(s.w(k)) > s.figure) // false for NaN
+            s.figure = std::abs(s.w(k));
+    }
+    Eigen::Matrix3d inverse;
+    double determinant = 0;
+    bool invertible = false;
+    residual_covariance.computeInverseAndDetWithCheck(inverse, determinant, invertible, 0.0);
+    if (invertible && redundancy.determinant() >= unchecked)
+        s.check_m = misclosure_covariance * (inverse * misclosure);
+    else
+        s.check_m.setConstant(not_a_number);
+    return s;
+}
+
 } // namespace sevenparam

@@ -25,6 +25,28 @@
 // singular), the quantities that divide by it are NaN and the figure
 // ignores them. With sigma = 0 (a perfect fit) w is 0.
 //
+// With precisions given (quality/gauss_helmert.h) the observation of point
+// i is its misclosure e_i = y_i - T(x_i; p) (m), the target point minus the
+// transformed source point as above, with the a-priori covariance (variance
+// factor 1)
+//   S_i = W_i^-1 = St_i + J Ss_i J',        J = (1 + m) R,
+// and, after the adjustment, the covariance of its estimate
+//   Q_ee,i = S_i - B_i Q B_i',             Q = (sum B_j' W_j B_j)^-1,
+// B_i the design block (correction terms) at the adjusted source point. A
+// blunder of size b in coordinate k of the target point (or, to first order,
+// of -b in the source point's coordinate k) adds b to e_ik, so per
+// coordinate k, with M_i = W_i Q_ee,i W_i the covariance of W_i e_i:
+//   redundancy number  r_k = (Q_ee,i W_i)_kk; over all points they sum to
+//                      3n - 7;
+//   w-test             w_k = (W_i e_i)_k / sqrt((M_i)_kk), standard normal
+//                      without blunder (Baarda's test of a correlated
+//                      observation);
+//   minimal detectable bias  mdb_k = sqrt(lambda0 / (M_i)_kk), in m;
+//   check-point residual  S_i Q_ee,i^-1 e_i (m), the misclosure the point
+//                      would have had it been left out;
+// with the same limits as above (r_k, det(Q_ee,i W_i) below 1e-10: NaN).
+// With S_i the identity these are the unit-weight figures with sigma = 1.
+//
 // Critical values are two-sided per coordinate at significance alpha:
 //   w-test (sigma a priori)  the standard normal quantile at 1 - alpha/2
 //                            (3.29 for alpha = 0.001);
@@ -81,6 +103,12 @@ struct point_statistics {
 };
 point_statistics test_point(const Eigen::Matrix3d& residual_cofactor, const Eigen::Vector3d& v,
                             double sigma);
+
+// The tests of one point with precisions (see above): S_i, Q_ee,i (m^2) and
+// the misclosure e_i (m).
+point_statistics test_weighted_point(const Eigen::Matrix3d& misclosure_covariance,
+                                     const Eigen::Matrix3d& residual_covariance,
+                                     const Eigen::Vector3d& misclosure);
 
 // The figure alone (largest |w_k|), as test_point gives it, for the search of
 // data snooping.
