@@ -9,6 +9,7 @@
 #include "quality/geodesy.h"
 #include "quality/orientation.h"
 #include "quality/precision.h"
+#include "quality/robust.h"
 #include "quality/snooping.h"
 #include "quality/statistics.h"
 
@@ -52,6 +53,10 @@ void require_stochastic_model(const named_points& source, const named_points& ta
         throw estimation_error("variance components need the precisions of both systems; the " +
                                std::string(source.covariance.empty() ? "source" : "target") +
                                " points have none");
+    if (settings.variance_components && settings.robust != robust_estimator::none)
+        throw estimation_error("variance components cannot be combined with robust estimation: "
+                               "the blunders would spoil the components, and the weights the "
+                               "variance factors");
 }
 
 // The significance level is checked with the critical values.
@@ -163,6 +168,22 @@ std::vector<Eigen::Matrix3d> kept_covariances(const std::vector<Eigen::Matrix3d>
     return rows;
 }
 
+// The tests of a unit-weight point taken with sigma = 1 (test_weighted_point
+// with the identity as S_i) for the standard error `sigma` (m): w and the
+// figure divided by it, the MDB multiplied; w = 0 for sigma = 0 (a perfect
+// fit), as test_point has it.
+point_statistics with_sigma(point_statistics s, double sigma)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (std::isnan(s.w(k)))
+            continue;
+        s.w(k) = sigma > 0 ? s.w(k) / sigma : 0.0;
+        s.mdb_m(k) *= sigma;
+    }
+    s.figure = sigma > 0 ? s.figure / sigma : 0.0;
+    return s;
+}
+
 // One adjustment of the kept points with the figures its tests need.
 struct adjustment {
     adjustment_result result;
@@ -182,6 +203,11 @@ struct adjustment {
     gauss_helmert_result weighted_fit;
     std::vector<Eigen::Matrix3d> source_covariance;
     std::optional<variance_component_estimate> components;
+    // With robust estimation: the weights, and for unit weights
+    // `reweighted`, whose tests take weighted_fit's weight blocks (the
+    // identity over each point's weight factor) with sigma.
+    bool reweighted = false;
+    std::optional<robust_summary> robust;
 
     Eigen::Vector3d residual(std::size_t k) const
     {
@@ -201,6 +227,12 @@ struct adjustment {
             return test_weighted_point(weighted_fit.misclosure_covariance[k],
                                        misclosure_residual_covariance(weighted_fit, design, k),
                                        residual(k));
+        if (reweighted)
+            return with_sigma(
+                test_weighted_point(weighted_fit.misclosure_covariance[k],
+                                    misclosure_residual_covariance(weighted_fit, design, k),
+                                    residual(k)),
+                sigma);
         return test_point(residual_cofactor(source, k), residual(k), sigma);
     }
 };
@@ -234,6 +266,43 @@ void adjust_weighted(const named_points& source, const named_points& target,
     a.variance_factor = 1;
 }
 
+// The adjustment of the kept points (a.index set) with robust weights
+// (quality/robust.h). With precisions it is the adjustment with precisions,
+// sigma 1. With unit weights sigma is the a-priori one, else sigma0 of the
+// weighted fit (the robust scale of the reweighting serves the weights
+// only), 0 for a perfect fit. sigma0 = sqrt(v'Pv / f), f the redundancy
+// of the reweighted points (weighted_redundancy), without the share of the
+// points weighted out.
+void adjust_robust(const named_points& source, const named_points& target,
+                   const std::vector<char>& kept, std::size_t count,
+                   const report_settings& settings, adjustment& a)
+{
+    const bool weighted = has_precisions(source, target);
+    const std::vector<Eigen::Matrix3d> ss = kept_covariances(source.covariance, kept, count);
+    std::optional<double> sigma = settings.sigma_apriori;
+    if (weighted)
+        sigma = 1.0;
+    robust_adjustment fit =
+        adjust_robustly(kept_rows(source.xyz, kept, count), kept_rows(target.xyz, kept, count),
+                        ss, kept_covariances(target.covariance, kept, count), settings.robust,
+                        sigma, settings.model, settings.threads);
+    a.weighted = weighted;
+    a.reweighted = !weighted;
+    a.weighted_fit = std::move(fit.fit);
+    a.robust = std::move(fit.summary);
+    a.source_covariance = ss;
+    a.result = a.weighted_fit.result;
+    a.design = design_by_axis(settings.model, a.result.args, design_terms::corrections);
+    const double f = weighted_redundancy(a.weighted_fit, a.robust->weights, settings.model);
+    a.sigma0 = std::sqrt(
+        a.weighted_fit.vpv /
+        (f > 0 ? f : static_cast<double>(redundancy_of(static_cast<long>(count)))));
+    a.sigma = sigma ? *sigma : a.sigma0;
+    if (!sigma && a.sigma0 <= rounding_noise(target.xyz, a.result.ave_tar))
+        a.sigma = 0;
+    a.variance_factor = weighted ? 1.0 : a.sigma0 * a.sigma0;
+}
+
 adjustment adjust_kept(const named_points& source, const named_points& target,
                        const std::vector<char>& kept, std::size_t count,
                        const report_settings& settings)
@@ -246,6 +315,10 @@ adjustment adjust_kept(const named_points& source, const named_points& target,
     for (std::size_t i = 0; i < kept.size(); ++i)
         if (kept[i])
             a.index.push_back(i);
+    if (settings.robust != robust_estimator::none) {
+        adjust_robust(source, target, kept, count, settings, a);
+        return a;
+    }
     if (weighted) {
         adjust_weighted(source, target, kept, count, settings, a);
         return a;
@@ -276,7 +349,7 @@ std::pair<std::size_t, double> worst_flagged(const adjustment& a, const point_ma
 {
     std::pair<std::size_t, double> worst(a.index.size(), a.critical);
     for (std::size_t k = 0; k < a.index.size(); ++k) {
-        const double figure = a.weighted
+        const double figure = a.weighted || a.reweighted
                                   ? a.statistics(source, k).figure
                                   : point_figure(a.residual_cofactor(source, k), a.residual(k),
                                                  a.sigma);
@@ -336,7 +409,7 @@ adjustment adjust_with_snooping(const named_points& source, const named_points& 
     adjustment a = adjust_kept(source, target, kept, kept.size() - removed.size(), settings);
     if (!settings.snoop || static_cast<long>(a.index.size()) - 1 < least_points_after_snooping)
         return a;
-    if (a.weighted)
+    if (a.weighted || a.reweighted)
         return snoop_weighted(source, target, settings, std::move(a), kept, removed, report);
     const auto [first, first_figure] = worst_flagged(a, source.xyz);
     if (first == a.index.size())
@@ -417,7 +490,8 @@ void fill_tests(const adjustment& a, const report_settings& settings, quality_re
     } else if (settings.sigma_apriori) {
         const double s = *settings.sigma_apriori;
         global_test global;
-        global.statistic = a.result.residuals.squaredNorm() / (s * s);
+        global.statistic =
+            (a.reweighted ? a.weighted_fit.vpv : a.result.residuals.squaredNorm()) / (s * s);
         global.critical_value = chi_square_critical_value(
             settings.alpha_family ? *settings.alpha_family : settings.alpha, report.redundancy);
         global.passed = global.statistic <= global.critical_value;
@@ -598,6 +672,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
     report.mirrored = target_mirrored(kept_rows(source.xyz, kept, a.index.size()),
                                       kept_rows(target.xyz, kept, a.index.size()));
     fill_weighted(a, source, target, settings, report);
+    report.robust = a.robust;
 
     // The parameters' covariance in the terms of correction_design_block.
     const cofactor_matrix covariance = a.variance_factor * a.result.correction_cofactor;

@@ -1,6 +1,7 @@
 #include "quality/robust.h"
 
 #include "estimation/chunks.h"
+#include "quality/design_by_axis.h"
 #include "quality/statistics.h"
 
 #include <algorithm>
@@ -97,6 +98,19 @@ double rounding_noise_of(const point_matrix& target)
 }
 
 } // namespace
+
+double weighted_redundancy(const gauss_helmert_result& fit, const std::vector<double>& weight,
+                           rotation_model model)
+{
+    const design_by_axis design(model, fit.result.args, design_terms::corrections);
+    double sum = 0;
+    for (std::size_t i = 0; i < weight.size(); ++i)
+        if (weight[i] > 0) // of weight 0 the covariance is infinite
+            sum += weight[i] * (misclosure_residual_covariance(fit, design, i) *
+                            fit.misclosure_covariance[i].inverse())
+                               .trace();
+    return sum;
+}
 
 robust_adjustment adjust_robustly(const point_matrix& source, const point_matrix& target,
                                   const std::vector<Eigen::Matrix3d>& source_covariance,

@@ -87,6 +87,17 @@ double robust_weight(robust_estimator estimator, double figure);
 // ones for an even count), NaN values left out; 0 when none is left.
 double robust_scale(std::vector<double> values);
 
+// The redundancy of a reweighted adjustment: sum over the points of
+// w_i tr(Q_ee,i W_i), the redundancy numbers of each point (of the
+// misclosures, quality/statistics.h) times its weight factor. With weights
+// 1 it is 3n - 7; with weights 0 and 1 it is 3m - 7, m the points of weight
+// 1, the redundancy of their adjustment alone, so that v'Pv over it
+// estimates the variance factor without the points weighted out, which add
+// nothing to v'Pv but 3 each to 3n - 7. `weight` holds one factor per point
+// of `fit` (as it was adjusted).
+double weighted_redundancy(const gauss_helmert_result& fit, const std::vector<double>& weight,
+                           rotation_model model);
+
 // The outcome: the adjustment with the final weights, and its summary
 // (estimator, constant, iterations = the adjustments run after the first,
 // weights one per point in the order given, blunders = the points' 0-based

@@ -52,6 +52,37 @@ TEST(Robust, MedianScale)
             << c.values.size() << " values";
 }
 
+// The redundancy of a reweighted adjustment: 3n - 7 with weights 1, that of
+// the points left with others weighted out (to the least weight), 3m - 7.
+TEST(Robust, WeightedRedundancy)
+{
+    const synthetic::network net = synthetic::make_network(20, 3, 0.002);
+    const struct {
+        std::vector<std::size_t> out;
+        double redundancy;
+    } cases[] = {{{}, 53}, {{0, 7, 19}, 44}, {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 23}};
+    for (const auto& c : cases) {
+        std::vector<double> w(20, 1.0);
+        for (const std::size_t i : c.out)
+            w[i] = least_robust_weight;
+        const gauss_helmert_result fit = adjust_gauss_helmert(net.source.xyz, net.target.xyz, {},
+                                                              {}, w, rotation_model::linearised);
+        EXPECT_NEAR(weighted_redundancy(fit, w, rotation_model::linearised), c.redundancy, 1e-6)
+            << c.out.size() << " out";
+    }
+}
+
+// 20 points at `noise` with blunders of 10, 25 and 50 cm at rows 3, 9 and
+// 15 (points P4, P10, P16).
+synthetic::network planted_network(double noise)
+{
+    synthetic::network net = synthetic::make_network(20, 5, noise);
+    net.target.xyz.row(3) += Eigen::RowVector3d(0.10, 0, 0);
+    net.target.xyz.row(9) += Eigen::RowVector3d(0, 0.20, 0.15);
+    net.target.xyz.row(15) += Eigen::RowVector3d(0, 0, -0.50);
+    return net;
+}
+
 // 20 points at 2 mm noise with three blunders of 10 to 50 cm: each estimator,
 // with the scale estimated or known, weights exactly the three below
 // blunder_weight, the others near 1, and recovers the rotations, the scale
@@ -60,13 +91,7 @@ TEST(Robust, PlantedBlundersAreWeightedOut)
 {
     const double noise = 0.002;
     const synthetic::transformation truth;
-    synthetic::network net = synthetic::make_network(20, 5, noise, truth);
-    const struct {
-        Eigen::Index row;
-        Eigen::RowVector3d blunder;
-    } blunders[] = {{3, {0.10, 0, 0}}, {9, {0, 0.20, 0.15}}, {15, {0, 0, -0.50}}};
-    for (const auto& b : blunders)
-        net.target.xyz.row(b.row) += b.blunder;
+    const synthetic::network net = planted_network(noise);
     const std::vector<std::size_t> expected = {3, 9, 15};
 
     // With precisions: 2 mm in the target, 1 mm in the source (which has
@@ -146,11 +171,73 @@ TEST(Robust, FindsBlundersThatMaskEachOtherInDataSnooping)
     settings.snoop = true;
     const quality_report report = build_quality_report(net.source, net.target, {}, settings);
     EXPECT_TRUE(report.excluded.empty());
+    EXPECT_FALSE(report.robust);
     for (const robust_estimator e : {robust_estimator::huber, robust_estimator::danish}) {
         const robust_adjustment out = adjust_robustly(net.source.xyz, net.target.xyz, {}, {}, e,
                                                       std::nullopt, rotation_model::linearised);
         EXPECT_EQ(out.summary.blunders, (std::vector<std::size_t>{2, 7, 12}));
     }
+}
+
+// The report with robust weights: the summary lists the blunders and the
+// weights of the final set, and the parameters lie within 3 of their
+// standard errors of the truth. The tests are the weighted model's, in
+// which a point weighted out is flagged no more (Danish), while Huber's
+// weights leave a blunder a figure of about sqrt(k u), which data snooping
+// may then remove: the reweighting of the 17 points left finds none.
+TEST(Robust, ReportWithRobustWeights)
+{
+    const synthetic::network net = planted_network(0.002);
+    const synthetic::transformation truth;
+    const std::vector<std::size_t> planted = {3, 9, 15};
+    const struct {
+        robust_estimator estimator;
+        bool snoop;
+        std::vector<std::string> excluded;
+        std::vector<std::size_t> blunders;
+    } cases[] = {{robust_estimator::danish, false, {}, planted},
+                 {robust_estimator::danish, true, {}, planted},
+                 {robust_estimator::huber, false, {}, planted},
+                 {robust_estimator::huber, true, {"P16", "P10", "P4"}, {}}};
+    for (const auto& c : cases) {
+        const std::string label =
+            std::to_string(static_cast<int>(c.estimator)) + (c.snoop ? " snoop" : "");
+        report_settings settings;
+        settings.robust = c.estimator;
+        settings.snoop = c.snoop;
+        const quality_report report = build_quality_report(net.source, net.target, {}, settings);
+        ASSERT_TRUE(report.robust) << label;
+        const robust_summary& r = *report.robust;
+        EXPECT_EQ(r.estimator, c.estimator);
+        EXPECT_EQ(r.weights.size(), report.common_points) << label;
+        EXPECT_EQ(r.blunders, c.blunders) << label;
+        std::vector<std::string> excluded;
+        for (const excluded_point& p : report.excluded)
+            excluded.push_back(p.name);
+        EXPECT_EQ(excluded, c.excluded) << label;
+        for (std::size_t k = 0; k < report.common_points; ++k) {
+            const bool blunder = r.weights[k] < blunder_weight;
+            EXPECT_TRUE(blunder || !report.residuals[k].flagged)
+                << label << " " << report.residuals[k].name;
+        }
+        for (int j = 3; j < 6; ++j)
+            EXPECT_LT(std::abs(report.parameters.value(j) - truth.angles_rad(j - 3)),
+                      3 * report.parameters.sigma(j))
+                << label << " parameter " << j;
+        EXPECT_LT(std::abs(report.parameters.value(6) - truth.scale),
+                  3 * report.parameters.sigma(6))
+            << label;
+    }
+
+    // Variance components and robust weights would spoil each other.
+    synthetic::network with_precisions = net;
+    with_precisions.source.covariance.assign(20, 1e-6 * Eigen::Matrix3d::Identity());
+    with_precisions.target.covariance.assign(20, 4e-6 * Eigen::Matrix3d::Identity());
+    report_settings both;
+    both.robust = robust_estimator::huber;
+    both.variance_components = true;
+    EXPECT_THROW(build_quality_report(with_precisions.source, with_precisions.target, {}, both),
+                 estimation_error);
 }
 
 } // namespace
