@@ -218,6 +218,13 @@ struct variance_component_estimate {
 // weight factor (0 to 1, one per point of the final set, the order of the
 // first common_points residual rows), and the likely blunders: the rows
 // (into residuals) weighted below blunder_weight, in input order.
+// Every adjustment of the report is then the reweighted one
+// (quality/robust.h): the parameters, their standard errors and the tests
+// are those of the weighted model, in which a point weighted out is hardly
+// an observation any more (its w falls with the square root of its weight);
+// sigma0 is sqrt(v'Pv / f), f the redundancy of the reweighted points
+// (weighted_redundancy), and a perfect fit keeps w = 0. With snooping each
+// adjustment after a removal is reweighted afresh.
 struct robust_summary {
     robust_estimator estimator = robust_estimator::none;
     double constant = 0;
@@ -293,7 +300,8 @@ inline constexpr double linearisation_warning_m = 1e-4;
 // Each removal downdates the normal equations and refreshes the tests in a
 // pass or two over the points (quality/snooping.h); after the last removal
 // the points left are adjusted once more in full, so that the report is that
-// of a plain adjustment of them. Throws estimation_error for the
+// of a plain adjustment of them. With settings.robust, every adjustment is
+// reweighted first (robust_summary above). Throws estimation_error for the
 // estimation's failures, for an exclusion that names no point (quoted as
 // message_excerpt in numlist/message_excerpt.h shows it) or leaves fewer than
 // 3, and for a test point carried to a coordinate that is not finite ("test
