@@ -301,7 +301,8 @@ inline constexpr double linearisation_warning_m = 1e-4;
 // pass or two over the points (quality/snooping.h); after the last removal
 // the points left are adjusted once more in full, so that the report is that
 // of a plain adjustment of them. With settings.robust, every adjustment is
-// reweighted first (robust_summary above). Throws estimation_error for the
+// reweighted first (robust_summary above); variance components with it are
+// refused. Throws estimation_error for the
 // estimation's failures, for an exclusion that names no point (quoted as
 // message_excerpt in numlist/message_excerpt.h shows it) or leaves fewer than
 // 3, and for a test point carried to a coordinate that is not finite ("test
