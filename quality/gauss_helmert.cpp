@@ -41,9 +41,11 @@ void require_covariances(const std::vector<Eigen::Matrix3d>& covariance, Eigen::
         if ((c - c.transpose()).cwiseAbs().maxCoeff() >
             symmetry_tolerance * c.cwiseAbs().maxCoeff())
             throw bad_covariance(role, i, "not symmetric");
-        const Eigen::LLT<Eigen::Matrix3d> cholesky(c);
-        if (cholesky.info() != Eigen::Success || !(c.diagonal().minCoeff() > 0))
-            throw bad_covariance(role, i, "not positive definite");
+        // A zero variance (an error-free coordinate or direction) is
+        // allowed; a negative one is not.
+        const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(c, Eigen::EigenvaluesOnly);
+        if (eigen.eigenvalues()(0) < -symmetry_tolerance * c.cwiseAbs().maxCoeff())
+            throw bad_covariance(role, i, "not positive semi-definite");
     }
 }
 
@@ -235,6 +237,16 @@ gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const poin
     state.x = start.args;
     if (model == rotation_model::exact)
         state.r = rotation_matrix(model, start.args(3), start.args(4), start.args(5));
+    // Each misclosure needs a variance in every direction.
+    const Eigen::Matrix3d start_jacobian =
+        (1 + start.args(6)) * rotation_matrix(model, start.args(3), start.args(4), start.args(5));
+    for (Eigen::Index i = 0; i < source.rows(); ++i) {
+        const Eigen::Matrix3d c = p.misclosure_cofactor(i, start_jacobian);
+        const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(c, Eigen::EigenvaluesOnly);
+        if (!(eigen.eigenvalues()(0) > symmetry_tolerance * eigen.eigenvalues()(2)))
+            throw estimation_error("the covariances of point " + std::to_string(i + 1) +
+                                   " leave a direction without error in both systems");
+    }
     std::vector<Eigen::Vector3d> adjusted_source(points);
     for (std::size_t k = 0; k < points; ++k)
         adjusted_source[k] = p.source.row(static_cast<Eigen::Index>(k)).transpose();
@@ -337,45 +349,81 @@ Eigen::Matrix3d misclosure_residual_covariance(const gauss_helmert_result& adjus
 
 namespace {
 
-// Each system's share of v'Pv and of the redundancy (see
-// estimate_variance_components) at one adjustment.
-struct system_shares {
-    double source_vpv = 0, target_vpv = 0;
-    double source_redundancy = 0, target_redundancy = 0;
+// Helmert's equations of the two variance components (see
+// estimate_variance_components) at one adjustment, g and h each the source
+// (0) or the target (1), V_g,i the scaled J Ss_i J' or St_i:
+//     H_gh = tr(M V_g M V_h),   q_g = e' M V_g M e = sum u_i' V_g,i u_i,
+// M = W - W B Q B' W the 3n x 3n matrix W Q_ee W, whose off-diagonal blocks
+// make the trace a sum over point pairs; expanded, it is formed point by point:
+//     tr(M V_g M V_h) = sum tr(W V_g W V_h) - 2 tr(Q K_gh) + tr(Q G_g Q G_h),
+//     K_gh = sum B' W V_g W V_h W B,   G_g = sum B' W V_g W B.
+// The row sums of H are the systems' shares of the redundancy,
+// r_g = tr(V_g M).
+struct helmert_equations {
+    Eigen::Matrix2d h = Eigen::Matrix2d::Zero();
+    Eigen::Vector2d q = Eigen::Vector2d::Zero();
 };
 
-system_shares shares_of(const gauss_helmert_result& adjustment, rotation_model model,
-                        const std::vector<Eigen::Matrix3d>& source_covariance,
-                        const std::vector<Eigen::Matrix3d>& target_covariance, unsigned threads)
+struct helmert_sums {
+    Eigen::Matrix2d trace = Eigen::Matrix2d::Zero();
+    matrix7 k[2][2] = {{matrix7::Zero(), matrix7::Zero()}, {matrix7::Zero(), matrix7::Zero()}};
+    matrix7 g[2] = {matrix7::Zero(), matrix7::Zero()};
+    Eigen::Vector2d q = Eigen::Vector2d::Zero();
+};
+
+helmert_equations helmert_equations_of(const gauss_helmert_result& adjustment,
+                                       rotation_model model,
+                                       const std::vector<Eigen::Matrix3d>& source_covariance,
+                                       const std::vector<Eigen::Matrix3d>& target_covariance,
+                                       unsigned threads)
 {
-    const parameter_vector& args = adjustment.result.args;
+    const adjustment_result& r = adjustment.result;
+    const parameter_vector& args = r.args;
     const Eigen::Matrix3d j = (1 + args(6)) * rotation_matrix(model, args(3), args(4), args(5));
     const design_by_axis design(model, args, design_terms::corrections);
     const std::size_t points = adjustment.adjusted.size();
-    std::vector<system_shares> partials(std::max<std::size_t>(1, chunk_count(points)));
+    std::vector<helmert_sums> partials(std::max<std::size_t>(1, chunk_count(points)));
     for_each_chunk(points, threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
-        system_shares& sum = partials[chunk];
+        helmert_sums& sum = partials[chunk];
         for (std::size_t i = begin; i < end; ++i) {
             const Eigen::Matrix3d w = adjustment.misclosure_covariance[i].inverse();
             const Eigen::Vector3d u =
-                w * adjustment.result.residuals.segment<3>(3 * static_cast<Eigen::Index>(i));
-            const Eigen::Matrix3d wqw =
-                w * misclosure_residual_covariance(adjustment, design, i) * w;
-            const Eigen::Matrix3d js = j * source_covariance[i] * j.transpose();
-            sum.source_vpv += u.dot(js * u);
-            sum.target_vpv += u.dot(target_covariance[i] * u);
-            sum.source_redundancy += (js * wqw).trace();
-            sum.target_redundancy += (target_covariance[i] * wqw).trace();
+                w * r.residuals.segment<3>(3 * static_cast<Eigen::Index>(i));
+            const design_block b =
+                design.at(adjustment.adjusted[i].source_m - r.ave_src.transpose());
+            const Eigen::Matrix<double, 7, 3> bw = b.transpose() * w;
+            const Eigen::Matrix3d v[2] = {j * source_covariance[i] * j.transpose(),
+                                          target_covariance[i]};
+            const Eigen::Matrix3d wv[2] = {w * v[0], w * v[1]};
+            for (int g = 0; g < 2; ++g) {
+                sum.q(g) += u.dot(v[g] * u);
+                sum.g[g].noalias() += bw * v[g] * bw.transpose();
+                for (int h = 0; h < 2; ++h) {
+                    sum.trace(g, h) += (wv[g] * wv[h]).trace();
+                    sum.k[g][h].noalias() += bw * v[g] * wv[h] * bw.transpose();
+                }
+            }
         }
     });
-    system_shares total = partials[0];
+    helmert_sums total = partials[0];
     for (std::size_t chunk = 1; chunk < partials.size(); ++chunk) {
-        total.source_vpv += partials[chunk].source_vpv;
-        total.target_vpv += partials[chunk].target_vpv;
-        total.source_redundancy += partials[chunk].source_redundancy;
-        total.target_redundancy += partials[chunk].target_redundancy;
+        const helmert_sums& part = partials[chunk];
+        total.trace += part.trace;
+        total.q += part.q;
+        for (int g = 0; g < 2; ++g) {
+            total.g[g] += part.g[g];
+            for (int h = 0; h < 2; ++h)
+                total.k[g][h] += part.k[g][h];
+        }
     }
-    return total;
+    const cofactor_matrix& q = r.correction_cofactor;
+    helmert_equations equations;
+    equations.q = total.q;
+    for (int g = 0; g < 2; ++g)
+        for (int h = 0; h < 2; ++h)
+            equations.h(g, h) = total.trace(g, h) - 2 * (q * total.k[g][h]).trace() +
+                                (q * total.g[g] * q * total.g[h]).trace();
+    return equations;
 }
 
 constexpr double settled_ratio = 1e-8;
@@ -404,20 +452,27 @@ estimate_variance_components(const point_matrix& source, const point_matrix& tar
                                               fit.target_covariance, {}, model, threads);
         if (round == 0)
             estimate.sigma0_before = std::sqrt(fit.adjustment.vpv / redundancy);
-        const system_shares s = shares_of(fit.adjustment, model, fit.source_covariance,
-                                          fit.target_covariance, threads);
-        const auto require_share = [&](double share, const char* what, const char* system) {
-            if (!(share >= least_share * redundancy))
+        const helmert_equations e = helmert_equations_of(
+            fit.adjustment, model, fit.source_covariance, fit.target_covariance, threads);
+        const Eigen::Vector2d share = e.h.rowwise().sum(); // of the redundancy
+        const auto require_share = [&](double value, const char* what, const char* system) {
+            if (!(value >= least_share * redundancy))
                 throw estimation_error("the variance factor of the " + std::string(system) +
                                        " points cannot be estimated: their share of " + what +
-                                       " is " + message_number(share));
+                                       " is " + message_number(value));
         };
-        require_share(s.source_redundancy, "the redundancy", "source");
-        require_share(s.target_redundancy, "the redundancy", "target");
-        require_share(s.source_vpv, "v'Pv", "source");
-        require_share(s.target_vpv, "v'Pv", "target");
-        const double source_ratio = s.source_vpv / s.source_redundancy;
-        const double target_ratio = s.target_vpv / s.target_redundancy;
+        require_share(share(0), "the redundancy", "source");
+        require_share(share(1), "the redundancy", "target");
+        require_share(e.q(0), "v'Pv", "source");
+        require_share(e.q(1), "v'Pv", "target");
+        // Helmert's solution; where it is not positive (the two systems'
+        // precisions barely separable), Foerstner's step q_g / r_g.
+        Eigen::Vector2d ratio = e.h.partialPivLu().solve(e.q);
+        for (int g = 0; g < 2; ++g)
+            if (!(ratio(g) > 0 && std::isfinite(ratio(g))))
+                ratio(g) = e.q(g) / share(g);
+        const double source_ratio = ratio(0);
+        const double target_ratio = ratio(1);
         if (std::abs(source_ratio - 1) <= settled_ratio &&
             std::abs(target_ratio - 1) <= settled_ratio)
             return fit;

@@ -69,8 +69,10 @@ struct gauss_helmert_result {
 };
 
 // Throws estimation_error as estimate_similarity does, for a covariance
-// that is not finite, symmetric and positive definite (naming the point's
-// 1-based row) and for a weight factor that is not a finite number >= 0.
+// that is not finite, symmetric and positive semi-definite (naming the
+// point's 1-based row), for a point whose C_i is singular (to 1e-12 of its
+// largest eigenvalue: a direction without error in both systems) and for a
+// weight factor that is not a finite number >= 0.
 // Vectors that are not empty hold one entry per point. The passes over the
 // points run by the fixed chunks of estimation/chunks.h on `threads`
 // threads: the same bits for any count.
@@ -83,7 +85,8 @@ gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const poin
 // The checks of adjust_gauss_helmert on one system's covariances (`role`
 // "source" or "target"), for callers that adjust a subset of the points and
 // want the message to name the row of the whole set: empty, or `points`
-// finite, symmetric, positive definite matrices.
+// finite, symmetric, positive semi-definite matrices (a zero variance is an
+// error-free coordinate).
 void require_covariances(const std::vector<Eigen::Matrix3d>& covariance, Eigen::Index points,
                          const char* role);
 
@@ -96,15 +99,22 @@ Eigen::Matrix3d misclosure_residual_covariance(const gauss_helmert_result& adjus
                                                const design_by_axis& design, std::size_t i);
 
 // Variance components: one factor for the source covariances and one for the
-// target's, estimated by Foerstner's iteration. At an adjustment with the
-// precisions scaled by the current factors f_s, f_t (covariances f Ss_i,
-// f St_i), each system g has the share of v'Pv and of the redundancy
-//     Omega_t = sum u_i' St_i u_i,          r_t = sum tr(St_i W_i Q_ee,i W_i),
-//     Omega_s = sum u_i' J Ss_i J' u_i,     r_s = sum tr(J Ss_i J' W_i Q_ee,i W_i)
-// (scaled covariances; u_i = W_i e_i; r_s + r_t = 3n - 7), and its factor
-// becomes f_g Omega_g / r_g. The adjustment is repeated with the new factors
-// until both ratios Omega_g / r_g are within 1e-8 of 1 (at most 100 rounds).
-// Unitless; the result's adjustment is that of the final factors.
+// target's, estimated by Helmert's method. At an adjustment with the
+// precisions scaled by the current factors f_s, f_t (covariances f_s Ss_i,
+// f_t St_i), with V_s = J Ss_i J' and V_t = St_i so scaled and M = W Q_ee W
+// (3n x 3n, W the block-diagonal weight matrix), the factors' corrections
+// theta solve
+//     sum_h tr(M V_g M V_h) theta_h = e' M V_g M e = sum u_i' V_g,i u_i,
+// u_i = W_i e_i; each factor becomes f_g theta_g. The traces are formed point
+// by point (gauss_helmert.cpp). The row sums of the matrix are each system's
+// share of the redundancy, r_g = tr(V_g M) (r_s + r_t = 3n - 7); where a
+// theta is not positive, Foerstner's q_g / r_g takes its place for that
+// round. The adjustment is repeated with the new factors until both theta
+// are within 1e-8 of 1 (at most 100 rounds). Unitless; the result's
+// adjustment is that of the final factors. The two systems' precisions must
+// differ in shape from point to point (as the covariances of real networks
+// do): two factors of covariances proportional in both systems cannot be
+// told apart.
 struct variance_component_fit {
     gauss_helmert_result adjustment;
     std::vector<Eigen::Matrix3d> source_covariance, target_covariance; // scaled

@@ -51,7 +51,9 @@ enum class robust_estimator { none, huber, danish };
 struct report_settings {
     rotation_model model = rotation_model::linearised;
     double alpha = 0.001;                // significance of each test, two-sided
-    std::optional<double> sigma_apriori; // a-priori standard error of one coordinate (m)
+    // A-priori standard error of one coordinate (m), for unit weights only:
+    // with precisions given, the a-priori variance factor is 1.
+    std::optional<double> sigma_apriori;
     // Points to leave out, by name or by 1-based number, as the user gave them.
     std::vector<std::string> exclude;
     bool snoop = false; // remove flagged points one by one (data snooping)
@@ -127,9 +129,10 @@ struct residual_row {
     Eigen::Vector3d check_m = Eigen::Vector3d::Zero();    // check-point residual R_i^-1 v_i
 };
 
-// The global test of v'v / S^2 against chi-square (only with sigma_apriori).
+// The global test against chi-square: of v'v / S^2 with sigma_apriori, of
+// v'Pv (a-priori variance factor 1) with precisions; none otherwise.
 struct global_test {
-    double statistic = 0;      // v'v / S^2
+    double statistic = 0;      // v'v / S^2, or v'Pv
     double critical_value = 0; // chi-square quantile at 1 - alpha (or alpha_family), 3n - 7 degrees of freedom
     bool passed = false;
 };
@@ -138,7 +141,7 @@ struct global_test {
 struct residual_tests {
     double alpha = 0.001;                // of each test
     std::optional<double> alpha_family; // familywise, when it set alpha (Sidak over 3n tests)
-    enum class kind { w, tau } test = kind::tau; // w with sigma_apriori, Pope's tau without
+    enum class kind { w, tau } test = kind::tau; // w with sigma_apriori or precisions, else Pope's tau
     double critical_value = 0;
     std::optional<global_test> global;
 };
@@ -300,14 +303,31 @@ inline constexpr double linearisation_warning_m = 1e-4;
 // Each removal downdates the normal equations and refreshes the tests in a
 // pass or two over the points (quality/snooping.h); after the last removal
 // the points left are adjusted once more in full, so that the report is that
-// of a plain adjustment of them. With settings.robust, every adjustment is
-// reweighted first (robust_summary above); variance components with it are
-// refused. Throws estimation_error for the
+// of a plain adjustment of them.
+//
+// With precisions given (a covariance per point in source or target, or
+// both) the common points are adjusted with errors in both systems
+// (quality/gauss_helmert.h, stochastic_model above; the test figures of
+// quality/statistics.h with weights), and data snooping adjusts the points
+// left in full after each removal. With settings.variance_components the
+// report is that of the refit with the precisions scaled by the estimated
+// factors (the removed points' carried precision too). Every test point's
+// precision is carried (quality/carried_precision.h) with the parameters'
+// covariance, sigma0^2 Q with unit weights, Q with precisions, and its own
+// covariance from `test` when given.
+//
+// With settings.robust, every adjustment is reweighted first
+// (robust_summary above); variance components with it are refused.
+//
+// Throws estimation_error for the
 // estimation's failures, for an exclusion that names no point (quoted as
 // message_excerpt in numlist/message_excerpt.h shows it) or leaves fewer than
 // 3, and for a test point carried to a coordinate that is not finite ("test
 // point 2 \"T2\" is carried to a coordinate that is not finite: X = inf";
-// the name is left out where it is the number).
+// the name is left out where it is the number), for covariances that are not
+// one per point or not finite, symmetric and positive semi-definite (quality/
+// gauss_helmert.h), for precisions with settings.sigma_apriori, and for
+// settings.variance_components without the precisions of both systems.
 quality_report build_quality_report(const named_points& source, const named_points& target,
                                     const named_points& test, const report_settings& settings);
 
