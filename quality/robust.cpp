@@ -67,6 +67,7 @@ Eigen::VectorXd scaled_residuals(const gauss_helmert_result& fit,
     const parameter_vector& x = r.args;
     const Eigen::Matrix3d j = (1 + x(6)) * rotation_matrix(model, x(3), x(4), x(5));
     const bool unit = source_covariance.empty() && target_covariance.empty();
+    const design_by_axis design(model, x, design_terms::corrections);
     const std::size_t points = weight.size();
     Eigen::VectorXd scaled(3 * static_cast<Eigen::Index>(points));
     for_each_chunk(points, threads, [&](std::size_t, std::size_t begin, std::size_t end) {
@@ -79,7 +80,7 @@ Eigen::VectorXd scaled_residuals(const gauss_helmert_result& fit,
             if (!source_covariance.empty())
                 c += j * source_covariance[i] * j.transpose();
             const Eigen::Vector3d a = fit.adjusted[i].source_m - r.ave_src.transpose();
-            const design_block b = correction_design_block(model, a(0), a(1), a(2), x);
+            const design_block b = design.at(a);
             const Eigen::Matrix3d d = c - weight[i] * (b * r.correction_cofactor * b.transpose());
             const Eigen::Index row = 3 * static_cast<Eigen::Index>(i);
             for (int k = 0; k < 3; ++k)
@@ -107,8 +108,8 @@ double weighted_redundancy(const gauss_helmert_result& fit, const std::vector<do
     for (std::size_t i = 0; i < weight.size(); ++i)
         if (weight[i] > 0) // of weight 0 the covariance is infinite
             sum += weight[i] * (misclosure_residual_covariance(fit, design, i) *
-                            fit.misclosure_covariance[i].inverse())
-                               .trace();
+                                fit.misclosure_covariance[i].inverse())
+                                   .trace();
     return sum;
 }
 
