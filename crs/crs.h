@@ -136,14 +136,16 @@ public:
     //   - projected or compound CRS: along the map axes (in metres, whatever
     //     their unit) and the height, by central differences of
     //     jacobian_step_m either side through the conversion, so that J
-    //     carries the grid convergence and the scale; latitude and longitude
+    //     carries the grid convergence and the scale (the steps balance the
+    //     differences' truncation against rounding in metres of 6e6: about
+    //     2e-11 of J's largest element); latitude and longitude
     //     axes of a compound CRS take the local frame as above;
     //   - geocentric CRS: the axes themselves, J = I.
     // Returns the index of the first point PROJ cannot convert (or whose
     // shifted copies it cannot), or `count`; `reason` then says why.
     std::size_t geocentric_jacobians(const double* points, std::size_t count, double* jacobians,
                                      std::string& reason) const;
-    static constexpr double jacobian_step_m = 10;
+    static constexpr double jacobian_step_m = 50;
 
     // Geocentric X, Y, Z (m) on this CRS's datum to longitude, latitude
     // (degrees, east and north) and ellipsoidal height (m), in place.
