@@ -146,10 +146,14 @@ std::string wrong_fields(const point_fields& fields, std::size_t count, line_sha
 {
     const std::optional<line_shape> shape = shape_of(count);
     const bool first = first_line == 0;
-    const bool plain_file = first || file_shape.precision == point_precision::none;
     // Plain files keep their own messages.
-    if (plain_file && count <= 5) {
+    if ((first || file_shape.precision == point_precision::none) && count <= 5) {
         return wrong_plain_fields(fields, count, file_shape.named, first_line);
+    }
+    // Most lines fit: the fields are looked at closer only for a message.
+    if (first ? shape && (shape->named || shape->precision == point_precision::none)
+              : count == count_of(file_shape)) {
+        return std::string();
     }
     const std::size_t stored = std::min(count, point_fields_kept);
     const bool leading_name = !is_number(fields[0]);
@@ -163,17 +167,14 @@ std::string wrong_fields(const point_fields& fields, std::size_t count, line_sha
                needed + " are needed";
     };
     if (first) {
-        if (shape && !(leading_name && !shape->named)) {
-            return std::string();
+        if (shape && !leading_name) {
+            return std::string(); // an unnamed point with its precision
         }
         if (shape) {
             return name_with(std::string("X Y Z") + any_precision);
         }
         return counted(count, "field") + " where X Y Z or NAME X Y Z are expected" +
                any_precision;
-    }
-    if (count == count_of(file_shape)) {
-        return std::string();
     }
     const std::string first_text = std::to_string(first_line);
     // A name with a wrong number of numbers after it.
