@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -425,9 +425,14 @@ std::size_t reference_system::geocentric_jacobians(const double* points, std::si
         const crs_axis* axis = k < d.axes.size() ? &d.axes[k] : nullptr;
         if (axis && axis->angular) {
             const std::string& dir = axis->direction;
-            frame[k] = dir == "north" ? 1 : dir == "south" ? -1 : dir == "east" ? 2 : dir == "west" ? -2 : 0;
+            frame[k] = dir == "north"   ? 1
+                       : dir == "south" ? -1
+                       : dir == "east"  ? 2
+                       : dir == "west"  ? -2
+                                        : 0;
             if (frame[k] == 0) {
-                reason = "its axis " + axis->name + " points " + dir + ", neither north, south, east nor west";
+                reason = "its axis " + axis->name + " points " + dir +
+                         ", neither north, south, east nor west";
                 return 0;
             }
         } else if (geographic) {

@@ -173,8 +173,7 @@ std::string wrong_fields(const point_fields& fields, std::size_t count, line_sha
         if (shape) {
             return name_with(std::string("X Y Z") + any_precision);
         }
-        return counted(count, "field") + " where X Y Z or NAME X Y Z are expected" +
-               any_precision;
+        return counted(count, "field") + " where X Y Z or NAME X Y Z are expected" + any_precision;
     }
     const std::string first_text = std::to_string(first_line);
     // A name with a wrong number of numbers after it.
@@ -188,10 +187,9 @@ std::string wrong_fields(const point_fields& fields, std::size_t count, line_sha
     if (shape->precision != file_shape.precision) {
         return precision_mismatch(shape->precision, file_shape.precision, first_line);
     }
-    return shape->named ? "a named point, where line " + first_text +
-                              " and the lines after it name none"
-                        : "a point without a name, where line " + first_text +
-                              " names its point";
+    return shape->named
+               ? "a named point, where line " + first_text + " and the lines after it name none"
+               : "a point without a name, where line " + first_text + " names its point";
 }
 
 // Splits one line (comment and line end already cut off) into its fields.
@@ -462,16 +460,15 @@ bool positive_semidefinite(const double* q)
             return false;
         }
     }
-    const double det =
-        1 + 2 * r[0] * r[1] * r[2] - r[0] * r[0] - r[1] * r[1] - r[2] * r[2];
+    const double det = 1 + 2 * r[0] * r[1] * r[2] - r[0] * r[0] - r[1] * r[1] - r[2] * r[2];
     return det >= -covariance_tolerance;
 }
 
 } // namespace
 
 void read_precision_fields(const std::string_view* fields, point_precision precision,
-                           const precision_names& names, const std::string& file,
-                           std::size_t line, double* values)
+                           const precision_names& names, const std::string& file, std::size_t line,
+                           double* values)
 {
     if (precision == point_precision::sigmas) {
         for (int k = 0; k < 3; ++k) {

@@ -163,8 +163,8 @@ precision_names precision_names_along(const char* const (&axes)[3]);
 //     qxx "-1" is a negative variance
 //     the covariance "1 2 0 1 0 1" (qxx qxy qxz qyy qyz qzz) is not positive semidefinite
 void read_precision_fields(const std::string_view* fields, point_precision precision,
-                           const precision_names& names, const std::string& file,
-                           std::size_t line, double* values);
+                           const precision_names& names, const std::string& file, std::size_t line,
+                           double* values);
 
 // What is wrong with a line giving precision `given` in a file whose first
 // point (on `first_line`) gave `expected`; empty when they agree:

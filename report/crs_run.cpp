@@ -177,7 +177,7 @@ struct side_read {
     coordinate_rows geocentric;
     point_file file; // names and lines
     std::size_t outside = 0;
-    bool own_precision = false;                // the file gives its points' precisions
+    bool own_precision = false;              // the file gives its points' precisions
     std::vector<Eigen::Matrix3d> covariance; // along geocentric X, Y, Z (m^2)
 };
 
@@ -320,10 +320,9 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
                 return origin + " point " + std::to_string(i + 1);
             });
             points.xyz = as_points(geocentric);
-            covariances_to_geocentric(system, read.read, points.covariance,
-                                      [&origin](std::size_t i) {
-                                          return origin + " point " + std::to_string(i + 1);
-                                      });
+            covariances_to_geocentric(
+                system, read.read, points.covariance,
+                [&origin](std::size_t i) { return origin + " point " + std::to_string(i + 1); });
             warn_outside(run, system, outside, static_cast<std::size_t>(geocentric.rows()), what);
         };
         convert(*run.source, inputs.source, run.common_source, "the source list", "source points");

@@ -152,10 +152,9 @@ report_inputs from_lists(const input_options& options, const char* program_path)
                          src.origin + " and " + des.origin};
     // Lists give no precisions of their own: only the options do.
     const precision_options& precision = options.precision;
-    for (const auto& [points, sigma] :
-         {std::pair{&inputs.source, precision.src_sigma},
-          std::pair{&inputs.target, precision.des_sigma},
-          std::pair{&inputs.test, precision.src_sigma}}) {
+    for (const auto& [points, sigma] : {std::pair{&inputs.source, precision.src_sigma},
+                                        std::pair{&inputs.target, precision.des_sigma},
+                                        std::pair{&inputs.test, precision.src_sigma}}) {
         if (sigma) {
             points->covariance.assign(points->names.size(),
                                       Eigen::Matrix3d::Identity() * (*sigma * *sigma));
@@ -286,10 +285,10 @@ void check_precisions(const input_options& options, const own_precisions& given,
     const bool files = options.src_file || options.des_file || options.test_file;
     if (p.variance_components && (files_read || !files)) {
         for (const auto& [sigma, own, option, role, file] :
-             {std::tuple{p.src_sigma.has_value(), &given.source, report_option::src_sigma,
-                         "source", &options.src_file},
-              std::tuple{p.des_sigma.has_value(), &given.target, report_option::des_sigma,
-                         "target", &options.des_file}}) {
+             {std::tuple{p.src_sigma.has_value(), &given.source, report_option::src_sigma, "source",
+                         &options.src_file},
+              std::tuple{p.des_sigma.has_value(), &given.target, report_option::des_sigma, "target",
+                         &options.des_file}}) {
             if (!sigma && own->empty()) {
                 usage(std::string(report_option::variance_components) +
                       " needs precisions of both the source and the target points, and the " +

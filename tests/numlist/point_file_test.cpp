@@ -116,15 +116,21 @@ TEST(PointFile, PrecisionsAfterTheCoordinates)
         std::vector<std::string> names;
         std::vector<double> values;
     } cases[] = {
-        {"1 2 3 0.01 0.02 0.03\n4 5 6 0 0 1e-3\n", point_precision::sigmas, {},
+        {"1 2 3 0.01 0.02 0.03\n4 5 6 0 0 1e-3\n",
+         point_precision::sigmas,
+         {},
          {0.01, 0.02, 0.03, 0, 0, 1e-3}},
-        {"P1, 1, 2, 3, 0.01, 0.02, 0.03 # m\n", point_precision::sigmas, {"P1"},
+        {"P1, 1, 2, 3, 0.01, 0.02, 0.03 # m\n",
+         point_precision::sigmas,
+         {"P1"},
          {0.01, 0.02, 0.03}},
         // A numeric name: the count of fields says it is one.
         {"7 1 2 3 4 0.5 0 9 0 1\n", point_precision::covariance, {"7"}, {4, 0.5, 0, 9, 0, 1}},
         // Fully correlated, and a zero variance with its row zero: singular
         // but semidefinite.
-        {"1 2 3 1 1 0 1 0 0\n1 2 3 1 -0.5 0.5 1 0.5 1\n", point_precision::covariance, {},
+        {"1 2 3 1 1 0 1 0 0\n1 2 3 1 -0.5 0.5 1 0.5 1\n",
+         point_precision::covariance,
+         {},
          {1, 1, 0, 1, 0, 0, 1, -0.5, 0.5, 1, 0.5, 1}},
         {"1 2 3\n", point_precision::none, {}, {}},
     };

@@ -152,8 +152,9 @@ TEST(CrsPrecision, ProjectedAxesCarryTheScale)
         gather("EPSG:4979", "EPSG:4979", false, geographic_text, geographic_text);
     for (std::size_t i = 0; i < 3; ++i) {
         // Central differences through PROJ: about 1e-10 of the largest element.
-        EXPECT_LT(relative_difference(projected.source.covariance[i], expected.source.covariance[i]),
-                  1e-9)
+        EXPECT_LT(
+            relative_difference(projected.source.covariance[i], expected.source.covariance[i]),
+            1e-9)
             << i;
     }
 }
