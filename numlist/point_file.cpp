@@ -83,7 +83,7 @@ std::size_t count_of(line_shape shape)
     return 3 + (shape.named ? 1 : 0) + precision_numbers(shape.precision);
 }
 
-// The numbers of a line of `shape`, for messages: "X Y Z sX sY sZ".
+// The numbers of a line giving `precision`, for messages: "X Y Z sX sY sZ".
 std::string numbers_text(point_precision precision)
 {
     const precision_names& names = geocentric_precision_names();
