@@ -435,8 +435,10 @@ std::size_t reference_system::geocentric_jacobians(const double* points, std::si
                          ", neither north, south, east nor west";
                 return 0;
             }
-        } else if (geographic) {
-            frame[k] = 3; // the ellipsoidal height
+        } else if (geographic || !axis) {
+            // The ellipsoidal height, of a geographic CRS or beside a
+            // projected one: its derivative is the up of the local frame.
+            frame[k] = 3;
         } else {
             step[k] = jacobian_step_m / (axis ? axis->unit_to_si : 1.0);
             ++differenced;

@@ -134,12 +134,13 @@ public:
     //     longitude axes (as their directions say) and up along the
     //     ellipsoidal height; J is the local frame at the point, exact;
     //   - projected or compound CRS: along the map axes (in metres, whatever
-    //     their unit) and the height, by central differences of
+    //     their unit) and a compound CRS's height, by central differences of
     //     jacobian_step_m either side through the conversion, so that J
     //     carries the grid convergence and the scale (the steps balance the
     //     differences' truncation against rounding in metres of 6e6: about
     //     2e-11 of J's largest element); latitude and longitude
-    //     axes of a compound CRS take the local frame as above;
+    //     axes of a compound CRS, and the ellipsoidal height beside a
+    //     projected CRS, take the local frame as above;
     //   - geocentric CRS: the axes themselves, J = I.
     // Returns the index of the first point PROJ cannot convert (or whose
     // shifted copies it cannot), or `count`; `reason` then says why.
