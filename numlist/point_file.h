@@ -40,11 +40,11 @@
 // number, out of range or not finite, a point without a name in a file that
 // names its points (or the other way round), precisions on some lines only
 // or of two kinds, a negative standard deviation, a covariance that is not
-// positive semidefinite. Reading stops at the first
-// malformed line with point_file_error, whose message names the file (control
-// bytes escaped), the 1-based line and what is wrong, quoting the offending
-// bytes cut to a short excerpt with control bytes escaped (message_excerpt);
-// a line of a name and too few numbers says how many it holds:
+// positive semidefinite. Reading stops at the first malformed line with
+// point_file_error, whose message names the file (control bytes escaped),
+// the 1-based line and what is wrong, quoting the offending bytes cut to a
+// short excerpt with control bytes escaped (message_excerpt); a line of a
+// name and too few numbers says how many it holds:
 //     net.txt line 7: Y "4388x77.6" is not a number
 //     net.txt line 9: point "P09" holds 2 numbers where X Y Z are needed
 //     zero line 1: longer than 1048576 bytes, the most a line of a point file may hold
