@@ -5,10 +5,16 @@ known seven-parameter set with seeded Gaussian noise of NOISE m per
 coordinate, and BLUNDERS of them shifted by SIZE m in X (rows j * 7919 mod N).
 Deterministic for the same arguments.
 
-    bench/make_points.py DIR N [NOISE [BLUNDERS [SIZE]]]    (defaults 0.002 0 1.0)
+    bench/make_points.py [--sigmas] DIR N [NOISE [BLUNDERS [SIZE]]]
+                                                  (defaults 0.002 0 1.0)
 
 Writes DIR/src-N.txt and DIR/des-N.txt, or DIR/des-N-kB.txt with B blunders;
 an existing file is kept (10,000,000 points take minutes to write).
+With --sigmas both systems carry errors and every point gives its three
+standard deviations after X Y Z: the target's drawn per point and
+coordinate from 0.5 to 1.5 times NOISE, the source's half those, the
+noise drawn with them; the files are then DIR/src-N-s.txt and
+DIR/des-N-s.txt (DIR/des-N-kB-s.txt).
 With numpy at hand the points are drawn with it (much faster, other values
 than the pure-Python draw of the same seed).
 """
@@ -27,7 +33,7 @@ def blunder_rows(n, blunders):
     return [(j * 7919) % n for j in range(blunders)]
 
 
-def write_numpy(np, src_path, des_path, n, noise, blunders, size):
+def write_numpy(np, src_path, des_path, n, noise, blunders, size, sigmas=False):
     rng = np.random.default_rng(n)
     chunk = 1_000_000
     rows = set(blunder_rows(n, blunders))
@@ -42,7 +48,14 @@ def write_numpy(np, src_path, des_path, n, noise, blunders, size):
             y = (nu + h) * np.cos(phi) * np.sin(lam)
             z = (nu * (1 - E2) + h) * np.sin(phi)
             s = 1 + M
-            e = rng.normal(0, noise, (3, k))
+            if sigmas:
+                sd = rng.uniform(0.5 * noise, 1.5 * noise, (3, k))
+                e = rng.normal(0, 1, (3, k)) * sd
+                ss = sd / 2
+                xs, ys, zs = (c + ss[i] * rng.normal(0, 1, k) for i, c in enumerate((x, y, z)))
+            else:
+                e = rng.normal(0, noise, (3, k))
+                xs, ys, zs = x, y, z
             xt = T[0] + s * (x + EZ * y - EY * z) + e[0]
             yt = T[1] + s * (-EZ * x + y + EX * z) + e[1]
             zt = T[2] + s * (EY * x - EX * y + z) + e[2]
@@ -50,12 +63,16 @@ def write_numpy(np, src_path, des_path, n, noise, blunders, size):
                 if start <= i < start + k:
                     xt[i - start] += size
             names = np.char.add("P", np.arange(start + 1, start + k + 1).astype(str))
-            for f, cols in ((src, (x, y, z)), (des, (xt, yt, zt))):
-                table = np.column_stack([names] + [np.char.mod("%.4f", c) for c in cols])
+            for f, cols, sds in ((src, (xs, ys, zs), ss if sigmas else None),
+                                 (des, (xt, yt, zt), sd if sigmas else None)):
+                columns = [np.char.mod("%.4f", c) for c in cols]
+                if sds is not None:
+                    columns += [np.char.mod("%.5f", c) for c in sds]
+                table = np.column_stack([names] + columns)
                 f.write("\n".join(" ".join(r) for r in table) + "\n")
 
 
-def write_python(src_path, des_path, n, noise, blunders, size):
+def write_python(src_path, des_path, n, noise, blunders, size, sigmas=False):
     random.seed(n)
     rows = set(blunder_rows(n, blunders))
     s = 1 + M
@@ -67,22 +84,37 @@ def write_python(src_path, des_path, n, noise, blunders, size):
             x = (nu + h) * math.cos(phi) * math.cos(lam)
             y = (nu + h) * math.cos(phi) * math.sin(lam)
             z = (nu * (1 - E2) + h) * math.sin(phi)
-            src.write("P%d %.4f %.4f %.4f\n" % (i + 1, x, y, z))
-            xt = T[0] + s * (x + EZ * y - EY * z) + random.gauss(0, noise)
-            yt = T[1] + s * (-EZ * x + y + EX * z) + random.gauss(0, noise)
-            zt = T[2] + s * (EY * x - EX * y + z) + random.gauss(0, noise)
+            sd = [random.uniform(0.5 * noise, 1.5 * noise) for _ in range(3)] if sigmas \
+                else [noise] * 3
+            if sigmas:
+                ss = [v / 2 for v in sd]
+                src.write("P%d %.4f %.4f %.4f %.5f %.5f %.5f\n" % (
+                    i + 1, x + random.gauss(0, ss[0]), y + random.gauss(0, ss[1]),
+                    z + random.gauss(0, ss[2]), *ss))
+            else:
+                src.write("P%d %.4f %.4f %.4f\n" % (i + 1, x, y, z))
+            xt = T[0] + s * (x + EZ * y - EY * z) + random.gauss(0, sd[0])
+            yt = T[1] + s * (-EZ * x + y + EX * z) + random.gauss(0, sd[1])
+            zt = T[2] + s * (EY * x - EX * y + z) + random.gauss(0, sd[2])
             if i in rows:
                 xt += size
-            des.write("P%d %.4f %.4f %.4f\n" % (i + 1, xt, yt, zt))
+            if sigmas:
+                des.write("P%d %.4f %.4f %.4f %.5f %.5f %.5f\n" % (i + 1, xt, yt, zt, *sd))
+            else:
+                des.write("P%d %.4f %.4f %.4f\n" % (i + 1, xt, yt, zt))
 
 
 def main():
-    work, n = sys.argv[1], int(sys.argv[2])
-    noise = float(sys.argv[3]) if len(sys.argv) > 3 else 0.002
-    blunders = int(sys.argv[4]) if len(sys.argv) > 4 else 0
-    size = float(sys.argv[5]) if len(sys.argv) > 5 else 1.0
-    src_path = os.path.join(work, f"src-{n}.txt")
-    des_path = os.path.join(work, f"des-{n}.txt" if blunders == 0 else f"des-{n}-k{blunders}.txt")
+    sigmas = "--sigmas" in sys.argv[1:]
+    args = [sys.argv[0]] + [a for a in sys.argv[1:] if a != "--sigmas"]
+    work, n = args[1], int(args[2])
+    noise = float(args[3]) if len(args) > 3 else 0.002
+    blunders = int(args[4]) if len(args) > 4 else 0
+    size = float(args[5]) if len(args) > 5 else 1.0
+    tail = "-s.txt" if sigmas else ".txt"
+    src_path = os.path.join(work, f"src-{n}{tail}")
+    des_path = os.path.join(work, f"des-{n}{tail}" if blunders == 0
+                            else f"des-{n}-k{blunders}{tail}")
     if os.path.exists(src_path) and os.path.exists(des_path):
         return
     try:
@@ -91,9 +123,9 @@ def main():
         np = None
     tmp_src = src_path + ".part"
     if np is not None:
-        write_numpy(np, tmp_src, des_path + ".part", n, noise, blunders, size)
+        write_numpy(np, tmp_src, des_path + ".part", n, noise, blunders, size, sigmas)
     else:
-        write_python(tmp_src, des_path + ".part", n, noise, blunders, size)
+        write_python(tmp_src, des_path + ".part", n, noise, blunders, size, sigmas)
     os.replace(des_path + ".part", des_path)
     os.replace(tmp_src, src_path)  # the same source for every blunder count
 

@@ -5,8 +5,10 @@
 #include <proj.h>
 #include <proj_experimental.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -135,6 +137,8 @@ void add_axes(PJ_CONTEXT* context, const PJ* crs, std::vector<crs_axis>& axes)
         axis.name = name ? name : "";
         axis.abbreviation = abbreviation ? abbreviation : "";
         axis.unit = unit ? unit : "";
+        axis.direction = direction ? direction : "";
+        axis.unit_to_si = factor > 0 ? factor : 1;
         axis.angular = proj_get_type(crs) != PJ_TYPE_PROJECTED_CRS &&
                        proj_get_type(crs) != PJ_TYPE_GEOCENTRIC_CRS &&
                        proj_get_type(crs) != PJ_TYPE_VERTICAL_CRS && i < 2;
@@ -395,6 +399,108 @@ std::size_t reference_system::from_geocentric(double* points, std::size_t count,
     return bad < count
                ? bad
                : transform(*state_, state_->to_geographic.get(), PJ_INV, points, count, reason);
+}
+
+std::size_t reference_system::geocentric_jacobians(const double* points, std::size_t count,
+                                                   double* jacobians, std::string& reason) const
+{
+    state& s = *state_;
+    const crs_description& d = s.description;
+    if (d.kind == crs_kind::geocentric) {
+        for (std::size_t i = 0; i < count; ++i) {
+            for (int k = 0; k < 9; ++k) {
+                jacobians[9 * i + k] = k % 4 == 0 ? 1 : 0;
+            }
+        }
+        return count;
+    }
+    // How each number's column is found: a signed axis of the local frame
+    // (north, east, up: 1, 2, 3), or 0 for a central difference with
+    // `step` (in the number's unit).
+    const bool geographic = d.kind == crs_kind::geographic_2d || d.kind == crs_kind::geographic_3d;
+    int frame[3] = {0, 0, 0};
+    double step[3] = {0, 0, 0};
+    std::size_t differenced = 0; // numbers taken by central differences
+    for (std::size_t k = 0; k < 3; ++k) {
+        const crs_axis* axis = k < d.axes.size() ? &d.axes[k] : nullptr;
+        if (axis && axis->angular) {
+            const std::string& dir = axis->direction;
+            frame[k] = dir == "north"   ? 1
+                       : dir == "south" ? -1
+                       : dir == "east"  ? 2
+                       : dir == "west"  ? -2
+                                        : 0;
+            if (frame[k] == 0) {
+                reason = "its axis " + axis->name + " points " + dir +
+                         ", neither north, south, east nor west";
+                return 0;
+            }
+        } else if (geographic || !axis) {
+            // The ellipsoidal height, of a geographic CRS or beside a
+            // projected one: its derivative is the up of the local frame.
+            frame[k] = 3;
+        } else {
+            step[k] = jacobian_step_m / (axis ? axis->unit_to_si : 1.0);
+            ++differenced;
+        }
+    }
+    constexpr std::size_t chunk = 4096;
+    std::vector<double> where;   // longitude, latitude (rad) of the chunk's points
+    std::vector<double> shifted; // 2 copies a differenced number a point
+    for (std::size_t start = 0; start < count; start += chunk) {
+        const std::size_t n = std::min(chunk, count - start);
+        const double* p = points + 3 * start;
+        where.assign(p, p + 3 * n);
+        std::size_t bad = transform(s, s.to_geographic.get(), PJ_FWD, where.data(), n, reason);
+        if (bad < n) {
+            return start + bad;
+        }
+        const std::size_t copies = 2 * differenced;
+        shifted.resize(3 * copies * n);
+        for (std::size_t i = 0; i < n; ++i) {
+            double* c = shifted.data() + 3 * copies * i;
+            for (std::size_t k = 0; k < 3; ++k) {
+                if (step[k] == 0) {
+                    continue;
+                }
+                for (const double sign : {1.0, -1.0}) {
+                    std::copy(p + 3 * i, p + 3 * i + 3, c);
+                    c[k] += sign * step[k];
+                    c += 3;
+                }
+            }
+        }
+        bad = to_geocentric(shifted.data(), copies * n, reason);
+        if (bad < copies * n) {
+            return start + bad / copies;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const double lon = where[3 * i];
+            const double lat = where[3 * i + 1];
+            const double axes[4][3] = {
+                {0, 0, 0},
+                {-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon), std::cos(lat)},
+                {-std::sin(lon), std::cos(lon), 0},
+                {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)}};
+            double* j = jacobians + 9 * (start + i);
+            const double* c = shifted.data() + 3 * copies * i;
+            for (std::size_t k = 0; k < 3; ++k) {
+                if (step[k] == 0) {
+                    const double sign = frame[k] < 0 ? -1 : 1;
+                    const double* u = axes[std::abs(frame[k])];
+                    for (int r = 0; r < 3; ++r) {
+                        j[3 * r + k] = sign * u[r];
+                    }
+                } else {
+                    for (int r = 0; r < 3; ++r) {
+                        j[3 * r + k] = (c[r] - c[3 + r]) / (2 * jacobian_step_m);
+                    }
+                    c += 6;
+                }
+            }
+        }
+    }
+    return count;
 }
 
 void reference_system::geocentric_to_longitude_latitude(double* points, std::size_t count) const

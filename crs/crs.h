@@ -59,6 +59,8 @@ struct crs_axis {
     std::string abbreviation; // "X", "Lat"
     std::string unit;         // "metre", "degree"
     bool angular = false;     // in degrees
+    std::string direction;    // "north", "east", "up", "south", "geocentricX", ... (PROJ's)
+    double unit_to_si = 1;    // metres (or radians) per unit of the axis
 };
 
 // The area where a CRS is meant to be used, as a longitude/latitude box in
@@ -122,6 +124,29 @@ public:
     // The reverse: geocentric X, Y, Z to the CRS's coordinates (with the
     // ellipsoidal height third for a two-dimensional CRS).
     std::size_t from_geocentric(double* points, std::size_t count, std::string& reason) const;
+
+    // The Jacobians of the conversion to geocentric X, Y, Z at `count`
+    // points as read (three numbers each, not converted): nine numbers a
+    // point, row-major, J(r, k) the change of geocentric coordinate r (m)
+    // per metre along the point's k-th number, so that a covariance C along
+    // the numbers (m^2) is J C J' along X, Y, Z. Metres along a number:
+    //   - geographic CRS: along the local north or east of the latitude and
+    //     longitude axes (as their directions say) and up along the
+    //     ellipsoidal height; J is the local frame at the point, exact;
+    //   - projected or compound CRS: along the map axes (in metres, whatever
+    //     their unit) and a compound CRS's height, by central differences of
+    //     jacobian_step_m either side through the conversion, so that J
+    //     carries the grid convergence and the scale (the steps balance the
+    //     differences' truncation against rounding in metres of 6e6: about
+    //     2e-11 of J's largest element); latitude and longitude
+    //     axes of a compound CRS, and the ellipsoidal height beside a
+    //     projected CRS, take the local frame as above;
+    //   - geocentric CRS: the axes themselves, J = I.
+    // Returns the index of the first point PROJ cannot convert (or whose
+    // shifted copies it cannot), or `count`; `reason` then says why.
+    std::size_t geocentric_jacobians(const double* points, std::size_t count, double* jacobians,
+                                     std::string& reason) const;
+    static constexpr double jacobian_step_m = 50;
 
     // Geocentric X, Y, Z (m) on this CRS's datum to longitude, latitude
     // (degrees, east and north) and ellipsoidal height (m), in place.

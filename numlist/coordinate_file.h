@@ -14,6 +14,14 @@
 // either names every point or none, and gives a third number for every
 // point or for none; `third_required` asks for it on every line.
 //
+// After the coordinates a line may give its point's precision as point
+// files do (numlist/point_file.h): 3 standard deviations (m) or the 6
+// elements of a covariance's upper triangle (m^2), along the file's three
+// numbers in their order (the third the height's, given or not); so a line
+// holds 2 to 4 fields, 5 to 7, or 8 to 10, and its count says which. A file
+// gives the same kind for every point or for none. Messages name them
+// "s(AXIS)" and "q(AXIS,AXIS)" after the layout's axis names.
+//
 // Each coordinate is converted by the caller's field_reader (axis 0, 1, 2),
 // which returns std::nullopt for a field that is not a coordinate of that
 // axis. Reading stops at the first malformed line with point_file_error,
@@ -40,7 +48,8 @@ struct coordinate_layout {
 };
 
 // The points of one file: xyz holds three numbers a point, the third 0 where
-// the file gives none; `third_given` says whether it did.
+// the file gives none; `third_given` says whether it did. points.precision
+// and points.precision_values hold the precisions as given.
 struct coordinate_file {
     point_file points;
     bool third_given = false;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 
 namespace sevenparam {
@@ -49,11 +50,64 @@ bool is_number(std::string_view field)
     return true;
 }
 
-// What is wrong with a line of `count` fields (at most 5 of them stored) that
-// is no point of a file whose points are `named`, or whose first point this
-// is (`first_line` 0). Empty when the count fits and the caller goes on.
-std::string wrong_fields(const std::string_view (&fields)[5], std::size_t count, bool named,
-                         std::size_t first_line)
+// The layout of a line: whether it names its point, and the precision it
+// gives.
+struct line_shape {
+    bool named = false;
+    point_precision precision = point_precision::none;
+};
+
+// The shape of a line of `count` fields, if it has one.
+std::optional<line_shape> shape_of(std::size_t count)
+{
+    switch (count) {
+    case 3:
+        return line_shape{false, point_precision::none};
+    case 4:
+        return line_shape{true, point_precision::none};
+    case 6:
+        return line_shape{false, point_precision::sigmas};
+    case 7:
+        return line_shape{true, point_precision::sigmas};
+    case 9:
+        return line_shape{false, point_precision::covariance};
+    case 10:
+        return line_shape{true, point_precision::covariance};
+    default:
+        return std::nullopt;
+    }
+}
+
+std::size_t count_of(line_shape shape)
+{
+    return 3 + (shape.named ? 1 : 0) + precision_numbers(shape.precision);
+}
+
+// The numbers of a line giving `precision`, for messages: "X Y Z sX sY sZ".
+std::string numbers_text(point_precision precision)
+{
+    const precision_names& names = geocentric_precision_names();
+    std::string text = "X Y Z";
+    if (precision == point_precision::sigmas) {
+        for (const std::string& name : names.sigma) {
+            text += " " + name;
+        }
+    } else if (precision == point_precision::covariance) {
+        for (const std::string& name : names.covariance) {
+            text += " " + name;
+        }
+    }
+    return text;
+}
+
+constexpr const char* any_precision = ", then 3 standard deviations, 6 covariance elements or none";
+
+// What is wrong with a line of `count` fields (the first point_fields_kept
+// of them stored) of a plain file whose points are `named`, or whose first
+// point this is (`first_line` 0), where the line holds at most 5 fields.
+// Empty when the count fits and the caller goes on.
+std::string wrong_plain_fields(const point_fields& fields, std::size_t count, bool named,
+                               std::size_t first_line)
 {
     const bool counts_fit = first_line == 0 ? count == 3 || count == 4 : count == (named ? 4 : 3);
     if (counts_fit) {
@@ -84,10 +138,64 @@ std::string wrong_fields(const std::string_view (&fields)[5], std::size_t count,
     return counted(count, "field") + " where X Y Z or NAME X Y Z are expected";
 }
 
+// What is wrong with a line of `count` fields in a file whose first point
+// (on `first_line`, 0 when this is the first) has `file_shape`. Empty when
+// the line fits.
+std::string wrong_fields(const point_fields& fields, std::size_t count, line_shape file_shape,
+                         std::size_t first_line)
+{
+    const std::optional<line_shape> shape = shape_of(count);
+    const bool first = first_line == 0;
+    // Plain files keep their own messages.
+    if ((first || file_shape.precision == point_precision::none) && count <= 5) {
+        return wrong_plain_fields(fields, count, file_shape.named, first_line);
+    }
+    // Most lines fit: the fields are looked at closer only for a message.
+    if (first ? shape && (shape->named || shape->precision == point_precision::none)
+              : count == count_of(file_shape)) {
+        return std::string();
+    }
+    const std::size_t stored = std::min(count, point_fields_kept);
+    const bool leading_name = !is_number(fields[0]);
+    bool rest_numbers = true;
+    for (std::size_t k = 1; k < stored; ++k) {
+        rest_numbers = rest_numbers && is_number(fields[k]);
+    }
+    const char* kind = rest_numbers ? "number" : "field";
+    const auto name_with = [&](const std::string& needed) {
+        return "point " + excerpt(fields[0]) + " holds " + counted(count - 1, kind) + " where " +
+               needed + " are needed";
+    };
+    if (first) {
+        if (shape && !leading_name) {
+            return std::string(); // an unnamed point with its precision
+        }
+        if (shape) {
+            return name_with(std::string("X Y Z") + any_precision);
+        }
+        return counted(count, "field") + " where X Y Z or NAME X Y Z are expected" + any_precision;
+    }
+    const std::string first_text = std::to_string(first_line);
+    // A name with a wrong number of numbers after it.
+    if (file_shape.named && leading_name && !(shape && shape->named)) {
+        return name_with(numbers_text(file_shape.precision));
+    }
+    if (!shape) {
+        return counted(count, "field") + " where " + (file_shape.named ? "NAME " : "") +
+               numbers_text(file_shape.precision) + " are expected, as on line " + first_text;
+    }
+    if (shape->precision != file_shape.precision) {
+        return precision_mismatch(shape->precision, file_shape.precision, first_line);
+    }
+    return shape->named
+               ? "a named point, where line " + first_text + " and the lines after it name none"
+               : "a point without a name, where line " + first_text + " names its point";
+}
+
 // Splits one line (comment and line end already cut off) into its fields.
-// Returns the number of fields found, at most 5 stored; raises on an empty
-// field.
-std::size_t split_fields(const char* p, const char* end, std::string_view (&fields)[5],
+// Returns the number of fields found, at most point_fields_kept stored;
+// raises on an empty field.
+std::size_t split_fields(const char* p, const char* end, point_fields& fields,
                          const std::string& file, std::size_t line)
 {
     std::size_t count = 0;
@@ -111,7 +219,7 @@ std::size_t split_fields(const char* p, const char* end, std::string_view (&fiel
         while (p != end && !is_blank(*p) && *p != ',') {
             ++p;
         }
-        if (count < 5) {
+        if (count < point_fields_kept) {
             fields[count] = std::string_view(start, static_cast<std::size_t>(p - start));
         }
         ++count;
@@ -136,44 +244,63 @@ double coordinate(std::string_view field, int axis, const std::string& file, std
     return value;
 }
 
+// Appends the point of one line of `shape`, its fields checked for their
+// count, to `points`. Raises point_file_error for a field that is no number
+// or not finite, and for a precision the rules refuse.
+void read_point_line(const point_fields& fields, line_shape shape, const std::string& file,
+                     std::size_t line, point_file& points)
+{
+    const std::size_t first_coordinate = shape.named ? 1 : 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        points.xyz.push_back(coordinate(fields[first_coordinate + axis], axis, file, line));
+    }
+    if (const std::size_t numbers = precision_numbers(shape.precision); numbers != 0) {
+        const std::size_t old = points.precision_values.size();
+        points.precision_values.resize(old + numbers);
+        read_precision_fields(fields + first_coordinate + 3, shape.precision,
+                              geocentric_precision_names(), file, line,
+                              points.precision_values.data() + old);
+    }
+    if (shape.named) {
+        points.names.emplace_back(fields[0]);
+    }
+    points.lines.push_back(line);
+}
+
 } // namespace
 
 point_file parse_point_text(const char* text, std::size_t size, const std::string& file)
 {
     point_file points;
     points.file = file;
-    // A rough guess (about 40 bytes a point) spares most reallocations.
-    points.xyz.reserve(size / 40 * 3);
-    points.lines.reserve(size / 40);
-
-    bool named = false;
-    std::size_t first_line = 0; // line of the first point, which decides `named`
+    line_shape shape;
+    std::size_t first_line = 0; // line of the first point, which decides `shape`
 
     point_lines reader = start_point_lines(text, size, file);
-    std::string_view fields[5];
+    point_fields fields;
     std::size_t count = 0;
     while (next_point_line(reader, fields, count)) {
         const std::size_t line = reader.line;
-        if (const std::string wrong = wrong_fields(fields, count, named, first_line);
+        if (const std::string wrong = wrong_fields(fields, count, shape, first_line);
             !wrong.empty()) {
             fail(file, line, wrong);
         }
-        const bool has_name = count == 4;
         if (first_line == 0) {
             first_line = line;
-            named = has_name;
-            if (named) {
-                points.names.reserve(points.lines.capacity());
+            shape = *shape_of(count);
+            points.precision = shape.precision;
+            // A rough guess (about 40 bytes of name and coordinates a point,
+            // 7 a precision number) spares most reallocations.
+            const std::size_t numbers = precision_numbers(shape.precision);
+            const std::size_t guess = size / (40 + 7 * numbers);
+            points.xyz.reserve(guess * 3);
+            points.lines.reserve(guess);
+            points.precision_values.reserve(guess * numbers);
+            if (shape.named) {
+                points.names.reserve(guess);
             }
         }
-        const std::size_t first_coordinate = has_name ? 1 : 0;
-        for (int axis = 0; axis < 3; ++axis) {
-            points.xyz.push_back(coordinate(fields[first_coordinate + axis], axis, file, line));
-        }
-        if (has_name) {
-            points.names.emplace_back(fields[0]);
-        }
-        points.lines.push_back(line);
+        read_point_line(fields, shape, file, line, points);
     }
     return points;
 }
@@ -239,7 +366,7 @@ point_lines start_point_lines(const char* text, std::size_t size, const std::str
     return lines;
 }
 
-bool next_point_line(point_lines& lines, std::string_view (&fields)[5], std::size_t& count)
+bool next_point_line(point_lines& lines, point_fields& fields, std::size_t& count)
 {
     while (lines.next != lines.end) {
         const char* p = lines.next;
@@ -267,6 +394,134 @@ bool next_point_line(point_lines& lines, std::string_view (&fields)[5], std::siz
         }
     }
     return false;
+}
+
+const precision_names& geocentric_precision_names()
+{
+    static const precision_names names{{"sX", "sY", "sZ"},
+                                       {"qxx", "qxy", "qxz", "qyy", "qyz", "qzz"}};
+    return names;
+}
+
+precision_names precision_names_along(const char* const (&axes)[3])
+{
+    precision_names names;
+    std::size_t k = 0;
+    for (int i = 0; i < 3; ++i) {
+        names.sigma[i] = std::string("s(") + axes[i] + ")";
+        for (int j = i; j < 3; ++j) {
+            names.covariance[k++] = std::string("q(") + axes[i] + "," + axes[j] + ")";
+        }
+    }
+    return names;
+}
+
+namespace {
+
+double precision_number(std::string_view field, const std::string& name, const std::string& file,
+                        std::size_t line)
+{
+    double value = 0;
+    try {
+        value = convert_number_field(field.data(), field.data() + field.size(), 1);
+    } catch (const invalid_number_error&) {
+        fail(file, line, name + " " + excerpt(field) + " is not a number");
+    } catch (const number_out_of_range_error&) {
+        fail(file, line, name + " " + excerpt(field) + " is out of range");
+    }
+    if (!std::isfinite(value)) {
+        fail(file, line, name + " " + excerpt(field) + " is not finite");
+    }
+    return value;
+}
+
+// Whether the symmetric matrix of the upper triangle q (xx xy xz yy yz zz)
+// is positive semidefinite to within covariance_tolerance: a row of a zero
+// variance must be zero, and the principal minors of the correlation
+// matrix of the rest, 1 - r^2 and its determinant, at least -tolerance.
+// Scaling to correlations makes the test blind to the unit.
+bool positive_semidefinite(const double* q)
+{
+    const double d[3] = {q[0], q[3], q[5]};
+    const double c[3] = {q[1], q[2], q[4]}; // (0,1), (0,2), (1,2)
+    const int rows[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+    double r[3] = {0, 0, 0};
+    for (int k = 0; k < 3; ++k) {
+        const double di = d[rows[k][0]];
+        const double dj = d[rows[k][1]];
+        if (di == 0 || dj == 0) {
+            if (c[k] != 0) {
+                return false;
+            }
+            continue;
+        }
+        r[k] = c[k] / (std::sqrt(di) * std::sqrt(dj));
+        if (!(1 - r[k] * r[k] >= -covariance_tolerance)) {
+            return false;
+        }
+    }
+    const double det = 1 + 2 * r[0] * r[1] * r[2] - r[0] * r[0] - r[1] * r[1] - r[2] * r[2];
+    return det >= -covariance_tolerance;
+}
+
+} // namespace
+
+void read_precision_fields(const std::string_view* fields, point_precision precision,
+                           const precision_names& names, const std::string& file, std::size_t line,
+                           double* values)
+{
+    if (precision == point_precision::sigmas) {
+        for (int k = 0; k < 3; ++k) {
+            values[k] = precision_number(fields[k], names.sigma[k], file, line);
+            if (!(values[k] >= 0)) {
+                fail(file, line, names.sigma[k] + " " + excerpt(fields[k]) + " is negative");
+            }
+        }
+        return;
+    }
+    if (precision != point_precision::covariance) {
+        return;
+    }
+    for (int k = 0; k < 6; ++k) {
+        values[k] = precision_number(fields[k], names.covariance[k], file, line);
+    }
+    for (const int k : {0, 3, 5}) {
+        if (!(values[k] >= 0)) {
+            fail(file, line,
+                 names.covariance[k] + " " + excerpt(fields[k]) + " is a negative variance");
+        }
+    }
+    if (!positive_semidefinite(values)) {
+        std::string given, named;
+        for (int k = 0; k < 6; ++k) {
+            given += (k ? " " : "") + std::string(fields[k]);
+            named += (k ? " " : "") + names.covariance[k];
+        }
+        fail(file, line,
+             "the covariance " + excerpt(given) + " (" + named + ") is not positive semidefinite");
+    }
+}
+
+std::string precision_mismatch(point_precision given, point_precision expected,
+                               std::size_t first_line)
+{
+    if (given == expected) {
+        return std::string();
+    }
+    const auto describe = [](point_precision p) -> std::string {
+        return p == point_precision::sigmas       ? "3 standard deviations"
+               : p == point_precision::covariance ? "6 covariance elements"
+                                                  : "no precisions";
+    };
+    const std::string where = ", where line " + std::to_string(first_line) + " gives ";
+    if (expected == point_precision::none) {
+        return describe(given) + where + "none: give precisions for every point or for none";
+    }
+    if (given == point_precision::none) {
+        return describe(given) + where + describe(expected) +
+               ": give precisions for every point or for none";
+    }
+    return describe(given) + where + describe(expected) + ": give the same kind for every point";
 }
 
 void point_line_error(const std::string& file, std::size_t line, const std::string& what)

@@ -45,6 +45,8 @@ struct command_line {
     std::vector<std::string> exclude;
     bool snoop = false;
     std::optional<std::string> alpha_family, threads;
+    std::optional<std::string> src_sigma, des_sigma, robust;
+    bool variance_components = false;
     bool progress = false;
     crs_options crs;
 };
@@ -128,7 +130,8 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
     add_value(*app, option_name::inputfile, "PROFILE", in.inputfile,
               "Profile whose keys src, des, test give the lists (its values win)");
     add_value(*app, report_option::src_file, "FILE", in.src_file,
-              "Source points file: one point a line, [NAME] X Y Z");
+              "Source points file: one point a line, [NAME] X Y Z, then optionally sX sY sZ "
+              "(m) or the covariance qxx qxy qxz qyy qyz qzz (m^2) for every point");
     add_value(*app, report_option::des_file, "FILE", in.des_file, "Target points file");
     add_value(*app, report_option::test_file, "FILE", in.test_file, "Test points file");
     add_value(*app, report_option::output, "FILE", line.output,
@@ -138,7 +141,18 @@ std::unique_ptr<CLI::App> make_parser(command_line& line)
     add_value(*app, report_option::html, "FILE", line.html, "HTML report to this file");
     add_value(*app, report_option::sigma, "S", line.sigma,
               "A-priori standard error of one coordinate, m (> 0): the w-test and the "
-              "global test");
+              "global test (not with precisions)");
+    add_value(*app, report_option::src_sigma, "S", line.src_sigma,
+              "Standard deviation of every source coordinate, m (> 0), for source and test "
+              "points that give none: an adjustment with errors in both systems");
+    add_value(*app, report_option::des_sigma, "S", line.des_sigma,
+              "Standard deviation of every target coordinate, m (> 0), for target points "
+              "that give none");
+    app->add_flag(report_option::variance_components, line.variance_components,
+                  "Estimate a variance factor for each system's precisions and refit (needs "
+                  "precisions of both systems)");
+    add_value(*app, report_option::robust, "ESTIMATOR", line.robust,
+              "Robust estimation before the tests: huber or danish");
     add_value(*app, report_option::alpha, "A", line.alpha,
               "Significance of each test, 0 < A < 1 (default 0.001)");
     // Every occurrence counts: a callback of one string would see only the
@@ -253,7 +267,34 @@ report_settings settings_of(const command_line& line)
     }
     settings.exclude = line.exclude;
     settings.snoop = line.snoop;
+    if (line.robust) {
+        if (*line.robust == robust_huber) {
+            settings.robust = robust_estimator::huber;
+        } else if (*line.robust == robust_danish) {
+            settings.robust = robust_estimator::danish;
+        } else {
+            throw usage_error(std::string(report_option::robust) + " \"" + *line.robust +
+                              "\": must be " + robust_huber + " or " + robust_danish);
+        }
+    }
+    settings.variance_components = line.variance_components;
     return settings;
+}
+
+// The precision options for the inputs (report/inputs.h), their values
+// checked.
+precision_options precision_of(const command_line& line)
+{
+    precision_options precision;
+    if (line.src_sigma) {
+        precision.src_sigma = positive_number(*line.src_sigma, report_option::src_sigma, false);
+    }
+    if (line.des_sigma) {
+        precision.des_sigma = positive_number(*line.des_sigma, report_option::des_sigma, false);
+    }
+    precision.sigma_apriori = line.sigma.has_value();
+    precision.variance_components = line.variance_components;
+    return precision;
 }
 
 // An output: where it goes and how it is written.
@@ -505,6 +546,7 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
             throw usage_error(std::string(e.what()) + " (see " + report_option::help + ")");
         }
         settings = settings_of(line);
+        line.inputs.precision = precision_of(line);
         outputs = outputs_of(line);
         refuse_outputs_over_inputs(outputs, line, argc > 0 ? argv[0] : nullptr);
 #if !SEVENPARAM_HAVE_CRS

@@ -2,9 +2,12 @@
 //
 //   1. parses the command line (report/report_options.h); --help and
 //      --version print and end the run with status 0;
-//   2. checks the option values (--sigma > 0, 0 < --alpha < 1, --rotation
-//      linearised or exact, no two outputs to one place);
-//   3. gathers the inputs (report/inputs.h);
+//   2. checks the option values (--sigma, --src-sigma, --des-sigma > 0,
+//      0 < --alpha < 1, --rotation linearised or exact, --robust huber or
+//      danish, no two outputs to one place);
+//   3. gathers the inputs (report/inputs.h), with their precisions, and
+//      refuses precision options the inputs or the other options
+//      contradict;
 //   4. builds the quality report (quality/quality_report.h) and writes its
 //      warnings (report/warnings.h) on `err`, one line each,
 //      "sevenparam-report: warning: ..."; they leave the status as it is;

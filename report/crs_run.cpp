@@ -137,14 +137,54 @@ void warn_outside(crs_run& run, const reference_system& system, std::size_t coun
                            area.name + "; west, south, east, north " + box + " deg)");
 }
 
+// Turns `covariances` (m^2), one a point along the numbers of `read` in
+// `system`, into covariances along geocentric X, Y, Z: C' = J C J' with the
+// conversion's Jacobian J at each point (crs/crs.h). `where(i)` names point
+// i in messages.
+void covariances_to_geocentric(const reference_system& system, const coordinate_rows& read,
+                               std::vector<Eigen::Matrix3d>& covariances,
+                               const std::function<std::string(std::size_t)>& where)
+{
+    if (covariances.empty() || system.description().kind == crs_kind::geocentric) {
+        return;
+    }
+    using jacobian = Eigen::Matrix<double, 3, 3, Eigen::RowMajor>;
+    constexpr std::size_t chunk = 1 << 16;
+    std::vector<double> jacobians;
+    const std::size_t count = covariances.size();
+    for (std::size_t start = 0; start < count; start += chunk) {
+        const std::size_t n = std::min(chunk, count - start);
+        jacobians.resize(9 * n);
+        std::string reason;
+        const std::size_t bad =
+            system.geocentric_jacobians(read.data() + 3 * start, n, jacobians.data(), reason);
+        if (bad < n) {
+            bad_data(where(start + bad) + ": " + label(system.description()) +
+                     " cannot carry this point's precision to geocentric coordinates (" + reason +
+                     ")");
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const Eigen::Map<const jacobian> j(jacobians.data() + 9 * i);
+            Eigen::Matrix3d& c = covariances[start + i];
+            const Eigen::Matrix3d turned = j * c * j.transpose();
+            c = 0.5 * (turned + turned.transpose()); // symmetric to the last bit
+        }
+    }
+}
+
 struct side_read {
     crs_points points;
     coordinate_rows geocentric;
     point_file file; // names and lines
     std::size_t outside = 0;
+    bool own_precision = false;              // the file gives its points' precisions
+    std::vector<Eigen::Matrix3d> covariance; // along geocentric X, Y, Z (m^2)
 };
 
-side_read read_side(const std::string& path, const reference_system& system)
+// One file's points in `system`, with their precisions: the file's own, or
+// `sigma` for every number of a file that gives none.
+side_read read_side(const std::string& path, const reference_system& system,
+                    std::optional<double> sigma)
 {
     const crs_description& d = system.description();
     coordinate_layout layout;
@@ -174,9 +214,13 @@ side_read read_side(const std::string& path, const reference_system& system)
     side.points.read = Eigen::Map<const coordinate_rows>(
         side.file.xyz.data(), static_cast<Eigen::Index>(side.file.size()), 3);
     side.geocentric = side.points.read;
-    side.outside = to_geocentric(system, side.geocentric, [&side](std::size_t i) {
+    const auto where = [&side](std::size_t i) {
         return side.file.file + " line " + std::to_string(side.file.lines[i]);
-    });
+    };
+    side.outside = to_geocentric(system, side.geocentric, where);
+    side.own_precision = side.file.precision != point_precision::none;
+    side.covariance = take_covariances(side.file, sigma);
+    covariances_to_geocentric(system, side.points.read, side.covariance, where);
     return side;
 }
 
@@ -276,6 +320,9 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
                 return origin + " point " + std::to_string(i + 1);
             });
             points.xyz = as_points(geocentric);
+            covariances_to_geocentric(
+                system, read.read, points.covariance,
+                [&origin](std::size_t i) { return origin + " point " + std::to_string(i + 1); });
             warn_outside(run, system, outside, static_cast<std::size_t>(geocentric.rows()), what);
         };
         convert(*run.source, inputs.source, run.common_source, "the source list", "source points");
@@ -289,12 +336,14 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
     if (!options.src_file || !options.des_file) {
         return gather_inputs(options, program_path); // raises its usage error
     }
+    check_precisions(options, own_precisions(), false);
+    const precision_options& precision = options.precision;
     // One side on another thread, with the target's own PROJ context.
     auto pending = std::async(std::launch::async, read_side, std::cref(*options.des_file),
-                              std::cref(*run.target));
+                              std::cref(*run.target), precision.des_sigma);
     side_read source;
     try {
-        source = read_side(*options.src_file, *run.source);
+        source = read_side(*options.src_file, *run.source, precision.src_sigma);
     } catch (...) {
         pending.wait();
         throw;
@@ -310,6 +359,12 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
     inputs.target.names = inputs.source.names;
     inputs.source.xyz = as_points(source.geocentric);
     inputs.target.xyz = as_points(target.geocentric);
+    own_precisions given;
+    given.source = source.own_precision ? escape_control_bytes(*options.src_file) : "";
+    given.target = target.own_precision ? escape_control_bytes(*options.des_file) : "";
+    check_precisions(options, given, false);
+    inputs.source.covariance = std::move(source.covariance);
+    inputs.target.covariance = std::move(target.covariance);
     inputs.common_origin = *options.src_file + " and " + *options.des_file;
     const std::size_t n = source.file.size();
     warn_outside(run, *run.source, source.outside, n, "source points");
@@ -317,15 +372,19 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
     run.common_source = std::move(source.points);
     run.common_target = std::move(target.points);
     if (options.test_file) {
-        side_read test = read_side(*options.test_file, *run.source);
+        side_read test = read_side(*options.test_file, *run.source, precision.src_sigma);
+        given.test = test.own_precision ? escape_control_bytes(*options.test_file) : "";
+        check_precisions(options, given, false);
         inputs.test.names = point_names(test.file);
         inputs.test.xyz = as_points(test.geocentric);
+        inputs.test.covariance = std::move(test.covariance);
         warn_outside(run, *run.source, test.outside, test.file.size(), "test points");
         run.test = std::move(test.points);
     } else {
         inputs.test.xyz.resize(0, 3);
         run.test.read.resize(0, 3);
     }
+    check_precisions(options, given, true);
     add_height_notes(run);
     return inputs;
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <future>
 #include <new>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -147,8 +148,19 @@ report_inputs from_lists(const input_options& options, const char* program_path)
     const std::vector<double> target = read_list(des.text, des.origin);
     const std::vector<double> tests = read_list(test.text, test.origin);
     check_common_counts(source.size() / 3, src.origin, target.size() / 3, des.origin);
-    return report_inputs{numbered(source), numbered(target), numbered(tests),
+    report_inputs inputs{numbered(source), numbered(target), numbered(tests),
                          src.origin + " and " + des.origin};
+    // Lists give no precisions of their own: only the options do.
+    const precision_options& precision = options.precision;
+    for (const auto& [points, sigma] : {std::pair{&inputs.source, precision.src_sigma},
+                                        std::pair{&inputs.target, precision.des_sigma},
+                                        std::pair{&inputs.test, precision.src_sigma}}) {
+        if (sigma) {
+            points->covariance.assign(points->names.size(),
+                                      Eigen::Matrix3d::Identity() * (*sigma * *sigma));
+        }
+    }
+    return inputs;
 }
 
 point_file read_file(const std::string& path)
@@ -179,6 +191,7 @@ report_inputs from_files(const input_options& options)
     const std::string src_shown = escape_control_bytes(*options.src_file);
     const std::string des_shown = escape_control_bytes(*options.des_file);
     report_inputs inputs;
+    own_precisions given; // the files that give precisions of their own
     {
         // The two files are read at once, one on another thread: parsing is
         // most of the time a large network takes. The source's error, if
@@ -202,15 +215,26 @@ report_inputs from_files(const input_options& options)
         inputs.target.names = inputs.source.names;
         inputs.source.xyz = to_matrix(source.xyz);
         inputs.target.xyz = to_matrix(target.xyz);
+        given.source = source.precision != point_precision::none ? src_shown : "";
+        given.target = target.precision != point_precision::none ? des_shown : "";
+        check_precisions(options, given, false);
+        inputs.source.covariance = take_covariances(source, options.precision.src_sigma);
+        inputs.target.covariance = take_covariances(target, options.precision.des_sigma);
     }
     inputs.common_origin = src_shown + " and " + des_shown;
     if (options.test_file) {
         point_file test = read_file(*options.test_file);
         inputs.test.names = point_names(test);
         inputs.test.xyz = to_matrix(test.xyz);
+        if (test.precision != point_precision::none) {
+            given.test = escape_control_bytes(*options.test_file);
+        }
+        check_precisions(options, given, false);
+        inputs.test.covariance = take_covariances(test, options.precision.src_sigma);
     } else {
         inputs.test.xyz.resize(0, 3);
     }
+    check_precisions(options, given, true);
     return inputs;
 }
 
@@ -230,6 +254,82 @@ void check_common_counts(std::size_t source, const std::string& source_origin, s
     }
 }
 
+void check_precisions(const input_options& options, const own_precisions& given, bool files_read)
+{
+    const precision_options& p = options.precision;
+    const auto beside_own = [](const char* option, const std::string& file) {
+        usage(std::string(option) + " cannot be given with " + file +
+              ", which gives its points' own precisions");
+    };
+    for (const auto& [sigma, option, file] :
+         {std::tuple{p.src_sigma.has_value(), report_option::src_sigma, &given.source},
+          std::tuple{p.src_sigma.has_value(), report_option::src_sigma, &given.test},
+          std::tuple{p.des_sigma.has_value(), report_option::des_sigma, &given.target}}) {
+        if (sigma && !file->empty()) {
+            beside_own(option, *file);
+        }
+    }
+    if (p.sigma_apriori) {
+        const std::string why = ": with precisions the a-priori variance factor is 1";
+        if (p.src_sigma || p.des_sigma) {
+            usage(std::string(report_option::sigma) + " cannot be given with " +
+                  (p.src_sigma ? report_option::src_sigma : report_option::des_sigma) + why);
+        }
+        for (const std::string* file : {&given.source, &given.target, &given.test}) {
+            if (!file->empty()) {
+                usage(std::string(report_option::sigma) + " cannot be given with the precisions " +
+                      *file + " gives" + why);
+            }
+        }
+    }
+    const bool files = options.src_file || options.des_file || options.test_file;
+    if (p.variance_components && (files_read || !files)) {
+        for (const auto& [sigma, own, option, role, file] :
+             {std::tuple{p.src_sigma.has_value(), &given.source, report_option::src_sigma, "source",
+                         &options.src_file},
+              std::tuple{p.des_sigma.has_value(), &given.target, report_option::des_sigma, "target",
+                         &options.des_file}}) {
+            if (!sigma && own->empty()) {
+                usage(std::string(report_option::variance_components) +
+                      " needs precisions of both the source and the target points, and the " +
+                      role + " points have none: give " +
+                      (*file ? "standard deviations or covariances as columns of " +
+                                   escape_control_bytes(**file) + ", or "
+                             : std::string()) +
+                      option);
+            }
+        }
+    }
+}
+
+std::vector<Eigen::Matrix3d> take_covariances(point_file& points, std::optional<double> sigma)
+{
+    std::vector<Eigen::Matrix3d> covariances;
+    const std::size_t n = points.size();
+    const double* v = points.precision_values.data();
+    switch (points.precision) {
+    case point_precision::none:
+        if (sigma) {
+            covariances.assign(n, Eigen::Matrix3d::Identity() * (*sigma * *sigma));
+        }
+        break;
+    case point_precision::sigmas:
+        covariances.resize(n);
+        for (std::size_t i = 0; i < n; ++i, v += 3) {
+            covariances[i] = Eigen::Vector3d(v[0] * v[0], v[1] * v[1], v[2] * v[2]).asDiagonal();
+        }
+        break;
+    case point_precision::covariance:
+        covariances.resize(n);
+        for (std::size_t i = 0; i < n; ++i, v += 6) {
+            covariances[i] << v[0], v[1], v[2], v[1], v[3], v[4], v[2], v[4], v[5];
+        }
+        break;
+    }
+    std::vector<double>().swap(points.precision_values);
+    return covariances;
+}
+
 std::optional<profile_inputs> read_report_profile(const std::string& profile,
                                                   const char* program_path)
 {
@@ -238,6 +338,7 @@ std::optional<profile_inputs> read_report_profile(const std::string& profile,
 
 report_inputs gather_inputs(const input_options& options, const char* program_path)
 {
+    check_precisions(options, own_precisions(), false);
     const bool lists =
         options.inputsrc || options.inputdes || options.inputtest || options.inputfile;
     const bool files = options.src_file || options.des_file || options.test_file;

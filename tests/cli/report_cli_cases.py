@@ -232,6 +232,32 @@ def wkt_read_back(session):
            f"projinfo: {read.returncode} {read.stdout[-300:]!r} {read.stderr[-300:]!r}")
 
 
+def with_columns(points, columns, others=None):
+    """A point file with `columns` (bytes) after every point's coordinates, or
+    for the 1-based lines in `others` the columns given there."""
+    others = others or {}
+    return b"".join(line + (b" " if others.get(i, columns) else b"") + others.get(i, columns)
+                    + b"\n" for i, line in enumerate(points.splitlines(), 1))
+
+
+# Point files with precisions: standard deviations in both systems and a
+# covariance for the test points.
+PRECISION_FILES = {**FILES,
+                   "cwd:src-s.txt": with_columns(FILES["cwd:src.txt"], b"0.01 0.01 0.02"),
+                   "cwd:des-s.txt": with_columns(FILES["cwd:des.txt"], b"0.003 0.003 0.005"),
+                   "cwd:test-q.txt": with_columns(FILES["cwd:test.txt"],
+                                                  b"1e-4 0 0 1e-4 0 4e-4")}
+SIGMA_FILES = ["--src-file", "src-s.txt", "--des-file", "des-s.txt"]
+SIGMA_BESIDE_OWN = "cannot be given with {}, which gives its points' own precisions"
+NO_FACTOR = ": with precisions the a-priori variance factor is 1"
+NEEDS_BOTH = ("--variance-components needs precisions of both the source and the target "
+              "points, and the {} points have none: give ")
+
+
+def precision_case(name, args, status, message, files=None):
+    return fails(name, "report_precision", args, status, message, files or PRECISION_FILES)
+
+
 REPORT_PARTS = [b"Summary", b"common points                10", b"Residuals v = target",
                 b"+towgs84=", b"+proj=molobadekas"]
 
@@ -341,6 +367,70 @@ CASES = [
          stderr=error("this build of sevenparam-report has no CRS support (it was built "
                       "without PROJ): --src-crs, --des-crs, --east-first, --wkt, --projjson "
                       "and --geojson cannot be used"), files=CRS_FILES),
+
+    # --- Precisions: the option values, and the options the inputs
+    # contradict, are usage errors; a file giving precisions on some lines
+    # only is bad data. ---
+    precision_case("report_src_sigma_not_positive", POINT_FILES + ["--src-sigma", "0"] + OUTPUTS,
+                   USAGE, error('--src-sigma "0": must be a positive number')),
+    precision_case("report_des_sigma_not_finite", POINT_FILES + ["--des-sigma", "inf"] + OUTPUTS,
+                   USAGE, error('--des-sigma "inf": must be a positive number')),
+    precision_case("report_robust_unknown", POINT_FILES + ["--robust", "tukey"] + OUTPUTS, USAGE,
+                   error('--robust "tukey": must be huber or danish')),
+    precision_case("report_src_sigma_beside_columns",
+                   ["--src-file", "src-s.txt", "--des-file", "des.txt", "--src-sigma", "0.01"]
+                   + OUTPUTS, USAGE, error("--src-sigma " + SIGMA_BESIDE_OWN.format("src-s.txt"))),
+    precision_case("report_des_sigma_beside_columns", SIGMA_FILES + ["--des-sigma", "0.01"]
+                   + OUTPUTS, USAGE, error("--des-sigma " + SIGMA_BESIDE_OWN.format("des-s.txt"))),
+    # The test points are in the source system.
+    precision_case("report_src_sigma_beside_test_columns",
+                   POINT_FILES + ["--test-file", "test-q.txt", "--src-sigma", "0.01"] + OUTPUTS,
+                   USAGE, error("--src-sigma " + SIGMA_BESIDE_OWN.format("test-q.txt"))),
+    # Settled by the options alone, before any file is read.
+    precision_case("report_sigma_beside_src_sigma",
+                   ["--src-file", "nowhere.txt", "--des-file", "des.txt", "--sigma", "0.002",
+                    "--src-sigma", "0.01"] + OUTPUTS, USAGE,
+                   error("--sigma cannot be given with --src-sigma" + NO_FACTOR)),
+    precision_case("report_sigma_beside_columns", SIGMA_FILES + ["--sigma", "0.002"] + OUTPUTS,
+                   USAGE,
+                   error("--sigma cannot be given with the precisions src-s.txt gives" + NO_FACTOR)),
+    precision_case("report_variance_components_lists_one_system",
+                   LISTS + ["--variance-components", "--src-sigma", "0.01"] + OUTPUTS, USAGE,
+                   error(NEEDS_BOTH.format("target") + "--des-sigma")),
+    precision_case("report_variance_components_files_one_system",
+                   ["--src-file", "src-s.txt", "--des-file", "des.txt", "--variance-components"]
+                   + OUTPUTS, USAGE,
+                   error(NEEDS_BOTH.format("target") + "standard deviations or covariances as "
+                         "columns of des.txt, or --des-sigma")),
+    precision_case("report_precisions_on_some_lines", SIGMA_FILES + OUTPUTS, DATA,
+                   error("des-s.txt line 4: no precisions, where line 1 gives 3 standard "
+                         "deviations: give precisions for every point or for none"),
+                   files={**PRECISION_FILES, "cwd:des-s.txt": with_columns(
+                       FILES["cwd:des.txt"], b"0.003 0.003 0.005", {4: b""})}),
+    precision_case("report_covariance_not_semidefinite",
+                   POINT_FILES + ["--test-file", "test-q.txt"] + OUTPUTS, DATA,
+                   error('test-q.txt line 2: the covariance "1e-4 3e-4 0 1e-4 0 4e-4" (qxx qxy '
+                         'qxz qyy qyz qzz) is not positive semidefinite'),
+                   files={**PRECISION_FILES, "cwd:test-q.txt": with_columns(
+                       FILES["cwd:test.txt"], b"1e-4 0 0 1e-4 0 4e-4",
+                       {2: b"1e-4 3e-4 0 1e-4 0 4e-4"})}),
+    # In a CRS the columns are along the file's own axes, and the same rules hold.
+    crs_case("report_crs_src_sigma_beside_columns", CRS_GK + ["--src-sigma", "0.01"] + OUTPUTS,
+             USAGE, error("--src-sigma " + SIGMA_BESIDE_OWN.format("gk.txt")),
+             files={"cwd:gk.txt": with_columns(GK_SRC, b"0.01 0.01 0.03")}),
+    # Precisions of both systems, and of the test points, with --src-sigma
+    # for source points that give none: each run writes its report.
+    case("report_precisions_accepted", "report_precision",
+         SIGMA_FILES + ["--test-file", "test-q.txt", "--variance-components", "--robust", "huber",
+                        "--output", "r.txt"], files=PRECISION_FILES,
+         results={"cwd:r.txt": Contains([b"Summary"])}),
+    case("report_src_sigma_accepted", "report_precision",
+         ["--src-file", "src.txt", "--des-file", "des-s.txt", "--test-file", "test.txt",
+          "--src-sigma", "0.01", "--variance-components", "--robust", "danish", "--json", "-"],
+         files=PRECISION_FILES, stdout=Contains([b'"common_points": 10'])),
+    case("report_precision_help", "report_precision", ["--help"],
+         stdout=Contains([b"--src-sigma S", b"--des-sigma S", b"--variance-components",
+                          b"--robust ESTIMATOR"])),
 
     # --- Where the points come from. ---
     fails("report_no_points", "report_sources", OUTPUTS, USAGE,

@@ -63,6 +63,55 @@ TEST(CoordinateFile, Layouts)
     }
 }
 
+TEST(CoordinateFile, PrecisionsAfterTheCoordinates)
+{
+    const struct {
+        std::string text;
+        bool third_required;
+        std::vector<std::string> names;
+        point_precision precision;
+        std::vector<double> values;
+    } cases[] = {
+        // Without a height the precisions still come in threes: the third
+        // is the height's.
+        {"1 2 .1 .2 .3\n", false, {}, point_precision::sigmas, {.1, .2, .3}},
+        // Six fields: a name when the first is no coordinate, else a height.
+        {"P1 1 2 .1 .2 .3\n", false, {"P1"}, point_precision::sigmas, {.1, .2, .3}},
+        {"1 2 3 .1 .2 .3\n", false, {}, point_precision::sigmas, {.1, .2, .3}},
+        {"P1 1 2 3 4 0 0 4 0 9\n", false, {"P1"}, point_precision::covariance, {4, 0, 0, 4, 0, 9}},
+        {"1 2 3 4 0 0 4 0 9\n", true, {}, point_precision::covariance, {4, 0, 0, 4, 0, 9}},
+    };
+    for (const auto& c : cases) {
+        const coordinate_file f = parse(c.text, c.third_required);
+        EXPECT_EQ(f.points.names, c.names) << c.text;
+        EXPECT_EQ(f.points.precision, c.precision) << c.text;
+        EXPECT_EQ(f.points.precision_values, c.values) << c.text;
+    }
+    const struct {
+        std::string text, message;
+    } bad[] = {
+        {"1 2 .1 .2 .3\n1 2\n",
+         "c.txt line 2: no precisions, where line 1 gives 3 standard deviations: give "
+         "precisions for every point or for none"},
+        {"1 2 .1 .2 -.3\n", "c.txt line 1: s(height) \"-.3\" is negative"},
+        {"1 2 1 2 0 1 0 1\n",
+         "c.txt line 1: the covariance \"1 2 0 1 0 1\" (q(northing,northing) "
+         "q(northing,easting) q(northing,height) q(easting,easting) q(easting,height) "
+         "q(height,height)) is not positive semidefinite"},
+        {"1 2 3 4 5 6 7 8 9 10 11\n",
+         "c.txt line 1: 11 fields where northing easting [height], with or without a NAME "
+         "first are expected, then 3 standard deviations, 6 covariance elements or none"},
+    };
+    for (const auto& c : bad) {
+        try {
+            parse(c.text);
+            ADD_FAILURE() << "accepted: " << c.text;
+        } catch (const point_file_error& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+}
+
 TEST(CoordinateFile, MalformedLinesNameFileLineAndAxis)
 {
     const struct {

@@ -108,6 +108,99 @@ TEST(PointFile, EveryMalformedLineNamesFileAndLine)
     }
 }
 
+TEST(PointFile, PrecisionsAfterTheCoordinates)
+{
+    const struct {
+        std::string text;
+        point_precision precision;
+        std::vector<std::string> names;
+        std::vector<double> values;
+    } cases[] = {
+        {"1 2 3 0.01 0.02 0.03\n4 5 6 0 0 1e-3\n",
+         point_precision::sigmas,
+         {},
+         {0.01, 0.02, 0.03, 0, 0, 1e-3}},
+        {"P1, 1, 2, 3, 0.01, 0.02, 0.03 # m\n",
+         point_precision::sigmas,
+         {"P1"},
+         {0.01, 0.02, 0.03}},
+        // A numeric name: the count of fields says it is one.
+        {"7 1 2 3 4 0.5 0 9 0 1\n", point_precision::covariance, {"7"}, {4, 0.5, 0, 9, 0, 1}},
+        // Fully correlated, and a zero variance with its row zero: singular
+        // but semidefinite.
+        {"1 2 3 1 1 0 1 0 0\n1 2 3 1 -0.5 0.5 1 0.5 1\n",
+         point_precision::covariance,
+         {},
+         {1, 1, 0, 1, 0, 0, 1, -0.5, 0.5, 1, 0.5, 1}},
+        {"1 2 3\n", point_precision::none, {}, {}},
+    };
+    for (const auto& c : cases) {
+        const point_file points = parse(c.text);
+        EXPECT_EQ(points.precision, c.precision) << c.text;
+        EXPECT_EQ(points.names, c.names) << c.text;
+        EXPECT_EQ(points.precision_values, c.values) << c.text;
+        EXPECT_EQ(points.size() * precision_numbers(c.precision), c.values.size()) << c.text;
+    }
+}
+
+TEST(PointFile, MalformedPrecisionsNameTheLine)
+{
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        // Precisions on some lines only, or of two kinds.
+        {"P1 1 2 3\nP2 4 5 6 .1 .1 .1\n",
+         "f.txt line 2: 3 standard deviations, where line 1 gives none: give precisions for "
+         "every point or for none"},
+        {"1 2 3 .1 .1 .1\n\n4 5 6\n",
+         "f.txt line 3: no precisions, where line 1 gives 3 standard deviations: give "
+         "precisions for every point or for none"},
+        {"1 2 3 .1 .1 .1\n4 5 6 1 0 0 1 0 1\n",
+         "f.txt line 2: 6 covariance elements, where line 1 gives 3 standard deviations: give "
+         "the same kind for every point"},
+        {"P1 1 2 3 .1 .1 .1\n4 5 6 .1 .1 .1\n",
+         "f.txt line 2: a point without a name, where line 1 names its point"},
+        {"P1 1 2 3 .1 .1 .1\nP2 4 5 6 .1 .1\n",
+         "f.txt line 2: point \"P2\" holds 5 numbers where X Y Z sX sY sZ are needed"},
+        {"1 2 3 .1 .1 .1\n4 5 6 .1 .1\n",
+         "f.txt line 2: 5 fields where X Y Z sX sY sZ are expected, as on line 1"},
+        {"P1 1 2 3 4 5\n",
+         "f.txt line 1: point \"P1\" holds 5 numbers where X Y Z, then 3 standard deviations, "
+         "6 covariance elements or none are needed"},
+        {"1 2 3 4 5 6 7 8\n",
+         "f.txt line 1: 8 fields where X Y Z or NAME X Y Z are expected, then 3 standard "
+         "deviations, 6 covariance elements or none"},
+        // The numbers themselves.
+        {"1 2 3 .1 x .1\n", "f.txt line 1: sY \"x\" is not a number"},
+        {"1 2 3 .1 .1 nan\n", "f.txt line 1: sZ \"nan\" is not finite"},
+        {"1 2 3 1e400 .1 .1\n", "f.txt line 1: sX \"1e400\" is out of range"},
+        {"1 2 3 .1 .1 .1\n1 2 3 .1 .1 -0.01\n", "f.txt line 2: sZ \"-0.01\" is negative"},
+        {"1 2 3 1 0 0 -1 0 1\n", "f.txt line 1: qyy \"-1\" is a negative variance"},
+        {"1 2 3 1 0 0 1 0 inf\n", "f.txt line 1: qzz \"inf\" is not finite"},
+        // |qxy| > sqrt(qxx qyy); then three correlations of -0.6, each
+        // possible alone, together impossible; then a covariance beside a
+        // zero variance.
+        {"1 2 3 1 2 0 1 0 1\n",
+         "f.txt line 1: the covariance \"1 2 0 1 0 1\" (qxx qxy qxz qyy qyz qzz) is not "
+         "positive semidefinite"},
+        {"1 2 3 1 -0.6 -0.6 1 -0.6 1\n",
+         "f.txt line 1: the covariance \"1 -0.6 -0.6 1 -0.6 1\" (qxx qxy qxz qyy qyz qzz) is "
+         "not positive semidefinite"},
+        {"1 2 3 0 1e-9 0 1 0 1\n",
+         "f.txt line 1: the covariance \"0 1e-9 0 1 0 1\" (qxx qxy qxz qyy qyz qzz) is not "
+         "positive semidefinite"},
+    };
+    for (const auto& c : cases) {
+        try {
+            parse(c.text);
+            ADD_FAILURE() << "accepted: " << c.text;
+        } catch (const point_file_error& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+    }
+}
+
 TEST(PointFile, LinesUpToTheBound)
 {
     const std::string at_bound = "# " + std::string(point_line_limit - 2, 'x');

@@ -338,6 +338,39 @@ TEST(Inputs, BothSourcesGiveTheSamePoints)
     EXPECT_EQ(from_lists.test.xyz.rows(), 0);
 }
 
+TEST(Inputs, PrecisionsBecomeCovariancesAlongXyz)
+{
+    // The six columns are the upper triangle row by row; sigmas square onto
+    // the diagonal; --src-sigma covers the source and the test points.
+    std::ofstream("report_test_src.txt") << "0 0 0 4 1 2 9 3 16\n10 0 0 4 0 0 9 0 16\n"
+                                            "0 10 0 1 0 0 1 0 1\n";
+    std::ofstream("report_test_des.txt") << "1 2 3 .1 .2 .3\n1 2 3 0 0 0\n1 2 3 1 1 1\n";
+    input_options files;
+    files.src_file = "report_test_src.txt";
+    files.des_file = "report_test_des.txt";
+    const report_inputs from_files = gather_inputs(files, "prog");
+    std::remove("report_test_src.txt");
+    std::remove("report_test_des.txt");
+    Eigen::Matrix3d first;
+    first << 4, 1, 2, 1, 9, 3, 2, 3, 16;
+    ASSERT_EQ(from_files.source.covariance.size(), 3u);
+    ASSERT_EQ(from_files.target.covariance.size(), 3u);
+    EXPECT_EQ(from_files.source.covariance[0], first);
+    const Eigen::Matrix3d squares = Eigen::Vector3d(.1 * .1, .2 * .2, .3 * .3).asDiagonal();
+    EXPECT_EQ(from_files.target.covariance[0], squares);
+
+    input_options lists;
+    lists.inputsrc = "0,0,0,10,0,0,0,10,0";
+    lists.inputdes = "1,2,3,4,5,6,7,8,9";
+    lists.inputtest = "5,5,5";
+    lists.precision.src_sigma = 0.5;
+    const report_inputs from_lists = gather_inputs(lists, "prog");
+    EXPECT_TRUE(from_lists.target.covariance.empty());
+    ASSERT_EQ(from_lists.test.covariance.size(), 1u);
+    EXPECT_EQ(from_lists.test.covariance[0], 0.25 * Eigen::Matrix3d::Identity());
+    EXPECT_EQ(from_lists.source.covariance.size(), 3u);
+}
+
 TEST(Inputs, ProfileValuesWinOverTheOptions)
 {
     // As in sevenparam: the profile's src wins over --inputsrc, and --inputdes

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# sevenparam-report with precisions in both systems at scale: 1,000,000
+# common points whose point files give three standard deviations a point
+# (bench/make_points.py --sigmas: 2 mm noise in the target, half that in the
+# source, drawn with the standard deviations the files give), adjusted with
+# errors in both systems, the text report alone:
+#   - wall time (hyperfine, mean of $RUNS runs, 5 by default) on 1 and 2
+#     threads, beside the same points without precisions (the unit-weight
+#     adjustment of report_scale.sh) for the cost of the precisions;
+#   - peak memory (GNU time -v, maximum resident set size) on 2 threads.
+# Each figure is printed beside its target: under 3 s and 700 MB.
+#
+#   bench/report_precision.sh [BUILD_DIR] [--points N]   (default: build, 1000000)
+#
+# The point files go to $SEVENPARAM_BENCH_DATA (kept), else to a temporary
+# folder. Needs hyperfine, GNU time and numpy: scripts/install-deps --bench
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build
+points=1000000
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --points) points=$2; shift ;;
+        *) build=$1 ;;
+    esac
+    shift
+done
+binary=$(realpath "$build/report/sevenparam-report")
+bench=$(realpath bench)
+python=python3
+if ! "$python" -c 'import numpy' 2>/dev/null; then
+    python=/usr/bin/python3
+fi
+if [ -n "${SEVENPARAM_BENCH_DATA:-}" ]; then
+    data=$SEVENPARAM_BENCH_DATA
+    mkdir -p "$data"
+else
+    data=$(mktemp -d)
+fi
+out=$(mktemp -d)
+trap 'rm -rf "$out"; [ -z "${SEVENPARAM_BENCH_DATA:-}" ] && rm -rf "$data"' EXIT
+
+"$python" "$bench/make_points.py" --sigmas "$data" "$points" 0.002 0
+"$python" "$bench/make_points.py" "$data" "$points" 0.002 0
+weighted="--src-file $data/src-$points-s.txt --des-file $data/des-$points-s.txt"
+plain="--src-file $data/src-$points.txt --des-file $data/des-$points.txt"
+
+verdict() { # figure target: "met" when figure < target
+    awk -v f="$1" -v t="$2" 'BEGIN { print (f < t ? "met" : "MISSED") }'
+}
+
+echo "=== $points common points with 3 standard deviations a point in both systems, text report"
+hyperfine --warmup 1 --runs "${RUNS:-5}" --style basic --export-json "$out/h.json" \
+    -n "precisions, 1 thread" "$binary $weighted --output $out/r.txt --threads 1" \
+    -n "precisions, 2 threads" "$binary $weighted --output $out/r.txt --threads 2" \
+    -n "no precisions, 2 threads" "$binary $plain --output $out/p.txt --threads 2" >&2
+mapfile -t figures < <("$python" -c 'import json, sys
+for r in json.load(open(sys.argv[1]))["results"]:
+    print("%.3f" % r["mean"])' "$out/h.json")
+printf '%-34s %8s s (1 thread %s s)  target < 3.0 s: %s\n' "with precisions" "${figures[1]}" \
+    "${figures[0]}" "$(verdict "${figures[1]}" 3.0)"
+printf '%-34s %8s s\n' "without precisions" "${figures[2]}"
+/usr/bin/time -v "$binary" $weighted --output "$out/r.txt" --threads 2 2>"$out/time.txt"
+peak=$(awk -F: '/Maximum resident set size/ { print int($2 / 1024) }' "$out/time.txt")
+printf '%-34s %8s MB  target < 700 MB: %s\n' "peak memory, with precisions" "$peak" \
+    "$(verdict "$peak" 700)"
+grep -E "^  (common points|sigma0)" "$out/r.txt" | sed 's/^/  report: /'
