@@ -3,6 +3,7 @@
 #include "quality/exports.h"
 #include "quality/geodesy.h"
 #include "report/number_format.h"
+#include "report/report_options.h"
 #include "report/text_encoding.h"
 #include "report/warnings.h"
 
@@ -602,8 +603,15 @@ void write_summary(std::ostream& out, const quality_report& report)
                            general(report.last_measure, 3) + " (sum of |corrections|)");
     line("Reciprocal condition number",
          general(report.reciprocal_condition, 3) + " (unit-diagonal normal matrix, dimensionless)");
-    line("&#963;0 = &#8730;(v&#7488;v / (3n &#8722; 7))",
-         with_unit(fixed(report.sigma0 * mm_per_m, 3), "mm"));
+    if (report.stochastic.weighted) {
+        line("&#963;0 = &#8730;(v&#7488;Pv / (3n &#8722; 7))",
+             general(report.sigma0, 4) +
+                 " (unitless: the square root of the variance factor; standard errors take the "
+                 "a-priori variance factor 1)");
+    } else {
+        line("&#963;0 = &#8730;(v&#7488;v / (3n &#8722; 7))",
+             with_unit(fixed(report.sigma0 * mm_per_m, 3), "mm"));
+    }
     line("sevenparam&#8217;s figure &#8730;(v&#7488;v / 2), last iteration",
          with_unit(fixed(report.sigma0_sevenparam * mm_per_m, 3), "mm"));
     if (report.largest_residual < report.residuals.size()) {
@@ -625,7 +633,10 @@ void write_summary(std::ostream& out, const quality_report& report)
         line("Familywise significance", familywise_text(*tests.alpha_family, report));
     }
     if (tests.global) {
-        line("Global test", "v&#7488;v / S&#178; = " + fixed(tests.global->statistic, 3) +
+        line("Global test", std::string(report.stochastic.weighted
+                                            ? "v&#7488;Pv (does the variance factor agree with 1?) = "
+                                            : "v&#7488;v / S&#178; = ") +
+                                fixed(tests.global->statistic, 3) +
                                 " against &#967;&#178;(" + std::to_string(report.redundancy) +
                                 ") critical value " + fixed(tests.global->critical_value, 3) +
                                 (tests.global->passed ? ": passed" : ": <b>failed</b>"));
@@ -639,6 +650,67 @@ void write_summary(std::ostream& out, const quality_report& report)
         out << "<p class=\"warning\">" << std::to_string(flagged)
             << (flagged == 1 ? " point is" : " points are")
             << " flagged: the figure (largest |w|) exceeds the critical value.</p>\n";
+    }
+}
+
+// The stochastic model, the variance components and the robust estimation,
+// each when the report has it.
+void write_stochastic(std::ostream& out, const quality_report& report)
+{
+    const auto line = [&out](const char* what, const std::string& value) {
+        out << "<tr><th class=\"name\">" << what << "</th><td class=\"name\">" << value
+            << "</td></tr>\n";
+    };
+    const stochastic_model& s = report.stochastic;
+    if (s.weighted) {
+        out << "<h2>Stochastic model</h2>\n<table>\n";
+        line("Precisions given", s.source_precision && s.target_precision
+                                     ? "source and target points: errors in both systems"
+                                 : s.source_precision
+                                     ? "source points only: the target taken as free of errors"
+                                     : "target points only: the source taken as free of errors");
+        line("&#963;0", general(report.sigma0, 4) +
+                            " (unitless: the square root of the variance factor v&#7488;Pv / (3n "
+                            "&#8722; 7))");
+        if (report.tests.global) {
+            line("Global test", std::string("does the variance factor agree with 1? ") +
+                                    (report.tests.global->passed ? "passed" : "<b>failed</b>"));
+        }
+        line("Standard errors", "of the parameters, w-tests and MDBs with the a-priori variance "
+                                "factor 1 (the given precisions as they are)");
+        out << "</table>\n";
+    }
+    if (report.variance_components) {
+        const variance_component_estimate& v = *report.variance_components;
+        out << "<h2>Variance components</h2>\n<table>\n";
+        line("Source factor",
+             general(v.source_factor, 6) + " (unitless; multiplies the source variances)");
+        line("Target factor",
+             general(v.target_factor, 6) + " (unitless; multiplies the target variances)");
+        line("&#963;0 before the refit",
+             general(v.sigma0_before, 4) +
+                 " (unitless: the square root of the variance factor with the precisions as "
+                 "given)");
+        line("Iterations", std::to_string(v.iterations));
+        out << "</table>\n<p class=\"note\">This report is that of the refit with the "
+               "precisions scaled by these factors.</p>\n";
+    }
+    if (report.robust) {
+        const robust_summary& r = *report.robust;
+        std::string blunders;
+        for (const std::size_t i : r.blunders) {
+            if (i < report.residuals.size()) {
+                blunders += (blunders.empty() ? "" : ", ") + name_text(report.residuals[i].name);
+            }
+        }
+        out << "<h2>Robust estimation</h2>\n<table>\n";
+        line("Estimator", std::string(robust_estimator_name(r.estimator)) + ", constant " +
+                              general(r.constant, 6) + " (standardised residual)");
+        line("Iterations", std::to_string(r.iterations));
+        line("Likely blunders", (blunders.empty() ? std::string("none") : blunders) +
+                                    " (final weight below " + general(blunder_weight, 6) + ")");
+        out << "</table>\n<p class=\"note\">Each point&#8217;s final weight (0 to 1) is in the "
+               "table of residuals.</p>\n";
     }
 }
 
@@ -804,7 +876,8 @@ void write_residual_table(std::ostream& out, const quality_report& report)
            "<th rowspan=\"2\">|v| (mm)</th><th colspan=\"3\">Redundancy numbers</th>"
            "<th colspan=\"3\">w</th><th rowspan=\"2\">Figure</th><th rowspan=\"2\" "
            "class=\"name\">Status</th><th colspan=\"3\">MDB (mm)</th>"
-           "<th colspan=\"3\">Check (mm)</th></tr>\n<tr>";
+           "<th colspan=\"3\">Check (mm)</th>"
+        << (report.robust ? "<th rowspan=\"2\">Weight</th>" : "") << "</tr>\n<tr>";
     for (int group = 0; group < 6; ++group) {
         const char* const axes = group == 1 ? "ENU" : "XYZ";
         for (int k = 0; k < 3; ++k) {
@@ -823,7 +896,9 @@ void write_residual_table(std::ostream& out, const quality_report& report)
             cell(line, "&#8211;");
         }
     };
-    for (const residual_row& row : report.residuals) {
+    const std::vector<double>* weights = report.robust ? &report.robust->weights : nullptr;
+    for (std::size_t i = 0; i < report.residuals.size(); ++i) {
+        const residual_row& row = report.residuals[i];
         line = "<tr class=\"";
         line += row_class(row);
         line += "\">";
@@ -843,10 +918,108 @@ void write_residual_table(std::ostream& out, const quality_report& report)
             triple(row.mdb_m, mm_per_m, 1);
             triple(row.check_m, mm_per_m, 2);
         }
+        if (weights) {
+            cell(line, !row.removed && i < weights->size() ? defined((*weights)[i], 3)
+                                                           : std::string("&#8211;"));
+        }
         line += "</tr>\n";
         out << line;
     }
     out << "</table></div>\n";
+}
+
+// With precisions: each common point of the final set, observed minus
+// adjusted in both systems, and its adjusted coordinates.
+void write_adjusted(std::ostream& out, const quality_report& report)
+{
+    if (report.adjusted.empty()) {
+        return;
+    }
+    out << "<h2>Common points in both systems</h2>\n<p class=\"note\">Residuals observed "
+           "&#8722; adjusted, in mm, and the adjusted coordinates, in m, of the source and the "
+           "target points (X, Y, Z).</p>\n<div class=\"wide\"><table>\n<tr><th class=\"name\" "
+           "rowspan=\"2\">Point</th><th colspan=\"3\">Source v (mm)</th><th colspan=\"3\">"
+           "Target v (mm)</th><th colspan=\"3\">Adjusted source (m)</th><th colspan=\"3\">"
+           "Adjusted target (m)</th></tr>\n<tr>";
+    for (int group = 0; group < 4; ++group) {
+        out << "<th>X</th><th>Y</th><th>Z</th>";
+    }
+    out << "</tr>\n";
+    std::string line;
+    for (std::size_t i = 0; i < report.adjusted.size() && i < report.residuals.size(); ++i) {
+        const adjusted_point& a = report.adjusted[i];
+        line = "<tr>";
+        cell(line, name_text(report.residuals[i].name), "name");
+        for (const Eigen::Vector3d* v : {&a.source_residual_m, &a.target_residual_m}) {
+            for (int k = 0; k < 3; ++k) {
+                cell(line, defined((*v)[k] * mm_per_m, 2));
+            }
+        }
+        for (const Eigen::Vector3d* v : {&a.source_m, &a.target_m}) {
+            for (int k = 0; k < 3; ++k) {
+                cell(line, defined((*v)[k], 4));
+            }
+        }
+        line += "</tr>\n";
+        out << line;
+    }
+    out << "</table></div>\n";
+}
+
+// The confidence of the error ellipses, as a percentage.
+std::string confidence_text()
+{
+    return general(ellipse_confidence * 100, 6) + "&#160;%";
+}
+
+// A table of carried precision, one row per point: `name(i)` and
+// `precision(i)` for i below `count`.
+template <typename Name, typename Precision>
+void write_precision_table(std::ostream& out, const char* title, std::size_t count, Name name,
+                           Precision precision)
+{
+    out << "<h2>" << title << "</h2>\n<p class=\"note\">Standard errors in mm along X, Y, Z and "
+        << "east, north, up at the point (GRS80); the horizontal error ellipse at "
+        << confidence_text()
+        << " confidence: its semi-axes in mm and the azimuth of the major axis in degrees, "
+           "clockwise from north.</p>\n<div class=\"wide\"><table>\n<tr><th class=\"name\" "
+           "rowspan=\"2\">Point</th><th colspan=\"3\">&#963; (mm)</th><th colspan=\"3\">"
+           "&#963; east, north, up (mm)</th><th colspan=\"3\">Error ellipse ("
+        << confidence_text()
+        << ")</th></tr>\n<tr><th>X</th><th>Y</th><th>Z</th><th>E</th><th>N</th><th>U</th>"
+           "<th>Semi-major (mm)</th><th>Semi-minor (mm)</th><th>Azimuth (&#176;)</th></tr>\n";
+    std::string line;
+    for (std::size_t i = 0; i < count; ++i) {
+        const carried_precision& p = precision(i);
+        line = "<tr>";
+        cell(line, name_text(name(i)), "name");
+        for (int k = 0; k < 3; ++k) {
+            cell(line, defined(p.sigma_xyz_m[k] * mm_per_m, 2));
+        }
+        for (int k = 0; k < 3; ++k) {
+            cell(line, defined(p.sigma_enu_m[k] * mm_per_m, 2));
+        }
+        cell(line, defined(p.ellipse.semi_major_m * mm_per_m, 2));
+        cell(line, defined(p.ellipse.semi_minor_m * mm_per_m, 2));
+        cell(line, defined(p.ellipse.azimuth_deg, 1));
+        line += "</tr>\n";
+        out << line;
+    }
+    out << "</table></div>\n";
+}
+
+void write_common_precision(std::ostream& out, const quality_report& report)
+{
+    if (report.common_precision.empty()) {
+        return;
+    }
+    write_precision_table(
+        out, "Precision of the common points as transformed",
+        std::min(report.common_precision.size(), report.residuals.size()),
+        [&report](std::size_t i) -> const std::string& { return report.residuals[i].name; },
+        [&report](std::size_t i) -> const carried_precision& {
+            return report.common_precision[i];
+        });
 }
 
 void write_predictions(std::ostream& out, const quality_report& report)
@@ -865,6 +1038,12 @@ void write_predictions(std::ostream& out, const quality_report& report)
         out << "</tr>\n";
     }
     out << "</table>\n";
+    write_precision_table(
+        out, "Precision of the test points as carried", report.predictions.size(),
+        [&report](std::size_t i) -> const std::string& { return report.predictions[i].name; },
+        [&report](std::size_t i) -> const carried_precision& {
+            return report.predictions[i].precision;
+        });
 }
 
 } // namespace
@@ -879,6 +1058,7 @@ void write_html_report(std::ostream& out, const quality_report& report,
         << "</style>\n</head>\n<body>\n"
         << "<h1>Seven-parameter transformation: quality report</h1>\n";
     write_summary(out, report);
+    write_stochastic(out, report);
     if (more) {
         more(out);
     }
@@ -905,6 +1085,8 @@ void write_html_report(std::ostream& out, const quality_report& report,
     write_bursa_wolf(out, report);
     write_exports(out, report);
     write_residual_table(out, report);
+    write_adjusted(out, report);
+    write_common_precision(out, report);
     write_predictions(out, report);
     out << "</body>\n</html>\n";
 }
