@@ -97,6 +97,12 @@ std::string defined(double v, int decimals)
     return std::isfinite(v) ? fixed(v, decimals) : std::string("&#8211;");
 }
 
+// The confidence of the error ellipses, as a percentage.
+std::string confidence_text()
+{
+    return general(ellipse_confidence * 100, 6) + "&#160;%";
+}
+
 // A number and its unit, kept on one line.
 std::string with_unit(const std::string& number, const char* unit)
 {
@@ -229,6 +235,13 @@ const char* const figure_style = R"(<style>
 .bar { stroke-width: 1; }
 </style>)";
 
+// The marks of test points and their error ellipses, in the map only when
+// there are test points.
+const char* const test_point_style = R"(<style>
+.test { fill: #2e7d32; stroke: #2e7d32; }
+.ellipse { fill: #2e7d32; fill-opacity: 0.15; stroke: #2e7d32; stroke-width: 1.5; }
+</style>)";
+
 // Scales of the map: metres of the plane to pixels, and the magnification of
 // the residual arrows.
 struct map_frame {
@@ -313,6 +326,27 @@ void write_map(std::ostream& out, const quality_report& report,
         return;
     }
 
+    // Test points, placed as the common points are (the first
+    // figure_point_limit of them), with their error ellipses: these are of
+    // east and north, so they are drawn on the east/north plane only.
+    struct placed_test {
+        double e, n;
+        const prediction_row* row;
+    };
+    std::vector<placed_test> tests;
+    double largest_major = 0; // largest semi-major axis drawn (m)
+    for (std::size_t i = 0; i < report.predictions.size() && i < figure_point_limit; ++i) {
+        const prediction_row& row = report.predictions[i];
+        const Eigen::Vector3d plane = to_plane * (row.xyz_m - centre);
+        if (!std::isfinite(plane.x()) || !std::isfinite(plane.y())) {
+            continue;
+        }
+        tests.push_back({plane.x(), plane.y(), &row});
+        if (geocentric && std::isfinite(row.precision.ellipse.semi_major_m)) {
+            largest_major = std::max(largest_major, row.precision.ellipse.semi_major_m);
+        }
+    }
+
     // The margin around the points holds their arrows (at most arrow_cap_px)
     // and labels.
     const double width = 900, margin = 90, plot_width = width - 2 * margin, max_plot_height = 560;
@@ -326,6 +360,12 @@ void write_map(std::ostream& out, const quality_report& report,
         if (!p.row->removed) {
             largest_kept = std::max(largest_kept, std::hypot(p.ve, p.vn));
         }
+    }
+    for (const placed_test& t : tests) {
+        min_e = std::min(min_e, t.e);
+        max_e = std::max(max_e, t.e);
+        min_n = std::min(min_n, t.n);
+        max_n = std::max(max_n, t.n);
     }
     // A network along a line has no extent across it; one at a single place
     // none at all (drawn at 1 m).
@@ -342,7 +382,7 @@ void write_map(std::ostream& out, const quality_report& report,
     frame.left = (width - span_e * frame.px_per_m) / 2;
     frame.top = margin;
     const double plot_height = std::max(span_n * frame.px_per_m, 40.0);
-    const double footer = 90;
+    const double footer = tests.empty() ? 90 : 130;
     const double height = frame.top + plot_height + margin + footer;
 
     // Arrows: the largest horizontal residual of the final set is drawn
@@ -354,12 +394,21 @@ void write_map(std::ostream& out, const quality_report& report,
         magnification = nice_floor(arrow_target_px / (largest_kept * frame.px_per_m));
     }
     const double arrow_px_per_m = magnification * frame.px_per_m;
+    // Error ellipses: the largest semi-major axis drawn 12 to 30 px long, at
+    // a magnification of its own of 1, 2 or 5 times a power of ten.
+    const double ellipse_target_px = 30;
+    double ellipse_magnification = 0;
+    if (largest_major > negligible_m) {
+        ellipse_magnification =
+            nice_floor(ellipse_target_px / (largest_major * frame.px_per_m));
+    }
+    const double ellipse_px_per_m = ellipse_magnification * frame.px_per_m;
 
     out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << fixed(width, 0) << "\" height=\""
         << fixed(height, 0) << "\" viewBox=\"0 0 " << fixed(width, 0) << ' ' << fixed(height, 0)
         << "\" role=\"img\" aria-label=\"Map of the common points\">\n"
-        << figure_style << '\n'
-        << "<defs>";
+        << figure_style << '\n' << (tests.empty() ? "" : test_point_style)
+        << (tests.empty() ? "" : "\n") << "<defs>";
     // One arrow head per colour (markers do not take the colour of their line).
     for (const char* cls : {"kept", "flagged", "removed"}) {
         out << "<marker id=\"head-" << cls << "\" viewBox=\"0 0 10 10\" refX=\"9\" refY=\"5\" "
@@ -420,6 +469,35 @@ void write_map(std::ostream& out, const quality_report& report,
         out << "</g>\n";
     }
 
+    // Test points: a square, and the error ellipse about it, its major axis
+    // at the azimuth (SVG turns clockwise, as azimuths do, from the x axis:
+    // east, so the turn is the azimuth less 90 degrees).
+    const bool test_labels = tests.size() <= 80;
+    for (const placed_test& t : tests) {
+        const double x = frame.x(t.e), y = frame.y(t.n);
+        const error_ellipse& ellipse = t.row->precision.ellipse;
+        const std::string name = name_text(t.row->name);
+        out << "<g><title>" << name << ": test point, error ellipse (" << confidence_text()
+            << ") " << defined(ellipse.semi_major_m * mm_per_m, 2) << " by "
+            << defined(ellipse.semi_minor_m * mm_per_m, 2) << " mm, azimuth "
+            << defined(ellipse.azimuth_deg, 1) << "&#176;</title>";
+        if (ellipse_px_per_m > 0 && std::isfinite(ellipse.semi_major_m) &&
+            std::isfinite(ellipse.semi_minor_m) && std::isfinite(ellipse.azimuth_deg)) {
+            out << "<ellipse class=\"ellipse\" cx=\"" << fixed(x, 1) << "\" cy=\"" << fixed(y, 1)
+                << "\" rx=\"" << fixed(ellipse.semi_major_m * ellipse_px_per_m, 2) << "\" ry=\""
+                << fixed(ellipse.semi_minor_m * ellipse_px_per_m, 2) << "\" transform=\"rotate("
+                << fixed(ellipse.azimuth_deg - 90, 3) << ' ' << fixed(x, 1) << ' ' << fixed(y, 1)
+                << ")\"/>";
+        }
+        out << "<rect class=\"test\" x=\"" << fixed(x - 3.5, 1) << "\" y=\"" << fixed(y - 3.5, 1)
+            << "\" width=\"7\" height=\"7\"/>";
+        if (test_labels) {
+            out << "<text class=\"label\" x=\"" << fixed(x + 8, 1) << "\" y=\"" << fixed(y + 14, 1)
+                << "\">" << name << "</text>";
+        }
+        out << "</g>\n";
+    }
+
     // Footer: scale bars and legend.
     const double base = frame.top + plot_height + margin;
     const double map_bar_m = nice_floor(std::max(span_e, span_n) / 4);
@@ -462,6 +540,24 @@ void write_map(std::ostream& out, const quality_report& report,
         << fixed(base + 72, 1) << "\" x2=\"" << fixed(legend_x + 8, 0) << "\" y2=\""
         << fixed(base + 72, 1) << "\"/><text class=\"label\" x=\"" << fixed(legend_x + 12, 0)
         << "\" y=\"" << fixed(base + 76, 1) << "\">arrow cut short (longer than drawn)</text>\n";
+    if (!tests.empty()) {
+        out << "<rect class=\"test\" x=\"" << fixed(legend_x - 3.5, 1) << "\" y=\""
+            << fixed(base + 90.5, 1) << "\" width=\"7\" height=\"7\"/><ellipse class=\"ellipse\" "
+            << "cx=\"" << fixed(legend_x, 0) << "\" cy=\"" << fixed(base + 94, 1)
+            << "\" rx=\"10\" ry=\"5\"/><text class=\"label\" x=\"" << fixed(legend_x + 12, 0)
+            << "\" y=\"" << fixed(base + 98, 1) << "\">test point, horizontal error ellipse at "
+            << confidence_text() << " confidence</text>\n"
+            << "<text class=\"label\" x=\"20\" y=\"" << fixed(base + 96, 1) << "\">";
+        if (ellipse_px_per_m > 0) {
+            out << "error ellipses (" << confidence_text() << ") magnified "
+                << factor_text(ellipse_magnification) << " times";
+        } else if (!geocentric) {
+            out << "error ellipses are of east and north: not drawn on X and Y";
+        } else {
+            out << "every error ellipse is below " << length_text(negligible_m);
+        }
+        out << "</text>\n";
+    }
     out << "</svg>\n";
 }
 
@@ -966,12 +1062,6 @@ void write_adjusted(std::ostream& out, const quality_report& report)
     out << "</table></div>\n";
 }
 
-// The confidence of the error ellipses, as a percentage.
-std::string confidence_text()
-{
-    return general(ellipse_confidence * 100, 6) + "&#160;%";
-}
-
 // A table of carried precision, one row per point: `name(i)` and
 // `precision(i)` for i below `count`.
 template <typename Name, typename Precision>
@@ -1075,7 +1165,15 @@ void write_html_report(std::ostream& out, const quality_report& report,
     out << "<h2>Residuals of the common points</h2>\n<figure>\n";
     write_map(out, report, row_positions(report, common_target), drawn);
     out << "<figcaption>Common points in the local east/north plane at the target centroid, "
-           "with the horizontal residual of each point as a magnified arrow."
+           "with the horizontal residual of each point as a magnified arrow"
+        << (report.predictions.empty()
+                ? "."
+                : ", and the test points with their horizontal error ellipses at " +
+                      confidence_text() + " confidence, magnified as stated." +
+                      (report.predictions.size() > figure_point_limit
+                           ? " Drawn: the first " + std::to_string(figure_point_limit) + " of the " +
+                                 std::to_string(report.predictions.size()) + " test points."
+                           : std::string()))
         << selection << "</figcaption>\n</figure>\n<figure>\n";
     write_up_bars(out, report, drawn);
     out << "<figcaption>Up residual of each point (mm), in the order of the table below."
