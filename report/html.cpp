@@ -399,16 +399,15 @@ void write_map(std::ostream& out, const quality_report& report,
     const double ellipse_target_px = 30;
     double ellipse_magnification = 0;
     if (largest_major > negligible_m) {
-        ellipse_magnification =
-            nice_floor(ellipse_target_px / (largest_major * frame.px_per_m));
+        ellipse_magnification = nice_floor(ellipse_target_px / (largest_major * frame.px_per_m));
     }
     const double ellipse_px_per_m = ellipse_magnification * frame.px_per_m;
 
     out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << fixed(width, 0) << "\" height=\""
         << fixed(height, 0) << "\" viewBox=\"0 0 " << fixed(width, 0) << ' ' << fixed(height, 0)
         << "\" role=\"img\" aria-label=\"Map of the common points\">\n"
-        << figure_style << '\n' << (tests.empty() ? "" : test_point_style)
-        << (tests.empty() ? "" : "\n") << "<defs>";
+        << figure_style << '\n'
+        << (tests.empty() ? "" : test_point_style) << (tests.empty() ? "" : "\n") << "<defs>";
     // One arrow head per colour (markers do not take the colour of their line).
     for (const char* cls : {"kept", "flagged", "removed"}) {
         out << "<marker id=\"head-" << cls << "\" viewBox=\"0 0 10 10\" refX=\"9\" refY=\"5\" "
@@ -477,8 +476,8 @@ void write_map(std::ostream& out, const quality_report& report,
         const double x = frame.x(t.e), y = frame.y(t.n);
         const error_ellipse& ellipse = t.row->precision.ellipse;
         const std::string name = name_text(t.row->name);
-        out << "<g><title>" << name << ": test point, error ellipse (" << confidence_text()
-            << ") " << defined(ellipse.semi_major_m * mm_per_m, 2) << " by "
+        out << "<g><title>" << name << ": test point, error ellipse (" << confidence_text() << ") "
+            << defined(ellipse.semi_major_m * mm_per_m, 2) << " by "
             << defined(ellipse.semi_minor_m * mm_per_m, 2) << " mm, azimuth "
             << defined(ellipse.azimuth_deg, 1) << "&#176;</title>";
         if (ellipse_px_per_m > 0 && std::isfinite(ellipse.semi_major_m) &&
@@ -729,13 +728,14 @@ void write_summary(std::ostream& out, const quality_report& report)
         line("Familywise significance", familywise_text(*tests.alpha_family, report));
     }
     if (tests.global) {
-        line("Global test", std::string(report.stochastic.weighted
-                                            ? "v&#7488;Pv (does the variance factor agree with 1?) = "
-                                            : "v&#7488;v / S&#178; = ") +
-                                fixed(tests.global->statistic, 3) +
-                                " against &#967;&#178;(" + std::to_string(report.redundancy) +
-                                ") critical value " + fixed(tests.global->critical_value, 3) +
-                                (tests.global->passed ? ": passed" : ": <b>failed</b>"));
+        line("Global test",
+             std::string(report.stochastic.weighted
+                             ? "v&#7488;Pv (does the variance factor agree with 1?) = "
+                             : "v&#7488;v / S&#178; = ") +
+                 fixed(tests.global->statistic, 3) + " against &#967;&#178;(" +
+                 std::to_string(report.redundancy) + ") critical value " +
+                 fixed(tests.global->critical_value, 3) +
+                 (tests.global->passed ? ": passed" : ": <b>failed</b>"));
     }
     out << "</table>\n";
     std::size_t flagged = 0;
@@ -1171,8 +1171,9 @@ void write_html_report(std::ostream& out, const quality_report& report,
                 : ", and the test points with their horizontal error ellipses at " +
                       confidence_text() + " confidence, magnified as stated." +
                       (report.predictions.size() > figure_point_limit
-                           ? " Drawn: the first " + std::to_string(figure_point_limit) + " of the " +
-                                 std::to_string(report.predictions.size()) + " test points."
+                           ? " Drawn: the first " + std::to_string(figure_point_limit) +
+                                 " of the " + std::to_string(report.predictions.size()) +
+                                 " test points."
                            : std::string()))
         << selection << "</figcaption>\n</figure>\n<figure>\n";
     write_up_bars(out, report, drawn);

@@ -323,6 +323,46 @@ void name_of(std::string& line, const std::string& name)
     line += ", ";
 }
 
+// The members of residual row i. The robust weights and the adjusted points
+// are by row, for the rows of the final set, which come first.
+void residual_members(std::string& line, const quality_report& report, std::size_t i)
+{
+    const residual_row& r = report.residuals[i];
+    name_of(line, r.name);
+    triple(line, json_key::xyz_m, r.xyz_m);
+    triple(line, json_key::enu_m, r.enu_m);
+    number(line, json_key::length_m, r.length_m);
+    triple(line, json_key::redundancy, r.redundancy);
+    triple(line, json_key::w, r.w);
+    number(line, json_key::figure, r.figure);
+    key(line, json_key::flagged);
+    line += r.flagged ? "true, " : "false, ";
+    triple(line, json_key::mdb_m, r.mdb_m);
+    triple(line, json_key::check_m, r.check_m);
+    key(line, json_key::removed);
+    line += r.removed ? "true" : "false";
+    if (report.robust) {
+        const std::vector<double>& weights = report.robust->weights;
+        line += ", ";
+        key(line, json_key::weight);
+        append_json_number(line, !r.removed && i < weights.size()
+                                     ? weights[i]
+                                     : std::numeric_limits<double>::quiet_NaN());
+    }
+    if (i < report.adjusted.size()) {
+        const adjusted_point& a = report.adjusted[i];
+        line += ", ";
+        triple(line, json_key::source_residual_m, a.source_residual_m);
+        triple(line, json_key::target_residual_m, a.target_residual_m);
+        triple(line, json_key::source_adjusted_m, a.source_m);
+        triple(line, json_key::target_adjusted_m, a.target_m);
+        line.resize(line.size() - 2); // the last ", "
+    }
+    if (i < report.common_precision.size()) {
+        precision_members(line, report.common_precision[i]);
+    }
+}
+
 // One array of rows, each row's object on a line of its own.
 template <typename Row, typename Write>
 void write_rows(std::ostream& out, const char* name, const std::vector<Row>& rows, Write write_row,
@@ -344,46 +384,9 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
     write_head(head, report, version);
     out << head.text;
 
-    // Rows of the final set first: their robust weights and adjusted points
-    // are by row.
-    const std::vector<double>* weights = report.robust ? &report.robust->weights : nullptr;
     json_row_array(
         out, json_key::residuals, report.residuals.size(), threads,
-        [&report, weights](std::string& line, std::size_t i) {
-            const residual_row& r = report.residuals[i];
-            name_of(line, r.name);
-            triple(line, json_key::xyz_m, r.xyz_m);
-            triple(line, json_key::enu_m, r.enu_m);
-            number(line, json_key::length_m, r.length_m);
-            triple(line, json_key::redundancy, r.redundancy);
-            triple(line, json_key::w, r.w);
-            number(line, json_key::figure, r.figure);
-            key(line, json_key::flagged);
-            line += r.flagged ? "true, " : "false, ";
-            triple(line, json_key::mdb_m, r.mdb_m);
-            triple(line, json_key::check_m, r.check_m);
-            key(line, json_key::removed);
-            line += r.removed ? "true" : "false";
-            if (weights) {
-                line += ", ";
-                key(line, json_key::weight);
-                append_json_number(line, !r.removed && i < weights->size()
-                                             ? (*weights)[i]
-                                             : std::numeric_limits<double>::quiet_NaN());
-            }
-            if (i < report.adjusted.size()) {
-                const adjusted_point& a = report.adjusted[i];
-                line += ", ";
-                triple(line, json_key::source_residual_m, a.source_residual_m);
-                triple(line, json_key::target_residual_m, a.target_residual_m);
-                triple(line, json_key::source_adjusted_m, a.source_m);
-                triple(line, json_key::target_adjusted_m, a.target_m);
-                line.resize(line.size() - 2); // the last ", "
-            }
-            if (i < report.common_precision.size()) {
-                precision_members(line, report.common_precision[i]);
-            }
-        });
+        [&report](std::string& line, std::size_t i) { residual_members(line, report, i); });
     write_rows(
         out, json_key::predictions, report.predictions,
         [](std::string& line, const prediction_row& p) {

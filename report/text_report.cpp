@@ -1,8 +1,8 @@
 #include "report/text_report.h"
 
+#include "estimation/chunks.h"
 #include "numlist/message_excerpt.h"
 #include "quality/exports.h"
-#include "estimation/chunks.h"
 #include "report/number_format.h"
 #include "report/report_options.h"
 #include "report/row_blocks.h"
@@ -180,12 +180,11 @@ void write_parameters(std::ostream& out, const quality_report& report)
 void write_precision(std::ostream& out, const quality_report& report)
 {
     heading(out, "Precision");
-    const row sigma0 =
-        report.stochastic.weighted
-            ? row{"sigma0", shortest(report.sigma0), "(unitless)",
-                  "sqrt(v'Pv / (3n - 7)), the square root of the variance factor"}
-            : row{"sigma0", shortest(report.sigma0), "m",
-                  "sqrt(v'v / (3n - 7)), residuals after the final correction"};
+    const row sigma0 = report.stochastic.weighted
+                           ? row{"sigma0", shortest(report.sigma0), "(unitless)",
+                                 "sqrt(v'Pv / (3n - 7)), the square root of the variance factor"}
+                           : row{"sigma0", shortest(report.sigma0), "m",
+                                 "sqrt(v'v / (3n - 7)), residuals after the final correction"};
     write_table(out,
                 {sigma0,
                  {"sigma0 as sevenparam prints it", shortest(report.sigma0_sevenparam), "m",
@@ -325,14 +324,14 @@ void write_stochastic(std::ostream& out, const quality_report& report)
                 blunders += (blunders.empty() ? "" : ", ") + shown_name(report.residuals[i].name);
             }
         }
-        write_table(out,
-                    {{"estimator", std::string(robust_estimator_name(r.estimator)) + ", constant " +
-                                       shortest(r.constant) + " (standardised residual)"},
-                     {"iterations", std::to_string(r.iterations)},
-                     {"likely blunders", (blunders.empty() ? std::string("none") : blunders) +
-                                             " (final weight below " +
-                                             shortest(blunder_weight) + ")"}},
-                    "ll");
+        write_table(
+            out,
+            {{"estimator", std::string(robust_estimator_name(r.estimator)) + ", constant " +
+                               shortest(r.constant) + " (standardised residual)"},
+             {"iterations", std::to_string(r.iterations)},
+             {"likely blunders", (blunders.empty() ? std::string("none") : blunders) +
+                                     " (final weight below " + shortest(blunder_weight) + ")"}},
+            "ll");
         out << indent << "each point's final weight (0 to 1) is in the residual table\n";
     }
 }
@@ -382,8 +381,7 @@ template <typename Row> struct column {
     const std::vector<double>* per_row = nullptr;
 };
 
-template <typename Row>
-double value_of(const column<Row>& c, const Row& r, std::size_t i)
+template <typename Row> double value_of(const column<Row>& c, const Row& r, std::size_t i)
 {
     if (c.per_row) {
         return i < c.per_row->size() ? (*c.per_row)[i] : std::nan("");
@@ -620,7 +618,8 @@ void write_adjusted(std::ostream& out, const quality_report& report, unsigned th
     std::vector<point> rows;
     rows.reserve(report.adjusted.size());
     for (std::size_t i = 0; i < report.adjusted.size() && i < report.residuals.size(); ++i) {
-        rows.push_back({report.residuals[i].name, report.adjusted[i], note_of(report.residuals[i])});
+        rows.push_back(
+            {report.residuals[i].name, report.adjusted[i], note_of(report.residuals[i])});
     }
     using r = const point&;
     heading(out, "Residuals in both systems, observed - adjusted (X, Y, Z)");

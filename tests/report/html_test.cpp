@@ -333,7 +333,8 @@ TEST(HtmlReport, MapDrawsTheErrorEllipsesOfTheTestPoints)
     const std::string stated = "error ellipses (95&#160;%) magnified ";
     const std::size_t at = map.find(stated);
     ASSERT_NE(at, std::string::npos) << map;
-    std::string factor = map.substr(at + stated.size(), map.find(" times", at) - at - stated.size());
+    std::string factor =
+        map.substr(at + stated.size(), map.find(" times", at) - at - stated.size());
     for (std::size_t thin; (thin = factor.find("&#8201;")) != std::string::npos;) {
         factor.erase(thin, 7);
     }

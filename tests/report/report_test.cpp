@@ -250,7 +250,9 @@ TEST(JsonReport, PrecisionsVarianceComponentsAndRobustEstimation)
         {"/predictions/0/covariance_xyz_m2",
          {{4e-6, 1e-6, -5e-7}, {1e-6, 9e-6, 2e-6}, {-5e-7, 2e-6, 1.6e-5}}},
         {"/predictions/0/ellipse",
-         {{"semi_major_m", 0.0123}, {"semi_minor_m", 0.0045}, {"azimuth_deg", 33.5},
+         {{"semi_major_m", 0.0123},
+          {"semi_minor_m", 0.0045},
+          {"azimuth_deg", 33.5},
           {"confidence", 0.95}}},
     };
     for (const auto& c : cases) {
