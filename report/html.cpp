@@ -720,7 +720,10 @@ void write_summary(std::ostream& out, const quality_report& report)
     const residual_tests& tests = report.tests;
     line("Test of each residual",
          std::string(tests.test == residual_tests::kind::w
-                         ? "w-test (a-priori &#963;), normal quantile"
+                         ? (report.stochastic.weighted
+                                ? "w-test (the given precisions, variance factor 1), normal "
+                                  "quantile"
+                                : "w-test (a-priori &#963;), normal quantile")
                          : "Pope&#8217;s &#964;-test (&#963;0 of the data)") +
              ", &#945; = " + general(tests.alpha, 6) + " per test, two-sided; critical value " +
              fixed(tests.critical_value, 3));
