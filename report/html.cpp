@@ -3,6 +3,7 @@
 #include "quality/exports.h"
 #include "quality/geodesy.h"
 #include "report/number_format.h"
+#include "report/report_options.h"
 #include "report/text_encoding.h"
 #include "report/warnings.h"
 
@@ -94,6 +95,12 @@ std::string general(double v, int digits)
 std::string defined(double v, int decimals)
 {
     return std::isfinite(v) ? fixed(v, decimals) : std::string("&#8211;");
+}
+
+// The confidence of the error ellipses, as a percentage.
+std::string confidence_text()
+{
+    return general(ellipse_confidence * 100, 6) + "&#160;%";
 }
 
 // A number and its unit, kept on one line.
@@ -228,6 +235,13 @@ const char* const figure_style = R"(<style>
 .bar { stroke-width: 1; }
 </style>)";
 
+// The marks of test points and their error ellipses, in the map only when
+// there are test points.
+const char* const test_point_style = R"(<style>
+.test { fill: #2e7d32; stroke: #2e7d32; }
+.ellipse { fill: #2e7d32; fill-opacity: 0.15; stroke: #2e7d32; stroke-width: 1.5; }
+</style>)";
+
 // Scales of the map: metres of the plane to pixels, and the magnification of
 // the residual arrows.
 struct map_frame {
@@ -312,6 +326,27 @@ void write_map(std::ostream& out, const quality_report& report,
         return;
     }
 
+    // Test points, placed as the common points are (the first
+    // figure_point_limit of them), with their error ellipses: these are of
+    // east and north, so they are drawn on the east/north plane only.
+    struct placed_test {
+        double e, n;
+        const prediction_row* row;
+    };
+    std::vector<placed_test> tests;
+    double largest_major = 0; // largest semi-major axis drawn (m)
+    for (std::size_t i = 0; i < report.predictions.size() && i < figure_point_limit; ++i) {
+        const prediction_row& row = report.predictions[i];
+        const Eigen::Vector3d plane = to_plane * (row.xyz_m - centre);
+        if (!std::isfinite(plane.x()) || !std::isfinite(plane.y())) {
+            continue;
+        }
+        tests.push_back({plane.x(), plane.y(), &row});
+        if (geocentric && std::isfinite(row.precision.ellipse.semi_major_m)) {
+            largest_major = std::max(largest_major, row.precision.ellipse.semi_major_m);
+        }
+    }
+
     // The margin around the points holds their arrows (at most arrow_cap_px)
     // and labels.
     const double width = 900, margin = 90, plot_width = width - 2 * margin, max_plot_height = 560;
@@ -325,6 +360,12 @@ void write_map(std::ostream& out, const quality_report& report,
         if (!p.row->removed) {
             largest_kept = std::max(largest_kept, std::hypot(p.ve, p.vn));
         }
+    }
+    for (const placed_test& t : tests) {
+        min_e = std::min(min_e, t.e);
+        max_e = std::max(max_e, t.e);
+        min_n = std::min(min_n, t.n);
+        max_n = std::max(max_n, t.n);
     }
     // A network along a line has no extent across it; one at a single place
     // none at all (drawn at 1 m).
@@ -341,7 +382,7 @@ void write_map(std::ostream& out, const quality_report& report,
     frame.left = (width - span_e * frame.px_per_m) / 2;
     frame.top = margin;
     const double plot_height = std::max(span_n * frame.px_per_m, 40.0);
-    const double footer = 90;
+    const double footer = tests.empty() ? 90 : 130;
     const double height = frame.top + plot_height + margin + footer;
 
     // Arrows: the largest horizontal residual of the final set is drawn
@@ -353,12 +394,20 @@ void write_map(std::ostream& out, const quality_report& report,
         magnification = nice_floor(arrow_target_px / (largest_kept * frame.px_per_m));
     }
     const double arrow_px_per_m = magnification * frame.px_per_m;
+    // Error ellipses: the largest semi-major axis drawn 12 to 30 px long, at
+    // a magnification of its own of 1, 2 or 5 times a power of ten.
+    const double ellipse_target_px = 30;
+    double ellipse_magnification = 0;
+    if (largest_major > negligible_m) {
+        ellipse_magnification = nice_floor(ellipse_target_px / (largest_major * frame.px_per_m));
+    }
+    const double ellipse_px_per_m = ellipse_magnification * frame.px_per_m;
 
     out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << fixed(width, 0) << "\" height=\""
         << fixed(height, 0) << "\" viewBox=\"0 0 " << fixed(width, 0) << ' ' << fixed(height, 0)
         << "\" role=\"img\" aria-label=\"Map of the common points\">\n"
         << figure_style << '\n'
-        << "<defs>";
+        << (tests.empty() ? "" : test_point_style) << (tests.empty() ? "" : "\n") << "<defs>";
     // One arrow head per colour (markers do not take the colour of their line).
     for (const char* cls : {"kept", "flagged", "removed"}) {
         out << "<marker id=\"head-" << cls << "\" viewBox=\"0 0 10 10\" refX=\"9\" refY=\"5\" "
@@ -419,6 +468,35 @@ void write_map(std::ostream& out, const quality_report& report,
         out << "</g>\n";
     }
 
+    // Test points: a square, and the error ellipse about it, its major axis
+    // at the azimuth (SVG turns clockwise, as azimuths do, from the x axis:
+    // east, so the turn is the azimuth less 90 degrees).
+    const bool test_labels = tests.size() <= 80;
+    for (const placed_test& t : tests) {
+        const double x = frame.x(t.e), y = frame.y(t.n);
+        const error_ellipse& ellipse = t.row->precision.ellipse;
+        const std::string name = name_text(t.row->name);
+        out << "<g><title>" << name << ": test point, error ellipse (" << confidence_text() << ") "
+            << defined(ellipse.semi_major_m * mm_per_m, 2) << " by "
+            << defined(ellipse.semi_minor_m * mm_per_m, 2) << " mm, azimuth "
+            << defined(ellipse.azimuth_deg, 1) << "&#176;</title>";
+        if (ellipse_px_per_m > 0 && std::isfinite(ellipse.semi_major_m) &&
+            std::isfinite(ellipse.semi_minor_m) && std::isfinite(ellipse.azimuth_deg)) {
+            out << "<ellipse class=\"ellipse\" cx=\"" << fixed(x, 1) << "\" cy=\"" << fixed(y, 1)
+                << "\" rx=\"" << fixed(ellipse.semi_major_m * ellipse_px_per_m, 2) << "\" ry=\""
+                << fixed(ellipse.semi_minor_m * ellipse_px_per_m, 2) << "\" transform=\"rotate("
+                << fixed(ellipse.azimuth_deg - 90, 3) << ' ' << fixed(x, 1) << ' ' << fixed(y, 1)
+                << ")\"/>";
+        }
+        out << "<rect class=\"test\" x=\"" << fixed(x - 3.5, 1) << "\" y=\"" << fixed(y - 3.5, 1)
+            << "\" width=\"7\" height=\"7\"/>";
+        if (test_labels) {
+            out << "<text class=\"label\" x=\"" << fixed(x + 8, 1) << "\" y=\"" << fixed(y + 14, 1)
+                << "\">" << name << "</text>";
+        }
+        out << "</g>\n";
+    }
+
     // Footer: scale bars and legend.
     const double base = frame.top + plot_height + margin;
     const double map_bar_m = nice_floor(std::max(span_e, span_n) / 4);
@@ -461,6 +539,24 @@ void write_map(std::ostream& out, const quality_report& report,
         << fixed(base + 72, 1) << "\" x2=\"" << fixed(legend_x + 8, 0) << "\" y2=\""
         << fixed(base + 72, 1) << "\"/><text class=\"label\" x=\"" << fixed(legend_x + 12, 0)
         << "\" y=\"" << fixed(base + 76, 1) << "\">arrow cut short (longer than drawn)</text>\n";
+    if (!tests.empty()) {
+        out << "<rect class=\"test\" x=\"" << fixed(legend_x - 3.5, 1) << "\" y=\""
+            << fixed(base + 90.5, 1) << "\" width=\"7\" height=\"7\"/><ellipse class=\"ellipse\" "
+            << "cx=\"" << fixed(legend_x, 0) << "\" cy=\"" << fixed(base + 94, 1)
+            << "\" rx=\"10\" ry=\"5\"/><text class=\"label\" x=\"" << fixed(legend_x + 12, 0)
+            << "\" y=\"" << fixed(base + 98, 1) << "\">test point, horizontal error ellipse at "
+            << confidence_text() << " confidence</text>\n"
+            << "<text class=\"label\" x=\"20\" y=\"" << fixed(base + 96, 1) << "\">";
+        if (ellipse_px_per_m > 0) {
+            out << "error ellipses (" << confidence_text() << ") magnified "
+                << factor_text(ellipse_magnification) << " times";
+        } else if (!geocentric) {
+            out << "error ellipses are of east and north: not drawn on X and Y";
+        } else {
+            out << "every error ellipse is below " << length_text(negligible_m);
+        }
+        out << "</text>\n";
+    }
     out << "</svg>\n";
 }
 
@@ -602,8 +698,15 @@ void write_summary(std::ostream& out, const quality_report& report)
                            general(report.last_measure, 3) + " (sum of |corrections|)");
     line("Reciprocal condition number",
          general(report.reciprocal_condition, 3) + " (unit-diagonal normal matrix, dimensionless)");
-    line("&#963;0 = &#8730;(v&#7488;v / (3n &#8722; 7))",
-         with_unit(fixed(report.sigma0 * mm_per_m, 3), "mm"));
+    if (report.stochastic.weighted) {
+        line("&#963;0 = &#8730;(v&#7488;Pv / (3n &#8722; 7))",
+             general(report.sigma0, 4) +
+                 " (unitless: the square root of the variance factor; standard errors take the "
+                 "a-priori variance factor 1)");
+    } else {
+        line("&#963;0 = &#8730;(v&#7488;v / (3n &#8722; 7))",
+             with_unit(fixed(report.sigma0 * mm_per_m, 3), "mm"));
+    }
     line("sevenparam&#8217;s figure &#8730;(v&#7488;v / 2), last iteration",
          with_unit(fixed(report.sigma0_sevenparam * mm_per_m, 3), "mm"));
     if (report.largest_residual < report.residuals.size()) {
@@ -617,7 +720,10 @@ void write_summary(std::ostream& out, const quality_report& report)
     const residual_tests& tests = report.tests;
     line("Test of each residual",
          std::string(tests.test == residual_tests::kind::w
-                         ? "w-test (a-priori &#963;), normal quantile"
+                         ? (report.stochastic.weighted
+                                ? "w-test (the given precisions, variance factor 1), normal "
+                                  "quantile"
+                                : "w-test (a-priori &#963;), normal quantile")
                          : "Pope&#8217;s &#964;-test (&#963;0 of the data)") +
              ", &#945; = " + general(tests.alpha, 6) + " per test, two-sided; critical value " +
              fixed(tests.critical_value, 3));
@@ -625,10 +731,14 @@ void write_summary(std::ostream& out, const quality_report& report)
         line("Familywise significance", familywise_text(*tests.alpha_family, report));
     }
     if (tests.global) {
-        line("Global test", "v&#7488;v / S&#178; = " + fixed(tests.global->statistic, 3) +
-                                " against &#967;&#178;(" + std::to_string(report.redundancy) +
-                                ") critical value " + fixed(tests.global->critical_value, 3) +
-                                (tests.global->passed ? ": passed" : ": <b>failed</b>"));
+        line("Global test",
+             std::string(report.stochastic.weighted
+                             ? "v&#7488;Pv (does the variance factor agree with 1?) = "
+                             : "v&#7488;v / S&#178; = ") +
+                 fixed(tests.global->statistic, 3) + " against &#967;&#178;(" +
+                 std::to_string(report.redundancy) + ") critical value " +
+                 fixed(tests.global->critical_value, 3) +
+                 (tests.global->passed ? ": passed" : ": <b>failed</b>"));
     }
     out << "</table>\n";
     std::size_t flagged = 0;
@@ -639,6 +749,67 @@ void write_summary(std::ostream& out, const quality_report& report)
         out << "<p class=\"warning\">" << std::to_string(flagged)
             << (flagged == 1 ? " point is" : " points are")
             << " flagged: the figure (largest |w|) exceeds the critical value.</p>\n";
+    }
+}
+
+// The stochastic model, the variance components and the robust estimation,
+// each when the report has it.
+void write_stochastic(std::ostream& out, const quality_report& report)
+{
+    const auto line = [&out](const char* what, const std::string& value) {
+        out << "<tr><th class=\"name\">" << what << "</th><td class=\"name\">" << value
+            << "</td></tr>\n";
+    };
+    const stochastic_model& s = report.stochastic;
+    if (s.weighted) {
+        out << "<h2>Stochastic model</h2>\n<table>\n";
+        line("Precisions given", s.source_precision && s.target_precision
+                                     ? "source and target points: errors in both systems"
+                                 : s.source_precision
+                                     ? "source points only: the target taken as free of errors"
+                                     : "target points only: the source taken as free of errors");
+        line("&#963;0", general(report.sigma0, 4) +
+                            " (unitless: the square root of the variance factor v&#7488;Pv / (3n "
+                            "&#8722; 7))");
+        if (report.tests.global) {
+            line("Global test", std::string("does the variance factor agree with 1? ") +
+                                    (report.tests.global->passed ? "passed" : "<b>failed</b>"));
+        }
+        line("Standard errors", "of the parameters, w-tests and MDBs with the a-priori variance "
+                                "factor 1 (the given precisions as they are)");
+        out << "</table>\n";
+    }
+    if (report.variance_components) {
+        const variance_component_estimate& v = *report.variance_components;
+        out << "<h2>Variance components</h2>\n<table>\n";
+        line("Source factor",
+             general(v.source_factor, 6) + " (unitless; multiplies the source variances)");
+        line("Target factor",
+             general(v.target_factor, 6) + " (unitless; multiplies the target variances)");
+        line("&#963;0 before the refit",
+             general(v.sigma0_before, 4) +
+                 " (unitless: the square root of the variance factor with the precisions as "
+                 "given)");
+        line("Iterations", std::to_string(v.iterations));
+        out << "</table>\n<p class=\"note\">This report is that of the refit with the "
+               "precisions scaled by these factors.</p>\n";
+    }
+    if (report.robust) {
+        const robust_summary& r = *report.robust;
+        std::string blunders;
+        for (const std::size_t i : r.blunders) {
+            if (i < report.residuals.size()) {
+                blunders += (blunders.empty() ? "" : ", ") + name_text(report.residuals[i].name);
+            }
+        }
+        out << "<h2>Robust estimation</h2>\n<table>\n";
+        line("Estimator", std::string(robust_estimator_name(r.estimator)) + ", constant " +
+                              general(r.constant, 6) + " (standardised residual)");
+        line("Iterations", std::to_string(r.iterations));
+        line("Likely blunders", (blunders.empty() ? std::string("none") : blunders) +
+                                    " (final weight below " + general(blunder_weight, 6) + ")");
+        out << "</table>\n<p class=\"note\">Each point&#8217;s final weight (0 to 1) is in the "
+               "table of residuals.</p>\n";
     }
 }
 
@@ -804,7 +975,8 @@ void write_residual_table(std::ostream& out, const quality_report& report)
            "<th rowspan=\"2\">|v| (mm)</th><th colspan=\"3\">Redundancy numbers</th>"
            "<th colspan=\"3\">w</th><th rowspan=\"2\">Figure</th><th rowspan=\"2\" "
            "class=\"name\">Status</th><th colspan=\"3\">MDB (mm)</th>"
-           "<th colspan=\"3\">Check (mm)</th></tr>\n<tr>";
+           "<th colspan=\"3\">Check (mm)</th>"
+        << (report.robust ? "<th rowspan=\"2\">Weight</th>" : "") << "</tr>\n<tr>";
     for (int group = 0; group < 6; ++group) {
         const char* const axes = group == 1 ? "ENU" : "XYZ";
         for (int k = 0; k < 3; ++k) {
@@ -823,7 +995,9 @@ void write_residual_table(std::ostream& out, const quality_report& report)
             cell(line, "&#8211;");
         }
     };
-    for (const residual_row& row : report.residuals) {
+    const std::vector<double>* weights = report.robust ? &report.robust->weights : nullptr;
+    for (std::size_t i = 0; i < report.residuals.size(); ++i) {
+        const residual_row& row = report.residuals[i];
         line = "<tr class=\"";
         line += row_class(row);
         line += "\">";
@@ -843,10 +1017,102 @@ void write_residual_table(std::ostream& out, const quality_report& report)
             triple(row.mdb_m, mm_per_m, 1);
             triple(row.check_m, mm_per_m, 2);
         }
+        if (weights) {
+            cell(line, !row.removed && i < weights->size() ? defined((*weights)[i], 3)
+                                                           : std::string("&#8211;"));
+        }
         line += "</tr>\n";
         out << line;
     }
     out << "</table></div>\n";
+}
+
+// With precisions: each common point of the final set, observed minus
+// adjusted in both systems, and its adjusted coordinates.
+void write_adjusted(std::ostream& out, const quality_report& report)
+{
+    if (report.adjusted.empty()) {
+        return;
+    }
+    out << "<h2>Common points in both systems</h2>\n<p class=\"note\">Residuals observed "
+           "&#8722; adjusted, in mm, and the adjusted coordinates, in m, of the source and the "
+           "target points (X, Y, Z).</p>\n<div class=\"wide\"><table>\n<tr><th class=\"name\" "
+           "rowspan=\"2\">Point</th><th colspan=\"3\">Source v (mm)</th><th colspan=\"3\">"
+           "Target v (mm)</th><th colspan=\"3\">Adjusted source (m)</th><th colspan=\"3\">"
+           "Adjusted target (m)</th></tr>\n<tr>";
+    for (int group = 0; group < 4; ++group) {
+        out << "<th>X</th><th>Y</th><th>Z</th>";
+    }
+    out << "</tr>\n";
+    std::string line;
+    for (std::size_t i = 0; i < report.adjusted.size() && i < report.residuals.size(); ++i) {
+        const adjusted_point& a = report.adjusted[i];
+        line = "<tr>";
+        cell(line, name_text(report.residuals[i].name), "name");
+        for (const Eigen::Vector3d* v : {&a.source_residual_m, &a.target_residual_m}) {
+            for (int k = 0; k < 3; ++k) {
+                cell(line, defined((*v)[k] * mm_per_m, 2));
+            }
+        }
+        for (const Eigen::Vector3d* v : {&a.source_m, &a.target_m}) {
+            for (int k = 0; k < 3; ++k) {
+                cell(line, defined((*v)[k], 4));
+            }
+        }
+        line += "</tr>\n";
+        out << line;
+    }
+    out << "</table></div>\n";
+}
+
+// A table of carried precision, one row per point: `name(i)` and
+// `precision(i)` for i below `count`.
+template <typename Name, typename Precision>
+void write_precision_table(std::ostream& out, const char* title, std::size_t count, Name name,
+                           Precision precision)
+{
+    out << "<h2>" << title << "</h2>\n<p class=\"note\">Standard errors in mm along X, Y, Z and "
+        << "east, north, up at the point (GRS80); the horizontal error ellipse at "
+        << confidence_text()
+        << " confidence: its semi-axes in mm and the azimuth of the major axis in degrees, "
+           "clockwise from north.</p>\n<div class=\"wide\"><table>\n<tr><th class=\"name\" "
+           "rowspan=\"2\">Point</th><th colspan=\"3\">&#963; (mm)</th><th colspan=\"3\">"
+           "&#963; east, north, up (mm)</th><th colspan=\"3\">Error ellipse ("
+        << confidence_text()
+        << ")</th></tr>\n<tr><th>X</th><th>Y</th><th>Z</th><th>E</th><th>N</th><th>U</th>"
+           "<th>Semi-major (mm)</th><th>Semi-minor (mm)</th><th>Azimuth (&#176;)</th></tr>\n";
+    std::string line;
+    for (std::size_t i = 0; i < count; ++i) {
+        const carried_precision& p = precision(i);
+        line = "<tr>";
+        cell(line, name_text(name(i)), "name");
+        for (int k = 0; k < 3; ++k) {
+            cell(line, defined(p.sigma_xyz_m[k] * mm_per_m, 2));
+        }
+        for (int k = 0; k < 3; ++k) {
+            cell(line, defined(p.sigma_enu_m[k] * mm_per_m, 2));
+        }
+        cell(line, defined(p.ellipse.semi_major_m * mm_per_m, 2));
+        cell(line, defined(p.ellipse.semi_minor_m * mm_per_m, 2));
+        cell(line, defined(p.ellipse.azimuth_deg, 1));
+        line += "</tr>\n";
+        out << line;
+    }
+    out << "</table></div>\n";
+}
+
+void write_common_precision(std::ostream& out, const quality_report& report)
+{
+    if (report.common_precision.empty()) {
+        return;
+    }
+    write_precision_table(
+        out, "Precision of the common points as transformed",
+        std::min(report.common_precision.size(), report.residuals.size()),
+        [&report](std::size_t i) -> const std::string& { return report.residuals[i].name; },
+        [&report](std::size_t i) -> const carried_precision& {
+            return report.common_precision[i];
+        });
 }
 
 void write_predictions(std::ostream& out, const quality_report& report)
@@ -865,6 +1131,12 @@ void write_predictions(std::ostream& out, const quality_report& report)
         out << "</tr>\n";
     }
     out << "</table>\n";
+    write_precision_table(
+        out, "Precision of the test points as carried", report.predictions.size(),
+        [&report](std::size_t i) -> const std::string& { return report.predictions[i].name; },
+        [&report](std::size_t i) -> const carried_precision& {
+            return report.predictions[i].precision;
+        });
 }
 
 } // namespace
@@ -879,6 +1151,7 @@ void write_html_report(std::ostream& out, const quality_report& report,
         << "</style>\n</head>\n<body>\n"
         << "<h1>Seven-parameter transformation: quality report</h1>\n";
     write_summary(out, report);
+    write_stochastic(out, report);
     if (more) {
         more(out);
     }
@@ -895,7 +1168,16 @@ void write_html_report(std::ostream& out, const quality_report& report,
     out << "<h2>Residuals of the common points</h2>\n<figure>\n";
     write_map(out, report, row_positions(report, common_target), drawn);
     out << "<figcaption>Common points in the local east/north plane at the target centroid, "
-           "with the horizontal residual of each point as a magnified arrow."
+           "with the horizontal residual of each point as a magnified arrow"
+        << (report.predictions.empty()
+                ? "."
+                : ", and the test points with their horizontal error ellipses at " +
+                      confidence_text() + " confidence, magnified as stated." +
+                      (report.predictions.size() > figure_point_limit
+                           ? " Drawn: the first " + std::to_string(figure_point_limit) +
+                                 " of the " + std::to_string(report.predictions.size()) +
+                                 " test points."
+                           : std::string()))
         << selection << "</figcaption>\n</figure>\n<figure>\n";
     write_up_bars(out, report, drawn);
     out << "<figcaption>Up residual of each point (mm), in the order of the table below."
@@ -905,6 +1187,8 @@ void write_html_report(std::ostream& out, const quality_report& report,
     write_bursa_wolf(out, report);
     write_exports(out, report);
     write_residual_table(out, report);
+    write_adjusted(out, report);
+    write_common_precision(out, report);
     write_predictions(out, report);
     out << "</body>\n</html>\n";
 }

@@ -14,7 +14,16 @@
 //   - the up residual of every point as a bar (mm).
 // Flagged points are red; points left out are drawn hollow and crossed,
 // grey, with their residual against the final transformation; a legend says
-// so. Each SVG element is well-formed XML on its own.
+// so. Test points (the first 5000) are green squares on the map, placed as
+// the common points, each with its horizontal error ellipse at
+// ellipse_confidence, magnified by a factor of its own that the map states.
+// Each SVG element is well-formed XML on its own.
+//
+// When the report has them, tables of the stochastic model, the variance
+// components and the robust estimation follow the summary, the residual
+// table ends in each point's robust weight, and tables give the common
+// points in both systems and their carried precision; the test points'
+// carried precision follows their coordinates.
 //
 // Units on the page: coordinates and translations in m, residuals, biases
 // and standard errors of residuals in mm, angles in rad and arc-seconds,

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <limits>
 #include <ostream>
 
 namespace sevenparam {
@@ -64,6 +65,34 @@ inline constexpr char flagged[] = "flagged";
 inline constexpr char mdb_m[] = "mdb_m";
 inline constexpr char check_m[] = "check_m";
 inline constexpr char removed[] = "removed";
+// Precisions, variance components and robust estimation.
+inline constexpr char stochastic[] = "stochastic";
+inline constexpr char weighted[] = "weighted";
+inline constexpr char source_precision[] = "source_precision";
+inline constexpr char target_precision[] = "target_precision";
+inline constexpr char variance_factor_apriori[] = "variance_factor_apriori";
+inline constexpr char variance_components[] = "variance_components";
+inline constexpr char source_factor[] = "source_factor";
+inline constexpr char target_factor[] = "target_factor";
+inline constexpr char sigma0_before[] = "sigma0_before";
+inline constexpr char robust[] = "robust";
+inline constexpr char estimator[] = "estimator";
+inline constexpr char constant[] = "constant";
+inline constexpr char blunder_weight[] = "blunder_weight";
+inline constexpr char blunders[] = "blunders";
+inline constexpr char weight[] = "weight";
+inline constexpr char source_residual_m[] = "source_residual_m";
+inline constexpr char target_residual_m[] = "target_residual_m";
+inline constexpr char source_adjusted_m[] = "source_adjusted_m";
+inline constexpr char target_adjusted_m[] = "target_adjusted_m";
+inline constexpr char sigma_xyz_m[] = "sigma_xyz_m";
+inline constexpr char sigma_enu_m[] = "sigma_enu_m";
+inline constexpr char covariance_xyz_m2[] = "covariance_xyz_m2";
+inline constexpr char ellipse[] = "ellipse";
+inline constexpr char semi_major_m[] = "semi_major_m";
+inline constexpr char semi_minor_m[] = "semi_minor_m";
+inline constexpr char azimuth_deg[] = "azimuth_deg";
+inline constexpr char confidence[] = "confidence";
 // The parameter keys, as estimated and origin-based, in parameter order.
 inline constexpr const char* estimated[] = {"tx", "ty", "tz", "ex", "ey", "ez", "m"};
 inline constexpr const char* estimated_alt[] = {"ex_arcsec", "ey_arcsec", "ez_arcsec", "m_ppm"};
@@ -105,6 +134,47 @@ void bursa_wolf(json_writer& w, const char* key, const bursa_wolf_set& bw, doubl
     origin_set(w, bw.sigma_translation_m, bw.sigma_rotation_arcsec, bw.sigma_scale_ppm);
     json_close(w);
     json_close(w);
+}
+
+// The stochastic model, the variance components and the robust estimation,
+// each only when the report has it, so that a report without them keeps
+// the members it always had.
+void write_stochastic(json_writer& w, const quality_report& report)
+{
+    const stochastic_model& s = report.stochastic;
+    if (s.weighted) {
+        json_open_object(w, json_key::stochastic);
+        json_member(w, json_key::weighted, true);
+        json_member(w, json_key::source_precision, s.source_precision);
+        json_member(w, json_key::target_precision, s.target_precision);
+        json_member(w, json_key::variance_factor_apriori, 1.0);
+        json_close(w);
+    }
+    if (report.variance_components) {
+        const variance_component_estimate& v = *report.variance_components;
+        json_open_object(w, json_key::variance_components);
+        json_member(w, json_key::source_factor, v.source_factor);
+        json_member(w, json_key::target_factor, v.target_factor);
+        json_member(w, json_key::sigma0_before, v.sigma0_before);
+        json_member(w, json_key::iterations, v.iterations);
+        json_close(w);
+    }
+    if (report.robust) {
+        const robust_summary& r = *report.robust;
+        json_open_object(w, json_key::robust);
+        json_member(w, json_key::estimator, robust_estimator_name(r.estimator));
+        json_member(w, json_key::constant, r.constant);
+        json_member(w, json_key::iterations, r.iterations);
+        json_member(w, json_key::blunder_weight, blunder_weight);
+        json blunders = json::array();
+        for (const std::size_t i : r.blunders) {
+            if (i < report.residuals.size()) {
+                blunders.push_back(to_utf8(report.residuals[i].name));
+            }
+        }
+        json_member(w, json_key::blunders, blunders);
+        json_close(w);
+    }
 }
 
 // The members before the long arrays, in their order, into the open object.
@@ -181,6 +251,7 @@ void write_head(json_writer& w, const quality_report& report, const std::string&
         json_close(w);
     }
     json_close(w);
+    write_stochastic(w, report);
 }
 
 // Appends `"key": ` to a row.
@@ -208,6 +279,32 @@ void triple(std::string& line, const char* name, const Eigen::Vector3d& v)
     }
 }
 
+// The members of a carried precision, after a ", ", none after them.
+void precision_members(std::string& line, const carried_precision& p)
+{
+    line += ", ";
+    triple(line, json_key::sigma_xyz_m, p.sigma_xyz_m);
+    triple(line, json_key::sigma_enu_m, p.sigma_enu_m);
+    key(line, json_key::covariance_xyz_m2);
+    line += '[';
+    for (int i = 0; i < 3; ++i) {
+        line += '[';
+        for (int k = 0; k < 3; ++k) {
+            append_json_number(line, p.covariance_xyz_m2(i, k));
+            line += k < 2 ? "," : "]";
+        }
+        line += i < 2 ? "," : "], ";
+    }
+    key(line, json_key::ellipse);
+    line += '{';
+    number(line, json_key::semi_major_m, p.ellipse.semi_major_m);
+    number(line, json_key::semi_minor_m, p.ellipse.semi_minor_m);
+    number(line, json_key::azimuth_deg, p.ellipse.azimuth_deg);
+    key(line, json_key::confidence);
+    append_json_number(line, ellipse_confidence);
+    line += '}';
+}
+
 void name_of(std::string& line, const std::string& name)
 {
     key(line, json_key::name);
@@ -224,6 +321,46 @@ void name_of(std::string& line, const std::string& name)
         line += json(to_utf8(name)).dump(-1, ' ', false, json::error_handler_t::replace);
     }
     line += ", ";
+}
+
+// The members of residual row i. The robust weights and the adjusted points
+// are by row, for the rows of the final set, which come first.
+void residual_members(std::string& line, const quality_report& report, std::size_t i)
+{
+    const residual_row& r = report.residuals[i];
+    name_of(line, r.name);
+    triple(line, json_key::xyz_m, r.xyz_m);
+    triple(line, json_key::enu_m, r.enu_m);
+    number(line, json_key::length_m, r.length_m);
+    triple(line, json_key::redundancy, r.redundancy);
+    triple(line, json_key::w, r.w);
+    number(line, json_key::figure, r.figure);
+    key(line, json_key::flagged);
+    line += r.flagged ? "true, " : "false, ";
+    triple(line, json_key::mdb_m, r.mdb_m);
+    triple(line, json_key::check_m, r.check_m);
+    key(line, json_key::removed);
+    line += r.removed ? "true" : "false";
+    if (report.robust) {
+        const std::vector<double>& weights = report.robust->weights;
+        line += ", ";
+        key(line, json_key::weight);
+        append_json_number(line, !r.removed && i < weights.size()
+                                     ? weights[i]
+                                     : std::numeric_limits<double>::quiet_NaN());
+    }
+    if (i < report.adjusted.size()) {
+        const adjusted_point& a = report.adjusted[i];
+        line += ", ";
+        triple(line, json_key::source_residual_m, a.source_residual_m);
+        triple(line, json_key::target_residual_m, a.target_residual_m);
+        triple(line, json_key::source_adjusted_m, a.source_m);
+        triple(line, json_key::target_adjusted_m, a.target_m);
+        line.resize(line.size() - 2); // the last ", "
+    }
+    if (i < report.common_precision.size()) {
+        precision_members(line, report.common_precision[i]);
+    }
 }
 
 // One array of rows, each row's object on a line of its own.
@@ -247,24 +384,9 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
     write_head(head, report, version);
     out << head.text;
 
-    write_rows(
-        out, json_key::residuals, report.residuals,
-        [](std::string& line, const residual_row& r) {
-            name_of(line, r.name);
-            triple(line, json_key::xyz_m, r.xyz_m);
-            triple(line, json_key::enu_m, r.enu_m);
-            number(line, json_key::length_m, r.length_m);
-            triple(line, json_key::redundancy, r.redundancy);
-            triple(line, json_key::w, r.w);
-            number(line, json_key::figure, r.figure);
-            key(line, json_key::flagged);
-            line += r.flagged ? "true, " : "false, ";
-            triple(line, json_key::mdb_m, r.mdb_m);
-            triple(line, json_key::check_m, r.check_m);
-            key(line, json_key::removed);
-            line += r.removed ? "true" : "false";
-        },
-        threads);
+    json_row_array(
+        out, json_key::residuals, report.residuals.size(), threads,
+        [&report](std::string& line, std::size_t i) { residual_members(line, report, i); });
     write_rows(
         out, json_key::predictions, report.predictions,
         [](std::string& line, const prediction_row& p) {
@@ -275,6 +397,7 @@ void write_json_report(std::ostream& out, const quality_report& report, const st
                 append_json_number(line, p.xyz_m(k));
                 line += k < 2 ? "," : "]";
             }
+            precision_members(line, p.precision);
         },
         threads);
     if (more) {

@@ -20,10 +20,29 @@
 //          familywise significance alpha follows from by Sidak's rule),
 //          kind ("w" or "tau"), critical_value,
 //          global (null or {statistic, critical_value, passed})},
-//   residuals [{name, xyz_m [3], enu_m [3], length_m, redundancy [3], w [3],
-//               figure, flagged, mdb_m [3], check_m [3], removed}],
 //   excluded [{name, reason ("option" or "snooping"), figure (or null)}],
-//   predictions [{name, xyz_m [3]}].
+//   only with precisions given (stochastic.weighted; sigma0 is then the
+//   unitless square root of the variance factor):
+//     stochastic {weighted (true), source_precision, target_precision (bool),
+//                 variance_factor_apriori (1: the standard errors' factor)},
+//   only with variance components:
+//     variance_components {source_factor, target_factor, sigma0_before
+//                          (unitless), iterations},
+//   only with robust estimation:
+//     robust {estimator ("huber" or "danish"), constant (standardised
+//             residual), iterations, blunder_weight, blunders [names]},
+//   residuals [{name, xyz_m [3], enu_m [3], length_m, redundancy [3], w [3],
+//               figure, flagged, mdb_m [3], check_m [3], removed,
+//               then with robust estimation weight (null for a point left
+//               out), with precisions source_residual_m [3],
+//               target_residual_m [3], source_adjusted_m [3],
+//               target_adjusted_m [3] (points of the final set) and the
+//               precision members below (every row)}],
+//   predictions [{name, xyz_m [3], and the precision members}];
+// the precision members of a point carried into the target system:
+//   sigma_xyz_m [3], sigma_enu_m [3], covariance_xyz_m2 [3][3] (m^2),
+//   ellipse {semi_major_m, semi_minor_m, azimuth_deg (of the major axis,
+//            clockwise from north), confidence (0.95)}.
 #ifndef SEVENPARAM_REPORT_JSON_REPORT_H
 #define SEVENPARAM_REPORT_JSON_REPORT_H
 

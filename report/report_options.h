@@ -5,6 +5,7 @@
 #define SEVENPARAM_REPORT_REPORT_OPTIONS_H
 
 #include "driver/options.h"
+#include "quality/quality_report.h"
 
 namespace sevenparam {
 
@@ -57,6 +58,15 @@ inline constexpr char rotation_exact[] = "exact";
 inline constexpr char robust_huber[] = "huber";
 inline constexpr char robust_danish[] = "danish";
 inline constexpr char standard_output_name[] = "-";
+
+// The value of --robust that names `estimator` (robust_huber, robust_danish),
+// as the reports name it too; "none" for robust_estimator::none.
+inline const char* robust_estimator_name(robust_estimator estimator)
+{
+    return estimator == robust_estimator::huber    ? robust_huber
+           : estimator == robust_estimator::danish ? robust_danish
+                                                   : "none";
+}
 
 } // namespace sevenparam
 

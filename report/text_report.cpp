@@ -1,9 +1,10 @@
 #include "report/text_report.h"
 
+#include "estimation/chunks.h"
 #include "numlist/message_excerpt.h"
 #include "quality/exports.h"
-#include "estimation/chunks.h"
 #include "report/number_format.h"
+#include "report/report_options.h"
 #include "report/row_blocks.h"
 #include "report/text_encoding.h"
 #include "report/warnings.h"
@@ -179,12 +180,21 @@ void write_parameters(std::ostream& out, const quality_report& report)
 void write_precision(std::ostream& out, const quality_report& report)
 {
     heading(out, "Precision");
+    const row sigma0 = report.stochastic.weighted
+                           ? row{"sigma0", shortest(report.sigma0), "(unitless)",
+                                 "sqrt(v'Pv / (3n - 7)), the square root of the variance factor"}
+                           : row{"sigma0", shortest(report.sigma0), "m",
+                                 "sqrt(v'v / (3n - 7)), residuals after the final correction"};
     write_table(out,
-                {{"sigma0", shortest(report.sigma0), "m",
-                  "sqrt(v'v / (3n - 7)), residuals after the final correction"},
+                {sigma0,
                  {"sigma0 as sevenparam prints it", shortest(report.sigma0_sevenparam), "m",
                   "sqrt(v'v / 2), misclosures of the last iteration"}},
                 "lrul");
+    if (report.stochastic.weighted) {
+        out << indent
+            << "standard errors take the a-priori variance factor 1 (the given precisions as "
+               "they are), not sigma0\n";
+    }
     out << indent << "correlation of the parameters (unitless)\n";
     std::vector<row> rows = {{""}};
     for (const char* name : parameter_names) {
@@ -249,6 +259,83 @@ void write_linearisation(std::ostream& out, const quality_report& report)
         "lll");
 }
 
+// The global test's statistic: v'v / S^2, or v'Pv with precisions given
+// (the a-priori variance factor 1).
+std::string global_statistic_label(const quality_report& report)
+{
+    return report.stochastic.weighted ? "v'Pv" : "v'v / S^2";
+}
+
+std::string global_test_text(const quality_report& report)
+{
+    const global_test& g = *report.tests.global;
+    return global_statistic_label(report) + " = " + fixed(g.statistic, 3) + ", critical value " +
+           fixed(g.critical_value, 3) + " (chi-square, " + std::to_string(report.redundancy) +
+           " degrees of freedom): " + (g.passed ? "passed" : "FAILED");
+}
+
+// The stochastic model, the variance components and the robust estimation,
+// each when the report has it.
+void write_stochastic(std::ostream& out, const quality_report& report)
+{
+    const stochastic_model& s = report.stochastic;
+    if (s.weighted) {
+        heading(out, "Stochastic model");
+        const char* given = s.source_precision && s.target_precision
+                                ? "source and target points (errors in both systems)"
+                            : s.source_precision
+                                ? "source points only (the target taken as free of errors)"
+                                : "target points only (the source taken as free of errors)";
+        std::vector<row> rows = {
+            {"precisions given", given},
+            {"sigma0", shortest(report.sigma0) +
+                           " (unitless: the square root of the variance factor v'Pv / (3n - 7))"},
+        };
+        if (report.tests.global) {
+            rows.push_back({"global test", global_test_text(report) +
+                                               " (does the variance factor agree with 1?)"});
+        }
+        rows.push_back({"standard errors", "of the parameters, w-tests and MDBs with the "
+                                           "a-priori variance factor 1"});
+        write_table(out, rows, "ll");
+    }
+    if (report.variance_components) {
+        const variance_component_estimate& v = *report.variance_components;
+        heading(out, "Variance components");
+        write_table(
+            out,
+            {{"source factor", shortest(v.source_factor),
+              "(unitless; multiplies the variances of the source points)"},
+             {"target factor", shortest(v.target_factor),
+              "(unitless; multiplies the variances of the target points)"},
+             {"sigma0 before the refit", shortest(v.sigma0_before),
+              "(unitless; the square root of the variance factor with the precisions as given)"},
+             {"iterations", std::to_string(v.iterations), ""}},
+            "lrl");
+        out << indent
+            << "this report is that of the refit with the precisions scaled by these factors\n";
+    }
+    if (report.robust) {
+        const robust_summary& r = *report.robust;
+        heading(out, "Robust estimation");
+        std::string blunders;
+        for (const std::size_t i : r.blunders) {
+            if (i < report.residuals.size()) {
+                blunders += (blunders.empty() ? "" : ", ") + shown_name(report.residuals[i].name);
+            }
+        }
+        write_table(
+            out,
+            {{"estimator", std::string(robust_estimator_name(r.estimator)) + ", constant " +
+                               shortest(r.constant) + " (standardised residual)"},
+             {"iterations", std::to_string(r.iterations)},
+             {"likely blunders", (blunders.empty() ? std::string("none") : blunders) +
+                                     " (final weight below " + shortest(blunder_weight) + ")"}},
+            "ll");
+        out << indent << "each point's final weight (0 to 1) is in the residual table\n";
+    }
+}
+
 void write_test_settings(std::ostream& out, const quality_report& report)
 {
     heading(out, "Residual tests");
@@ -259,8 +346,10 @@ void write_test_settings(std::ostream& out, const quality_report& report)
         flagged += r.flagged && !r.removed ? 1 : 0;
     }
     std::vector<row> rows = {
-        {"test", w ? "w-test (a-priori standard error given, normal distribution)"
-                   : "Pope's tau-test (standard error sigma0, tau distribution)"},
+        {"test", report.stochastic.weighted
+                     ? "w-test (the given precisions, variance factor 1, normal distribution)"
+                 : w ? "w-test (a-priori standard error given, normal distribution)"
+                     : "Pope's tau-test (standard error sigma0, tau distribution)"},
         {"significance alpha", shortest(t.alpha) + " per coordinate, two-sided"},
         {"critical value", fixed(t.critical_value, 3) + " (unitless)"},
     };
@@ -273,11 +362,7 @@ void write_test_settings(std::ostream& out, const quality_report& report)
                          ")^(1/3n) (Sidak)"});
     }
     if (t.global) {
-        rows.push_back({"global test",
-                        "v'v / S^2 = " + fixed(t.global->statistic, 3) + ", critical value " +
-                            fixed(t.global->critical_value, 3) + " (chi-square, " +
-                            std::to_string(report.redundancy) +
-                            " degrees of freedom): " + (t.global->passed ? "passed" : "FAILED")});
+        rows.push_back({"global test", global_test_text(report)});
     } else {
         rows.push_back({"global test", "not made (needs an a-priori standard error, --sigma)"});
     }
@@ -291,7 +376,18 @@ template <typename Row> struct column {
     int decimals;
     double (*value)(const Row&);
     bool test = false; // a test figure, which a removed point lacks
+    // Instead of value: one figure per row in table order, NaN (a dash)
+    // for the rows beyond its end.
+    const std::vector<double>* per_row = nullptr;
 };
+
+template <typename Row> double value_of(const column<Row>& c, const Row& r, std::size_t i)
+{
+    if (c.per_row) {
+        return i < c.per_row->size() ? (*c.per_row)[i] : std::nan("");
+    }
+    return c.value(r);
+}
 
 // The width of the column's widest number, from its largest magnitude, so
 // that no value is formatted twice.
@@ -317,6 +413,22 @@ const char* note_of(const residual_row& r)
 const char* note_of(const prediction_row&)
 {
     return "";
+}
+
+// A row of a table of common points whose figures stand apart from their
+// residual rows: the point's name, its figures and the residual row's note.
+template <typename Figures> struct named_row {
+    const std::string& name;
+    const Figures& figures;
+    const char* note = "";
+};
+template <typename Figures> bool removed(const named_row<Figures>&)
+{
+    return false;
+}
+template <typename Figures> const char* note_of(const named_row<Figures>& r)
+{
+    return r.note;
 }
 
 // A table of one row per point, which may hold millions: written line by line.
@@ -348,7 +460,7 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
                 e.name_width,
                 std::min(display_width(shown_name(r.name, storage)), name_column_width));
             for (std::size_t k = 0; k < columns.size(); ++k) {
-                const double v = columns[k].value(r);
+                const double v = value_of(columns[k], r, i);
                 if (std::isfinite(v)) {
                     e.largest[k] = std::max(e.largest[k], std::fabs(v));
                     e.negative[k] = e.negative[k] || v < 0;
@@ -437,7 +549,7 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
                 // magnitude, so no number is wider.
                 const std::size_t width = std::size(gap) - 1 + widths[k];
                 spaces(width);
-                const double value = columns[k].value(r);
+                const double value = value_of(columns[k], r, i);
                 // A removed point has no test figures; an undefined one is NaN.
                 if ((columns[k].test && removed(r)) || std::isnan(value)) {
                     o[-1] = '-';
@@ -461,15 +573,19 @@ void write_residuals(std::ostream& out, const quality_report& report, unsigned t
     heading(out, "Residuals v = target - transformed source (X, Y, Z; east, north, up at the "
                  "target point on GRS80)");
     using r = const residual_row&;
-    write_long_table<residual_row>(out, report.residuals,
-                                   {{"vX (m)", 4, [](r x) { return x.xyz_m(0); }, false},
-                                    {"vY (m)", 4, [](r x) { return x.xyz_m(1); }, false},
-                                    {"vZ (m)", 4, [](r x) { return x.xyz_m(2); }, false},
-                                    {"vE (m)", 4, [](r x) { return x.enu_m(0); }, false},
-                                    {"vN (m)", 4, [](r x) { return x.enu_m(1); }, false},
-                                    {"vU (m)", 4, [](r x) { return x.enu_m(2); }, false},
-                                    {"|v| (m)", 4, [](r x) { return x.length_m; }, false}},
-                                   threads);
+    std::vector<column<residual_row>> residual_columns = {
+        {"vX (m)", 4, [](r x) { return x.xyz_m(0); }, false},
+        {"vY (m)", 4, [](r x) { return x.xyz_m(1); }, false},
+        {"vZ (m)", 4, [](r x) { return x.xyz_m(2); }, false},
+        {"vE (m)", 4, [](r x) { return x.enu_m(0); }, false},
+        {"vN (m)", 4, [](r x) { return x.enu_m(1); }, false},
+        {"vU (m)", 4, [](r x) { return x.enu_m(2); }, false},
+        {"|v| (m)", 4, [](r x) { return x.length_m; }, false}};
+    if (report.robust) {
+        // The final weight of robust estimation; a point left out has none.
+        residual_columns.push_back({"weight", 3, nullptr, true, &report.robust->weights});
+    }
+    write_long_table<residual_row>(out, report.residuals, residual_columns, threads);
 
     heading(out, "Tests per point (redundancy numbers r and standardised residuals w unitless; "
                  "figure = largest |w|; MDB = minimal detectable bias; check = residual had the "
@@ -489,6 +605,94 @@ void write_residuals(std::ostream& out, const quality_report& report, unsigned t
                                     {"check Y (m)", 4, [](r x) { return x.check_m(1); }, true},
                                     {"check Z (m)", 4, [](r x) { return x.check_m(2); }, true}},
                                    threads);
+}
+
+// With precisions: each common point of the final set observed minus
+// adjusted in both systems, and its adjusted coordinates.
+void write_adjusted(std::ostream& out, const quality_report& report, unsigned threads)
+{
+    if (report.adjusted.empty()) {
+        return;
+    }
+    using point = named_row<adjusted_point>;
+    std::vector<point> rows;
+    rows.reserve(report.adjusted.size());
+    for (std::size_t i = 0; i < report.adjusted.size() && i < report.residuals.size(); ++i) {
+        rows.push_back(
+            {report.residuals[i].name, report.adjusted[i], note_of(report.residuals[i])});
+    }
+    using r = const point&;
+    heading(out, "Residuals in both systems, observed - adjusted (X, Y, Z)");
+    write_long_table<point>(
+        out, rows,
+        {{"source vX (m)", 4, [](r x) { return x.figures.source_residual_m(0); }},
+         {"source vY (m)", 4, [](r x) { return x.figures.source_residual_m(1); }},
+         {"source vZ (m)", 4, [](r x) { return x.figures.source_residual_m(2); }},
+         {"target vX (m)", 4, [](r x) { return x.figures.target_residual_m(0); }},
+         {"target vY (m)", 4, [](r x) { return x.figures.target_residual_m(1); }},
+         {"target vZ (m)", 4, [](r x) { return x.figures.target_residual_m(2); }}},
+        threads);
+    heading(out, "Adjusted coordinates in both systems (X, Y, Z)");
+    write_long_table<point>(out, rows,
+                            {{"source X (m)", 4, [](r x) { return x.figures.source_m(0); }},
+                             {"source Y (m)", 4, [](r x) { return x.figures.source_m(1); }},
+                             {"source Z (m)", 4, [](r x) { return x.figures.source_m(2); }},
+                             {"target X (m)", 4, [](r x) { return x.figures.target_m(0); }},
+                             {"target Y (m)", 4, [](r x) { return x.figures.target_m(1); }},
+                             {"target Z (m)", 4, [](r x) { return x.figures.target_m(2); }}},
+                            threads);
+}
+
+const carried_precision& precision_of(const prediction_row& r)
+{
+    return r.precision;
+}
+const carried_precision& precision_of(const named_row<carried_precision>& r)
+{
+    return r.figures;
+}
+
+// The columns of a point's carried precision: standard errors along X, Y, Z
+// and east, north, up, and the horizontal error ellipse.
+template <typename Row> std::vector<column<Row>> precision_columns()
+{
+    using r = const Row&;
+    return {{"sX (m)", 4, [](r x) { return precision_of(x).sigma_xyz_m(0); }},
+            {"sY (m)", 4, [](r x) { return precision_of(x).sigma_xyz_m(1); }},
+            {"sZ (m)", 4, [](r x) { return precision_of(x).sigma_xyz_m(2); }},
+            {"sE (m)", 4, [](r x) { return precision_of(x).sigma_enu_m(0); }},
+            {"sN (m)", 4, [](r x) { return precision_of(x).sigma_enu_m(1); }},
+            {"sU (m)", 4, [](r x) { return precision_of(x).sigma_enu_m(2); }},
+            {"major (m)", 4, [](r x) { return precision_of(x).ellipse.semi_major_m; }},
+            {"minor (m)", 4, [](r x) { return precision_of(x).ellipse.semi_minor_m; }},
+            {"azimuth (deg)", 1, [](r x) { return precision_of(x).ellipse.azimuth_deg; }}};
+}
+
+// The heading of a table of carried precision.
+std::string precision_heading(const char* points)
+{
+    return std::string("Precision of ") + points +
+           " (standard errors; horizontal error ellipse at " +
+           significant(ellipse_confidence * 100, 6) +
+           " % confidence: semi-axes, azimuth of the major axis clockwise from north)";
+}
+
+// With precisions: every common point as transformed, removed ones too.
+void write_common_precision(std::ostream& out, const quality_report& report, unsigned threads)
+{
+    if (report.common_precision.empty()) {
+        return;
+    }
+    using point = named_row<carried_precision>;
+    std::vector<point> rows;
+    rows.reserve(report.common_precision.size());
+    for (std::size_t i = 0; i < report.common_precision.size() && i < report.residuals.size();
+         ++i) {
+        rows.push_back(
+            {report.residuals[i].name, report.common_precision[i], note_of(report.residuals[i])});
+    }
+    heading(out, precision_heading("the common points as transformed"));
+    write_long_table<point>(out, rows, precision_columns<point>(), threads);
 }
 
 void write_excluded(std::ostream& out, const quality_report& report)
@@ -523,6 +727,9 @@ void write_predictions(std::ostream& out, const quality_report& report, unsigned
                                       {"Y (m)", 4, [](p x) { return x.xyz_m(1); }},
                                       {"Z (m)", 4, [](p x) { return x.xyz_m(2); }}},
                                      threads);
+    heading(out, precision_heading("the test points as carried"));
+    write_long_table<prediction_row>(out, report.predictions, precision_columns<prediction_row>(),
+                                     threads);
 }
 
 } // namespace
@@ -532,12 +739,15 @@ void write_text_report(std::ostream& out, const quality_report& report, const st
 {
     out << title << '\n';
     write_summary(out, report);
+    write_stochastic(out, report);
     write_parameters(out, report);
     write_precision(out, report);
     write_bursa_wolf(out, report);
     write_linearisation(out, report);
     write_test_settings(out, report);
     write_residuals(out, report, threads);
+    write_adjusted(out, report, threads);
+    write_common_precision(out, report, threads);
     write_excluded(out, report);
     write_predictions(out, report, threads);
 }

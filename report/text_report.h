@@ -4,10 +4,19 @@
 //
 // Estimated parameters, centroids, sigma0 and the origin-based parameters are
 // written in the shortest form that reads back as the very double computed,
-// so that no significant digit is lost; residuals, biases and predictions at
-// 0.1 mm, standardised residuals and test figures at two decimals. In the
-// tables of points, "-" stands for a figure a point lacks (the tests of a
-// point left out) or that is undefined (NaN).
+// so that no significant digit is lost; residuals, biases, predictions,
+// adjusted coordinates and carried standard errors and ellipse semi-axes at
+// 0.1 mm, standardised residuals and test figures at two decimals, robust
+// weights at three, ellipse azimuths (degrees) at one. In the tables of
+// points, "-" stands for a figure a point lacks (the tests or the weight of
+// a point left out) or that is undefined (NaN).
+//
+// The sections of the stochastic model, the variance components and the
+// robust estimation, the weight column, and the tables of both systems and
+// of the common points' carried precision appear only when the report has
+// them (stochastic.weighted, variance_components, robust); the test points'
+// carried precision follows their coordinates whenever there are test
+// points.
 //
 // Names are written as the input gave them, but for control bytes (0x00 to
 // 0x1F, 0x7F), each written as "\xHH" (numlist/message_excerpt.h), so that no

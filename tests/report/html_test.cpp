@@ -234,6 +234,120 @@ TEST(HtmlReport, TableCellsInTheUnitsOfTheirHeadings)
     }
 }
 
+// five_points after an adjustment with precisions of both systems, variance
+// components and Danish robust estimation ("E" a likely blunder), with a
+// test point T 5 km east and 5 km north of the centre.
+page_case weighted_points()
+{
+    page_case c = five_points();
+    quality_report& r = c.report;
+    r.stochastic = {true, true, true};
+    r.sigma0 = 0.875;
+    r.tests.global = global_test{3.5, 20.515, true};
+    r.variance_components = variance_component_estimate{2.25, 0.5, 1.125, 4};
+    r.robust = robust_summary{robust_estimator::danish, 2.5, 9, {0.01, 1, 0.5, 1}, {0}};
+    adjusted_point a;
+    a.source_residual_m << 0.0011, -0.0022, 0.0005;
+    a.target_residual_m << -0.0007, 0.0019, -0.0031;
+    a.source_m << 1000.25, 2000.5, 3000.125;
+    a.target_m << 1100.25, 2100.5, 3100.125;
+    r.adjusted.assign(4, a);
+    carried_precision p;
+    p.sigma_xyz_m << 0.002, 0.003, 0.004;
+    p.sigma_enu_m << 0.0025, 0.0018, 0.0041;
+    p.ellipse = {0.02, 0.005, 30};
+    r.common_precision.assign(5, p);
+    const Eigen::Vector3d centre = r.centroid_target.transpose();
+    const Eigen::Vector3d e = c.target.xyz.row(0).transpose() - centre; // 10 km east
+    const Eigen::Vector3d n = c.target.xyz.row(2).transpose() - centre; // 10 km north
+    r.predictions = {{"T", centre + 0.5 * e + 0.5 * n, p}};
+    return c;
+}
+
+// Every figure of the adjustment with precisions in the page's tables.
+TEST(HtmlReport, TablesOfPrecisionsVarianceComponentsAndRobustEstimation)
+{
+    const std::string page = page_of(weighted_points());
+    const std::string parts[] = {
+        "<tr><th class=\"name\">Precisions given</th><td class=\"name\">source and target "
+        "points: errors in both systems</td></tr>",
+        "0.875 (unitless: the square root of the variance factor",
+        "does the variance factor agree with 1? passed",
+        "<tr><th class=\"name\">Source factor</th><td class=\"name\">2.25 (unitless;",
+        "<tr><th class=\"name\">Target factor</th><td class=\"name\">0.5 (unitless;",
+        "<tr><th class=\"name\">&#963;0 before the refit</th><td class=\"name\">1.125 "
+        "(unitless: the square root of the variance factor with the precisions as given)",
+        "the refit with the precisions scaled by these factors",
+        "<td class=\"name\">danish, constant 2.5 (standardised residual)</td>",
+        "<tr><th class=\"name\">Likely blunders</th><td class=\"name\">E (final weight below "
+        "0.05)</td></tr>",
+        // The weight ends each residual row; the point left out has none.
+        "<th rowspan=\"2\">Weight</th></tr>",
+        "<td class=\"name\">flagged</td><td>0.0</td><td>0.0</td><td>0.0</td><td>0.00</td>"
+        "<td>0.00</td><td>0.00</td><td>0.010</td></tr>",
+        "<td class=\"name\">left out</td><td>&#8211;</td><td>&#8211;</td><td>&#8211;</td>"
+        "<td>&#8211;</td><td>&#8211;</td><td>&#8211;</td><td>&#8211;</td></tr>",
+        // Both systems: residuals in mm, adjusted coordinates in m.
+        "<tr><td class=\"name\">E</td><td>1.10</td><td>-2.20</td><td>0.50</td><td>-0.70</td>"
+        "<td>1.90</td><td>-3.10</td><td>1000.2500</td><td>2000.5000</td><td>3000.1250</td>"
+        "<td>1100.2500</td><td>2100.5000</td><td>3100.1250</td></tr>",
+        // Carried precision in mm, the ellipse with its confidence.
+        "<h2>Precision of the common points as transformed</h2>",
+        "<h2>Precision of the test points as carried</h2>",
+        "<th colspan=\"3\">Error ellipse (95&#160;%)</th>",
+        "<tr><td class=\"name\">T</td><td>2.00</td><td>3.00</td><td>4.00</td><td>2.50</td>"
+        "<td>1.80</td><td>4.10</td><td>20.00</td><td>5.00</td><td>30.0</td></tr>",
+    };
+    for (const std::string& part : parts) {
+        EXPECT_NE(page.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(count(page, "<tr><td class=\"name\">S</td><td>2.00</td>"), 1u)
+        << "the point left out has its precision, not its adjusted coordinates";
+    for (const std::string& figure : figures(page)) {
+        EXPECT_TRUE(well_formed(figure)) << figure;
+    }
+}
+
+// The test point's error ellipse on the map: at the point, its semi-axes
+// those of the data at the stated magnification, the major axis at the
+// azimuth (clockwise from north, on a map with north up).
+TEST(HtmlReport, MapDrawsTheErrorEllipsesOfTheTestPoints)
+{
+    const std::string page = page_of(weighted_points());
+    const std::string map = figures(page).at(0);
+    const std::string t = map_group(page, "T");
+    ASSERT_FALSE(t.empty()) << map;
+    const std::string ellipse = t.substr(t.find("<ellipse"));
+    const auto x = [](const std::string& g) {
+        return attribute(g.substr(g.find("<circle")), "cx");
+    };
+    const auto y = [](const std::string& g) {
+        return attribute(g.substr(g.find("<circle")), "cy");
+    };
+    const std::string centre = map_group(page, gbk_as_utf8), e = map_group(page, "E");
+    const double px_per_m = (x(e) - x(centre)) / 1e4;
+    // Halfway to E and to N: right of and above the centre.
+    EXPECT_NEAR(attribute(ellipse, "cx"), x(centre) + 5e3 * px_per_m, 0.2);
+    EXPECT_NEAR(attribute(ellipse, "cy"), y(centre) - 5e3 * px_per_m, 0.2);
+
+    const std::string stated = "error ellipses (95&#160;%) magnified ";
+    const std::size_t at = map.find(stated);
+    ASSERT_NE(at, std::string::npos) << map;
+    std::string factor =
+        map.substr(at + stated.size(), map.find(" times", at) - at - stated.size());
+    for (std::size_t thin; (thin = factor.find("&#8201;")) != std::string::npos;) {
+        factor.erase(thin, 7);
+    }
+    const double magnification = std::stod(factor);
+    EXPECT_NEAR(attribute(ellipse, "rx"), 0.02 * magnification * px_per_m, 0.01);
+    EXPECT_NEAR(attribute(ellipse, "ry"), 0.005 * magnification * px_per_m, 0.01);
+    EXPECT_GE(attribute(ellipse, "rx"), 12.0) << "drawn large enough to see";
+    // SVG turns clockwise from east: an azimuth of 30 degrees is -60.
+    EXPECT_NE(ellipse.find("transform=\"rotate(-60.000 "), std::string::npos) << ellipse;
+    EXPECT_NE(map.find("test point, horizontal error ellipse at 95&#160;% confidence"),
+              std::string::npos);
+}
+
 // The report's warnings stand at the top of the page, in the summary.
 TEST(HtmlReport, WarningsStandAtTheTop)
 {

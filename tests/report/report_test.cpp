@@ -135,6 +135,37 @@ quality_report sample_report()
     return r;
 }
 
+// sample_report after an adjustment with precisions of both systems,
+// variance components and Huber's robust estimation: the first point is a
+// likely blunder; the point left out has no adjusted coordinates and no
+// weight, but its carried precision.
+quality_report weighted_report()
+{
+    quality_report r = sample_report();
+    r.stochastic = {true, true, true};
+    r.sigma0 = 1.25;
+    r.tests.test = residual_tests::kind::w;
+    r.tests.global = global_test{12.5, 20.515, true};
+    r.variance_components = variance_component_estimate{1.5, 0.75, 1.375, 3};
+    r.robust = robust_summary{robust_estimator::huber, 1.5, 7, {0.04}, {0}};
+    adjusted_point a;
+    a.source_residual_m << 0.0011, -0.0022, 0.0005;
+    a.target_residual_m << -0.0007, 0.0019, -0.0031;
+    a.source_m << -2187996.1234, 4777864.5678, 3556060.25;
+    a.target_m << -2188096.5, 4777972.0625, 3556133.125;
+    r.adjusted = {a};
+    carried_precision c;
+    c.covariance_xyz_m2 << 4e-6, 1e-6, -5e-7, 1e-6, 9e-6, 2e-6, -5e-7, 2e-6, 1.6e-5;
+    c.sigma_xyz_m << 0.002, 0.003, 0.004;
+    c.sigma_enu_m << 0.0025, 0.0018, 0.0041;
+    c.ellipse = {0.0123, 0.0045, 33.5};
+    carried_precision d = c;
+    d.ellipse.azimuth_deg = 171.25;
+    r.common_precision = {c, d};
+    r.predictions[0].precision = c;
+    return r;
+}
+
 TEST(JsonReport, SameContentAsTheReport)
 {
     const quality_report r = sample_report();
@@ -177,6 +208,79 @@ TEST(JsonReport, SameContentAsTheReport)
     EXPECT_EQ(j["excluded"][0]["reason"], "snooping");
     EXPECT_EQ(j["excluded"][0]["figure"].get<double>(), 6.25);
     EXPECT_EQ(j["predictions"][0]["xyz_m"][1].get<double>(), 4915375.2222954);
+}
+
+// The JSON of an adjustment with precisions, variance components and robust
+// estimation: each figure under its key, a row a line.
+TEST(JsonReport, PrecisionsVarianceComponentsAndRobustEstimation)
+{
+    using json = nlohmann::json;
+    std::ostringstream out;
+    write_json_report(out, weighted_report(), "9.9");
+    const std::string text = out.str();
+    const json j = json::parse(text);
+    const struct {
+        const char* pointer;
+        json value;
+    } cases[] = {
+        {"/stochastic/weighted", true},
+        {"/stochastic/source_precision", true},
+        {"/stochastic/target_precision", true},
+        {"/stochastic/variance_factor_apriori", 1.0},
+        {"/sigma0", 1.25},
+        {"/tests/global/statistic", 12.5},
+        {"/variance_components/source_factor", 1.5},
+        {"/variance_components/target_factor", 0.75},
+        {"/variance_components/sigma0_before", 1.375},
+        {"/variance_components/iterations", 3},
+        {"/robust/estimator", "huber"},
+        {"/robust/constant", 1.5},
+        {"/robust/iterations", 7},
+        {"/robust/blunder_weight", 0.05},
+        {"/robust/blunders", json::array({utf8_name})},
+        {"/residuals/0/weight", 0.04},
+        {"/residuals/1/weight", nullptr},
+        {"/residuals/0/source_residual_m", {0.0011, -0.0022, 0.0005}},
+        {"/residuals/0/target_residual_m", {-0.0007, 0.0019, -0.0031}},
+        {"/residuals/0/source_adjusted_m", {-2187996.1234, 4777864.5678, 3556060.25}},
+        {"/residuals/0/target_adjusted_m", {-2188096.5, 4777972.0625, 3556133.125}},
+        {"/residuals/1/ellipse/azimuth_deg", 171.25},
+        {"/predictions/0/sigma_xyz_m", {0.002, 0.003, 0.004}},
+        {"/predictions/0/sigma_enu_m", {0.0025, 0.0018, 0.0041}},
+        {"/predictions/0/covariance_xyz_m2",
+         {{4e-6, 1e-6, -5e-7}, {1e-6, 9e-6, 2e-6}, {-5e-7, 2e-6, 1.6e-5}}},
+        {"/predictions/0/ellipse",
+         {{"semi_major_m", 0.0123},
+          {"semi_minor_m", 0.0045},
+          {"azimuth_deg", 33.5},
+          {"confidence", 0.95}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(j.at(json::json_pointer(c.pointer)), c.value) << c.pointer;
+    }
+    EXPECT_FALSE(j["residuals"][1].contains("source_adjusted_m")) << "a point left out";
+    // Each row an object on a line of its own.
+    for (const char* row : {"\n    {\"name\": \"P\\\"9\\\\\", ", "\n    {\"name\": \"T1\", "}) {
+        const std::size_t at = text.find(row);
+        ASSERT_NE(at, std::string::npos) << row;
+        std::string line = text.substr(at + 5, text.find('\n', at + 1) - at - 5);
+        if (line.back() == ',') {
+            line.pop_back();
+        }
+        EXPECT_TRUE(json::parse(line).is_object()) << line;
+    }
+
+    // Without precisions and robust estimation the keys are not there.
+    std::ostringstream plain_out;
+    write_json_report(plain_out, sample_report(), "9.9");
+    const json plain = json::parse(plain_out.str());
+    for (const char* key : {"stochastic", "variance_components", "robust"}) {
+        EXPECT_FALSE(plain.contains(key)) << key;
+    }
+    for (const char* key : {"weight", "source_residual_m", "sigma_xyz_m", "ellipse"}) {
+        EXPECT_FALSE(plain["residuals"][0].contains(key)) << key;
+    }
+    EXPECT_TRUE(plain["predictions"][0].contains("ellipse"));
 }
 
 // Three points in the plane Z = 0: the Z residuals are absorbed by tz, ex and
@@ -243,6 +347,68 @@ std::string text_of(const quality_report& r)
     std::ostringstream out;
     write_text_report(out, r, "title");
     return out.str();
+}
+
+// Every figure of an adjustment with precisions, variance components and
+// robust estimation, as the text shows it.
+TEST(TextReport, PrecisionsVarianceComponentsAndRobustEstimation)
+{
+    const std::string text = text_of(weighted_report());
+    const std::string lines[] = {
+        "\nStochastic model\n  precisions given  source and target points (errors in both "
+        "systems)\n",
+        "  sigma0            1.25 (unitless: the square root of the variance factor v'Pv / (3n - "
+        "7))\n",
+        "  global test       v'Pv = 12.500, critical value 20.515 (chi-square, 5 degrees of "
+        "freedom): passed (does the variance factor agree with 1?)\n",
+        "  standard errors   of the parameters, w-tests and MDBs with the a-priori variance "
+        "factor 1\n",
+        "  source factor              1.5  (unitless; multiplies the variances of the source",
+        "  target factor             0.75  (unitless;",
+        "  sigma0 before the refit  1.375  (unitless;",
+        "  this report is that of the refit with the precisions scaled by these factors\n",
+        "  estimator        huber, constant 1.5 (standardised residual)\n",
+        "  iterations       7\n",
+        "  likely blunders  " + gbk_name + " (final weight below 0.05)\n",
+        // sigma0 is no length with precisions given.
+        "  sigma0                            1.25 (unitless)  sqrt(v'Pv / (3n - 7))",
+        "  standard errors take the a-priori variance factor 1",
+        // The weight column: a point left out has none.
+        "|v| (m)  weight  note\n",
+        "   0.0037   0.040  FLAGGED\n",
+        "   0.0000       -  removed\n",
+        // Both systems, for the point of the final set only.
+        "  " + gbk_name +
+            "           0.0011        -0.0022         0.0005        -0.0007         0.0019        "
+            "-0.0031  FLAGGED\n",
+        "  " + gbk_name +
+            "    -2187996.1234  4777864.5678  3556060.2500  -2188096.5000  4777972.0625  "
+            "3556133.1250  FLAGGED\n",
+        // Carried precision: common points (the one left out too) and the test point.
+        "Precision of the common points as transformed (standard errors; horizontal error "
+        "ellipse at 95 % confidence",
+        "  P\"9\\   0.0020  0.0030  0.0040  0.0025  0.0018  0.0041     0.0123     0.0045          "
+        "171.3  removed\n",
+        "  T1     0.0020  0.0030  0.0040  0.0025  0.0018  0.0041     0.0123     0.0045           "
+        "33.5\n",
+    };
+    for (const std::string& line : lines) {
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(text.find("Residuals in both systems", text.find("\n  P\"9\\   0.0020")),
+              std::string::npos)
+        << "no adjusted coordinates for the point left out";
+
+    // Without precisions and robust estimation none of it but the test
+    // points' precision, and sigma0 stays a length.
+    const std::string plain = text_of(sample_report());
+    for (const char* absent : {"Stochastic model", "Variance components", "Robust estimation",
+                               "weight", "both systems", "common points as transformed", "v'Pv"}) {
+        EXPECT_EQ(plain.find(absent), std::string::npos) << absent;
+    }
+    EXPECT_NE(plain.find("Precision of the test points as carried"), std::string::npos);
+    EXPECT_NE(plain.find("  sigma0" + std::string(26, ' ') + "0.0021 m  sqrt(v'v"),
+              std::string::npos);
 }
 
 TEST(TextReport, NamesShowControlBytesAndTheirColumnIsCapped)
