@@ -278,6 +278,12 @@ report_settings settings_of(const command_line& line)
         }
     }
     settings.variance_components = line.variance_components;
+    if (settings.variance_components && settings.robust != robust_estimator::none) {
+        throw usage_error(std::string(report_option::variance_components) +
+                          " cannot be given with " + report_option::robust +
+                          ": the blunders would spoil the components, and the weights the "
+                          "variance factors");
+    }
     return settings;
 }
 

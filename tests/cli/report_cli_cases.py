@@ -402,6 +402,10 @@ CASES = [
                    + OUTPUTS, USAGE,
                    error(NEEDS_BOTH.format("target") + "standard deviations or covariances as "
                          "columns of des.txt, or --des-sigma")),
+    precision_case("report_variance_components_robust",
+                   SIGMA_FILES + ["--variance-components", "--robust", "huber"] + OUTPUTS, USAGE,
+                   error("--variance-components cannot be given with --robust: the blunders "
+                         "would spoil the components, and the weights the variance factors")),
     precision_case("report_precisions_on_some_lines", SIGMA_FILES + OUTPUTS, DATA,
                    error("des-s.txt line 4: no precisions, where line 1 gives 3 standard "
                          "deviations: give precisions for every point or for none"),
@@ -421,12 +425,12 @@ CASES = [
     # Precisions of both systems, and of the test points, with --src-sigma
     # for source points that give none: each run writes its report.
     case("report_precisions_accepted", "report_precision",
-         SIGMA_FILES + ["--test-file", "test-q.txt", "--variance-components", "--robust", "huber",
-                        "--output", "r.txt"], files=PRECISION_FILES,
+         SIGMA_FILES + ["--test-file", "test-q.txt", "--variance-components", "--output",
+                        "r.txt"], files=PRECISION_FILES,
          results={"cwd:r.txt": Contains([b"Summary"])}),
     case("report_src_sigma_accepted", "report_precision",
          ["--src-file", "src.txt", "--des-file", "des-s.txt", "--test-file", "test.txt",
-          "--src-sigma", "0.01", "--variance-components", "--robust", "danish", "--json", "-"],
+          "--src-sigma", "0.01", "--robust", "danish", "--json", "-"],
          files=PRECISION_FILES, stdout=Contains([b'"common_points": 10'])),
     case("report_precision_help", "report_precision", ["--help"],
          stdout=Contains([b"--src-sigma S", b"--des-sigma S", b"--variance-components",
