@@ -423,6 +423,7 @@ helmert_equations helmert_equations_of(const gauss_helmert_result& adjustment, r
 
 constexpr double settled_ratio = 1e-8;
 constexpr int most_variance_rounds = 100;
+constexpr double least_step = 1.0 / 64;
 constexpr double least_share = 1e-9;
 
 } // namespace
@@ -442,6 +443,8 @@ estimate_variance_components(const point_matrix& source, const point_matrix& tar
     fit.target_covariance = target_covariance;
     variance_component_estimate& estimate = fit.estimate;
     const double redundancy = 3.0 * static_cast<double>(source.rows()) - 7;
+    double step = 1;
+    Eigen::Vector2d last_log_ratio = Eigen::Vector2d::Zero();
     for (int round = 0;; ++round) {
         fit.adjustment = adjust_gauss_helmert(source, target, fit.source_covariance,
                                               fit.target_covariance, {}, model, threads);
@@ -466,19 +469,27 @@ estimate_variance_components(const point_matrix& source, const point_matrix& tar
         for (int g = 0; g < 2; ++g)
             if (!(ratio(g) > 0 && std::isfinite(ratio(g))))
                 ratio(g) = e.q(g) / share(g);
-        const double source_ratio = ratio(0);
-        const double target_ratio = ratio(1);
-        if (std::abs(source_ratio - 1) <= settled_ratio &&
-            std::abs(target_ratio - 1) <= settled_ratio)
+        if (std::abs(ratio(0) - 1) <= settled_ratio && std::abs(ratio(1) - 1) <= settled_ratio)
             return fit;
+        // A factor whose correction turns direction without shrinking to
+        // a quarter overshoots: the next step is half as long (in the
+        // logarithm of the factors); without overshoot it grows back.
+        const Eigen::Vector2d log_ratio = ratio.array().log();
+        if ((log_ratio.array() * last_log_ratio.array() < 0 &&
+             log_ratio.array().abs() > 0.25 * last_log_ratio.array().abs())
+                .any())
+            step = std::max(step / 2, least_step);
+        else
+            step = std::min(step * 2, 1.0);
+        last_log_ratio = log_ratio;
         if (round == most_variance_rounds)
             throw estimation_error("the variance components do not settle after " +
                                    std::to_string(most_variance_rounds) +
                                    " rounds (source factor " +
                                    message_number(estimate.source_factor) + ", target factor " +
                                    message_number(estimate.target_factor) + ")");
-        estimate.source_factor *= source_ratio;
-        estimate.target_factor *= target_ratio;
+        estimate.source_factor *= std::exp(step * log_ratio(0));
+        estimate.target_factor *= std::exp(step * log_ratio(1));
         ++estimate.iterations;
         for (std::size_t i = 0; i < source_covariance.size(); ++i) {
             fit.source_covariance[i] = estimate.source_factor * source_covariance[i];
