@@ -2,8 +2,8 @@
 
 #include "estimation/chunks.h"
 #include "numlist/message_excerpt.h"
-#include "quality/design_by_axis.h"
 #include "quality/carried_precision.h"
+#include "quality/design_by_axis.h"
 #include "quality/exports.h"
 #include "quality/gauss_helmert.h"
 #include "quality/geodesy.h"
