@@ -424,6 +424,7 @@ helmert_equations helmert_equations_of(const gauss_helmert_result& adjustment, r
 constexpr double settled_ratio = 1e-8;
 constexpr int most_variance_rounds = 100;
 constexpr double least_step = 1.0 / 64;
+constexpr double least_separation = 1e-6;
 constexpr double least_share = 1e-9;
 
 } // namespace
@@ -463,6 +464,12 @@ estimate_variance_components(const point_matrix& source, const point_matrix& tar
         require_share(share(1), "the redundancy", "target");
         require_share(e.q(0), "v'Pv", "source");
         require_share(e.q(1), "v'Pv", "target");
+        // Covariances of the same shape in both systems at every point (up
+        // to one factor) leave the two components' equations dependent.
+        if (!(e.h.determinant() > least_separation * e.h(0, 0) * e.h(1, 1)))
+            throw estimation_error(
+                "the variance factors of the source and the target points cannot be told apart: "
+                "the two systems' precisions have the same shape at every point");
         // Helmert's solution; where it is not positive (the two systems'
         // precisions barely separable), Foerstner's step q_g / r_g.
         Eigen::Vector2d ratio = e.h.partialPivLu().solve(e.q);

@@ -127,7 +127,9 @@ struct variance_component_fit {
 // Both systems need covariances. Throws estimation_error as
 // adjust_gauss_helmert does, when either is empty, when a system's share of
 // the redundancy (or of v'Pv) is below 1e-9 of the whole (its factor cannot
-// be estimated), and when the factors do not settle.
+// be estimated), when det H is below 1e-6 of H_ss H_tt (the precisions have
+// the same shape in both systems, as with one standard deviation for every
+// coordinate of each), and when the factors do not settle.
 variance_component_fit
 estimate_variance_components(const point_matrix& source, const point_matrix& target,
                              const std::vector<Eigen::Matrix3d>& source_covariance,

@@ -210,7 +210,8 @@ TEST(GaussHelmert, VarianceComponentsSettleWhereHelmertOvershoots)
     EXPECT_NEAR(fit.estimate.target_factor, 0.13, 0.03);
 }
 
-// Covariances and weights that cannot be used are refused, naming the point.
+// Covariances and weights that cannot be used are refused, naming the point;
+// variance components of precisions of one shape in both systems too.
 TEST(GaussHelmert, RefusesUnusablePrecisions)
 {
     const synthetic::network net = synthetic::make_network(5, 2, 0.01);
@@ -251,6 +252,15 @@ TEST(GaussHelmert, RefusesUnusablePrecisions)
         } catch (const estimation_error& e) {
             EXPECT_EQ(std::string(e.what()), c.message);
         }
+    }
+    try {
+        estimate_variance_components(net.source.xyz, net.target.xyz, good, good,
+                                     rotation_model::linearised);
+        ADD_FAILURE() << "no error for covariances of one shape";
+    } catch (const estimation_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "the variance factors of the source and the target points cannot be told "
+                  "apart: the two systems' precisions have the same shape at every point");
     }
 }
 
