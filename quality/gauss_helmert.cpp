@@ -60,9 +60,9 @@ void require_weights(const std::vector<double>& weight, Eigen::Index points)
                                std::to_string(points) + " points");
     for (std::size_t i = 0; i < weight.size(); ++i)
         if (!(std::isfinite(weight[i]) && weight[i] >= 0))
-            throw estimation_error("the weight of point " + std::to_string(i + 1) +
-                                   " is not a finite number of at least 0: " +
-                                   message_number(weight[i]));
+            throw estimation_error(
+                "the weight of point " + std::to_string(i + 1) +
+                " is not a finite number of at least 0: " + message_number(weight[i]));
 }
 
 // The estimate as the loop corrects it: the seven parameters for the
@@ -109,8 +109,7 @@ struct linearisation {
           rotation(state.model == rotation_model::linearised
                        ? rotation_matrix(state.model, args(3), args(4), args(5))
                        : state.r),
-          jacobian((1 + args(6)) * rotation),
-          design(state.model, args, design_terms::corrections)
+          jacobian((1 + args(6)) * rotation), design(state.model, args, design_terms::corrections)
     {
     }
     Eigen::Vector3d transform(const Eigen::Vector3d& p) const
@@ -253,9 +252,8 @@ gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const poin
 
     // The stopping rule of estimate_similarity, on the parameter corrections.
     const stopping_rule rule;
-    const double noise_floor =
-        rule.stall_factor *
-        (1 + std::max(p.source.cwiseAbs().maxCoeff(), p.target.cwiseAbs().maxCoeff()));
+    const double noise_floor = rule.stall_factor * (1 + std::max(p.source.cwiseAbs().maxCoeff(),
+                                                                 p.target.cwiseAbs().maxCoeff()));
     double measure = std::numeric_limits<double>::infinity();
     double lowest = measure;
     int without_new_lowest = 0;
@@ -341,8 +339,7 @@ Eigen::Matrix3d misclosure_residual_covariance(const gauss_helmert_result& adjus
                                                const design_by_axis& design, std::size_t i)
 {
     const adjustment_result& r = adjustment.result;
-    const Eigen::Vector3d centred =
-        adjustment.adjusted[i].source_m - r.ave_src.transpose();
+    const Eigen::Vector3d centred = adjustment.adjusted[i].source_m - r.ave_src.transpose();
     const design_block b = design.at(centred);
     return adjustment.misclosure_covariance[i] - b * r.correction_cofactor * b.transpose();
 }
@@ -371,8 +368,7 @@ struct helmert_sums {
     Eigen::Vector2d q = Eigen::Vector2d::Zero();
 };
 
-helmert_equations helmert_equations_of(const gauss_helmert_result& adjustment,
-                                       rotation_model model,
+helmert_equations helmert_equations_of(const gauss_helmert_result& adjustment, rotation_model model,
                                        const std::vector<Eigen::Matrix3d>& source_covariance,
                                        const std::vector<Eigen::Matrix3d>& target_covariance,
                                        unsigned threads)
@@ -387,8 +383,7 @@ helmert_equations helmert_equations_of(const gauss_helmert_result& adjustment,
         helmert_sums& sum = partials[chunk];
         for (std::size_t i = begin; i < end; ++i) {
             const Eigen::Matrix3d w = adjustment.misclosure_covariance[i].inverse();
-            const Eigen::Vector3d u =
-                w * r.residuals.segment<3>(3 * static_cast<Eigen::Index>(i));
+            const Eigen::Vector3d u = w * r.residuals.segment<3>(3 * static_cast<Eigen::Index>(i));
             const design_block b =
                 design.at(adjustment.adjusted[i].source_m - r.ave_src.transpose());
             const Eigen::Matrix<double, 7, 3> bw = b.transpose() * w;
@@ -428,6 +423,8 @@ helmert_equations helmert_equations_of(const gauss_helmert_result& adjustment,
 
 constexpr double settled_ratio = 1e-8;
 constexpr int most_variance_rounds = 100;
+constexpr double least_step = 1.0 / 64;
+constexpr double least_separation = 1e-6;
 constexpr double least_share = 1e-9;
 
 } // namespace
@@ -447,6 +444,8 @@ estimate_variance_components(const point_matrix& source, const point_matrix& tar
     fit.target_covariance = target_covariance;
     variance_component_estimate& estimate = fit.estimate;
     const double redundancy = 3.0 * static_cast<double>(source.rows()) - 7;
+    double step = 1;
+    Eigen::Vector2d last_log_ratio = Eigen::Vector2d::Zero();
     for (int round = 0;; ++round) {
         fit.adjustment = adjust_gauss_helmert(source, target, fit.source_covariance,
                                               fit.target_covariance, {}, model, threads);
@@ -465,25 +464,39 @@ estimate_variance_components(const point_matrix& source, const point_matrix& tar
         require_share(share(1), "the redundancy", "target");
         require_share(e.q(0), "v'Pv", "source");
         require_share(e.q(1), "v'Pv", "target");
+        // Covariances of the same shape in both systems at every point (up
+        // to one factor) leave the two components' equations dependent.
+        if (!(e.h.determinant() > least_separation * e.h(0, 0) * e.h(1, 1)))
+            throw estimation_error(
+                "the variance factors of the source and the target points cannot be told apart: "
+                "the two systems' precisions have the same shape at every point");
         // Helmert's solution; where it is not positive (the two systems'
         // precisions barely separable), Foerstner's step q_g / r_g.
         Eigen::Vector2d ratio = e.h.partialPivLu().solve(e.q);
         for (int g = 0; g < 2; ++g)
             if (!(ratio(g) > 0 && std::isfinite(ratio(g))))
                 ratio(g) = e.q(g) / share(g);
-        const double source_ratio = ratio(0);
-        const double target_ratio = ratio(1);
-        if (std::abs(source_ratio - 1) <= settled_ratio &&
-            std::abs(target_ratio - 1) <= settled_ratio)
+        if (std::abs(ratio(0) - 1) <= settled_ratio && std::abs(ratio(1) - 1) <= settled_ratio)
             return fit;
+        // A factor whose correction turns direction without shrinking to
+        // a quarter overshoots: the next step is half as long (in the
+        // logarithm of the factors); without overshoot it grows back.
+        const Eigen::Vector2d log_ratio = ratio.array().log();
+        if ((log_ratio.array() * last_log_ratio.array() < 0 &&
+             log_ratio.array().abs() > 0.25 * last_log_ratio.array().abs())
+                .any())
+            step = std::max(step / 2, least_step);
+        else
+            step = std::min(step * 2, 1.0);
+        last_log_ratio = log_ratio;
         if (round == most_variance_rounds)
-            throw estimation_error(
-                "the variance components do not settle after " +
-                std::to_string(most_variance_rounds) + " rounds (source factor " +
-                message_number(estimate.source_factor) + ", target factor " +
-                message_number(estimate.target_factor) + ")");
-        estimate.source_factor *= source_ratio;
-        estimate.target_factor *= target_ratio;
+            throw estimation_error("the variance components do not settle after " +
+                                   std::to_string(most_variance_rounds) +
+                                   " rounds (source factor " +
+                                   message_number(estimate.source_factor) + ", target factor " +
+                                   message_number(estimate.target_factor) + ")");
+        estimate.source_factor *= std::exp(step * log_ratio(0));
+        estimate.target_factor *= std::exp(step * log_ratio(1));
         ++estimate.iterations;
         for (std::size_t i = 0; i < source_covariance.size(); ++i) {
             fit.source_covariance[i] = estimate.source_factor * source_covariance[i];

@@ -105,12 +105,16 @@ Eigen::Matrix3d misclosure_residual_covariance(const gauss_helmert_result& adjus
 // (3n x 3n, W the block-diagonal weight matrix), the factors' corrections
 // theta solve
 //     sum_h tr(M V_g M V_h) theta_h = e' M V_g M e = sum u_i' V_g,i u_i,
-// u_i = W_i e_i; each factor becomes f_g theta_g. The traces are formed point
+// u_i = W_i e_i. The traces are formed point
 // by point (gauss_helmert.cpp). The row sums of the matrix are each system's
 // share of the redundancy, r_g = tr(V_g M) (r_s + r_t = 3n - 7); where a
 // theta is not positive, Foerstner's q_g / r_g takes its place for that
-// round. The adjustment is repeated with the new factors until both theta
-// are within 1e-8 of 1 (at most 100 rounds). Unitless; the result's
+// round. Each factor becomes f_g theta_g^lambda, the step lambda 1 at first,
+// halved (down to 1/64) after a theta turns to the other side of 1 with more
+// than a quarter of its last distance from 1 in the logarithm (an overshoot,
+// as when the data barely tell the systems apart), else doubled up to 1. The
+// adjustment is repeated with the new factors until both theta are within
+// 1e-8 of 1 (at most 100 rounds). Unitless; the result's
 // adjustment is that of the final factors. The two systems' precisions must
 // differ in shape from point to point (as the covariances of real networks
 // do): two factors of covariances proportional in both systems cannot be
@@ -123,7 +127,9 @@ struct variance_component_fit {
 // Both systems need covariances. Throws estimation_error as
 // adjust_gauss_helmert does, when either is empty, when a system's share of
 // the redundancy (or of v'Pv) is below 1e-9 of the whole (its factor cannot
-// be estimated), and when the factors do not settle.
+// be estimated), when det H is below 1e-6 of H_ss H_tt (the precisions have
+// the same shape in both systems, as with one standard deviation for every
+// coordinate of each), and when the factors do not settle.
 variance_component_fit
 estimate_variance_components(const point_matrix& source, const point_matrix& target,
                              const std::vector<Eigen::Matrix3d>& source_covariance,

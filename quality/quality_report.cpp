@@ -2,8 +2,8 @@
 
 #include "estimation/chunks.h"
 #include "numlist/message_excerpt.h"
-#include "quality/design_by_axis.h"
 #include "quality/carried_precision.h"
+#include "quality/design_by_axis.h"
 #include "quality/exports.h"
 #include "quality/gauss_helmert.h"
 #include "quality/geodesy.h"
@@ -676,6 +676,9 @@ quality_report build_quality_report(const named_points& source, const named_poin
 
     // The parameters' covariance in the terms of correction_design_block.
     const cofactor_matrix covariance = a.variance_factor * a.result.correction_cofactor;
+    // A test point's own covariance is of the source system: the source
+    // precisions' variance component scales it too.
+    const double source_factor = a.components ? a.components->source_factor : 1.0;
     report.predictions.resize(test.names.size());
     for_each_chunk(test.names.size(), settings.threads,
                    [&](std::size_t, std::size_t begin, std::size_t end) {
@@ -686,8 +689,9 @@ quality_report build_quality_report(const named_points& source, const named_poin
                            row.xyz_m = carry_point(a.result, p, settings.model).transpose();
                            row.precision = carry_precision(
                                a.result, settings.model, p, covariance,
-                               test.covariance.empty() ? Eigen::Matrix3d::Zero().eval()
-                                                       : test.covariance[i]);
+                               test.covariance.empty()
+                                   ? Eigen::Matrix3d::Zero().eval()
+                                   : Eigen::Matrix3d(source_factor * test.covariance[i]));
                        }
                    });
     // In input order, after the threads: the first such point is named.

@@ -250,7 +250,9 @@ struct quality_report {
     point_row centroid_target;
     parameter_set parameters;     // centroid-based, as estimated (sigma from sigma0 below)
     double sigma0 = 0;            // sqrt(v'v / (3n - 7)), v after the final correction
-    double sigma0_sevenparam = 0; // sqrt(v'v / 2) of the last iteration's misclosures
+    // sqrt(v'v / 2) of the last iteration's misclosures (with precisions, of
+    // the final misclosures y - T(x), unweighted).
+    double sigma0_sevenparam = 0;
     Eigen::Matrix<double, 7, 7> correlation = Eigen::Matrix<double, 7, 7>::Identity();
 
     bursa_wolf_set bursa_wolf; // coordinate frame
@@ -311,7 +313,8 @@ inline constexpr double linearisation_warning_m = 1e-4;
 // quality/statistics.h with weights), and data snooping adjusts the points
 // left in full after each removal. With settings.variance_components the
 // report is that of the refit with the precisions scaled by the estimated
-// factors (the removed points' carried precision too). Every test point's
+// factors (the removed points' and the test points' own source covariances
+// scaled by the source factor too). Every test point's
 // precision is carried (quality/carried_precision.h) with the parameters'
 // covariance, sigma0^2 Q with unit weights, Q with precisions, and its own
 // covariance from `test` when given.

@@ -90,17 +90,17 @@ TEST(WeightedReport, RedundancyNumbersSumToTheRedundancy)
         fit.ave_src = report.centroid_source;
         fit.ave_tar = report.centroid_target;
         for (const adjusted_point& a : report.adjusted)
-            EXPECT_LT((carry_point(fit, a.source_m.transpose(), model).transpose() - a.target_m)
-                          .norm(),
-                      1e-8);
+            EXPECT_LT(
+                (carry_point(fit, a.source_m.transpose(), model).transpose() - a.target_m).norm(),
+                1e-8);
         // The point left out: its residual against the final transformation.
         const residual_row& out = report.residuals.back();
         EXPECT_TRUE(out.removed);
-        EXPECT_LT((out.xyz_m - (net.target.xyz.row(3) -
-                                carry_point(fit, net.source.xyz.row(3), model))
-                                   .transpose())
-                      .norm(),
-                  1e-9);
+        EXPECT_LT(
+            (out.xyz_m -
+             (net.target.xyz.row(3) - carry_point(fit, net.source.xyz.row(3), model)).transpose())
+                .norm(),
+            1e-9);
     }
 }
 
@@ -136,8 +136,7 @@ TEST(WeightedReport, IdentityPrecisionIsTheUnitWeightReportWithSigmaOne)
         }
         EXPECT_TRUE(report.residuals[4].flagged);
         for (int j = 0; j < 7; ++j)
-            EXPECT_NEAR(report.parameters.sigma(j) / expected.parameters.sigma(j) *
-                            expected.sigma0,
+            EXPECT_NEAR(report.parameters.sigma(j) / expected.parameters.sigma(j) * expected.sigma0,
                         1, 1e-7)
                 << j;
     }
@@ -156,8 +155,8 @@ TEST(WeightedReport, MonteCarloMatchesThePropagatedPrecision)
     constexpr long points = 8;
     constexpr int runs = 1000;
     for (const rotation_model model : both_models) {
-        const synthetic::network truth = precise_network(points, 21, 0.01, 0.02, truth_of(model),
-                                                         0, 0);
+        const synthetic::network truth =
+            precise_network(points, 21, 0.01, 0.02, truth_of(model), 0, 0);
         named_points test;
         test.names = {"T"};
         const point_row test_point(4030000.0, 310000.0, 4918000.0);
