@@ -462,8 +462,18 @@ estimate_variance_components(const point_matrix& source, const point_matrix& tar
         };
         require_share(share(0), "the redundancy", "source");
         require_share(share(1), "the redundancy", "target");
-        require_share(e.q(0), "v'Pv", "source");
-        require_share(e.q(1), "v'Pv", "target");
+        // The residuals may leave one system nothing: its factor then falls
+        // towards zero round by round, and no estimate of it exists.
+        const auto require_residual_share = [&](double value, const char* system, double factor) {
+            if (!(value >= least_share * redundancy))
+                throw estimation_error(
+                    "the variance factor of the " + std::string(system) +
+                    " points cannot be estimated: it falls towards zero (" +
+                    message_number(factor) + " after " + std::to_string(estimate.iterations) +
+                    " rounds), the residuals leaving their precisions no share of v'Pv");
+        };
+        require_residual_share(e.q(0), "source", estimate.source_factor);
+        require_residual_share(e.q(1), "target", estimate.target_factor);
         // Covariances of the same shape in both systems at every point (up
         // to one factor) leave the two components' equations dependent.
         if (!(e.h.determinant() > least_separation * e.h(0, 0) * e.h(1, 1)))

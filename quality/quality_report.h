@@ -50,7 +50,7 @@ enum class robust_estimator { none, huber, danish };
 // What the user asked of the report.
 struct report_settings {
     rotation_model model = rotation_model::linearised;
-    double alpha = 0.001;                // significance of each test, two-sided
+    double alpha = 0.001; // significance of each test, two-sided
     // A-priori standard error of one coordinate (m), for unit weights only:
     // with precisions given, the a-priori variance factor is 1.
     std::optional<double> sigma_apriori;
@@ -113,10 +113,11 @@ struct bursa_wolf_set {
 struct residual_row {
     std::string name;
     std::size_t index = 0; // the point's 0-based place among the common points as given
-    Eigen::Vector3d xyz_m; // v in X, Y, Z
-    Eigen::Vector3d enu_m; // v in local east, north, up at the target point (GRS80)
-    double length_m = 0;   // |v|
-    bool removed = false;  // left out: v is against the final transformation
+    Eigen::Vector3d xyz_m = Eigen::Vector3d::Zero(); // v in X, Y, Z
+    Eigen::Vector3d enu_m =
+        Eigen::Vector3d::Zero(); // v in local east, north, up at the target point (GRS80)
+    double length_m = 0;         // |v|
+    bool removed = false;        // left out: v is against the final transformation
     // Tests (zero for a removed point, which is no observation of the estimate).
     // Formulas, units and critical values: quality/statistics.h. w, mdb_m and
     // check_m are NaN where the other points do not check this one (a
@@ -132,16 +133,20 @@ struct residual_row {
 // The global test against chi-square: of v'v / S^2 with sigma_apriori, of
 // v'Pv (a-priori variance factor 1) with precisions; none otherwise.
 struct global_test {
-    double statistic = 0;      // v'v / S^2, or v'Pv
-    double critical_value = 0; // chi-square quantile at 1 - alpha (or alpha_family), 3n - 7 degrees of freedom
+    double statistic = 0; // v'v / S^2, or v'Pv
+    double critical_value =
+        0; // chi-square quantile at 1 - alpha (or alpha_family), 3n - 7 degrees of freedom
     bool passed = false;
 };
 
 // The per-coordinate test applied to every residual.
 struct residual_tests {
-    double alpha = 0.001;                // of each test
+    double alpha = 0.001;               // of each test
     std::optional<double> alpha_family; // familywise, when it set alpha (Sidak over 3n tests)
-    enum class kind { w, tau } test = kind::tau; // w with sigma_apriori or precisions, else Pope's tau
+    enum class kind {
+        w,
+        tau
+    } test = kind::tau; // w with sigma_apriori or precisions, else Pope's tau
     double critical_value = 0;
     std::optional<global_test> global;
 };
@@ -169,14 +174,15 @@ inline constexpr double ellipse_confidence = 0.95;
 struct carried_precision {
     Eigen::Matrix3d covariance_xyz_m2 = Eigen::Matrix3d::Zero(); // geocentric X, Y, Z
     Eigen::Vector3d sigma_xyz_m = Eigen::Vector3d::Zero();
-    Eigen::Vector3d sigma_enu_m = Eigen::Vector3d::Zero(); // east, north, up at the carried point (GRS80)
-    error_ellipse ellipse;                                 // from the east-north block
+    Eigen::Vector3d sigma_enu_m =
+        Eigen::Vector3d::Zero(); // east, north, up at the carried point (GRS80)
+    error_ellipse ellipse;       // from the east-north block
 };
 
 // A test point carried into the target system.
 struct prediction_row {
     std::string name;
-    Eigen::Vector3d xyz_m;
+    Eigen::Vector3d xyz_m = Eigen::Vector3d::Zero();
     carried_precision precision;
 };
 
@@ -248,8 +254,8 @@ struct quality_report {
 
     point_row centroid_source;
     point_row centroid_target;
-    parameter_set parameters;     // centroid-based, as estimated (sigma from sigma0 below)
-    double sigma0 = 0;            // sqrt(v'v / (3n - 7)), v after the final correction
+    parameter_set parameters; // centroid-based, as estimated (sigma from sigma0 below)
+    double sigma0 = 0;        // sqrt(v'v / (3n - 7)), v after the final correction
     // sqrt(v'v / 2) of the last iteration's misclosures (with precisions, of
     // the final misclosures y - T(x), unweighted).
     double sigma0_sevenparam = 0;

@@ -479,7 +479,7 @@ void write_map(std::ostream& out, const quality_report& report,
         out << "<g><title>" << name << ": test point, error ellipse (" << confidence_text() << ") "
             << defined(ellipse.semi_major_m * mm_per_m, 2) << " by "
             << defined(ellipse.semi_minor_m * mm_per_m, 2) << " mm, azimuth "
-            << defined(ellipse.azimuth_deg, 1) << "&#176;</title>";
+            << defined(axis_azimuth_shown(ellipse.azimuth_deg, 1), 1) << "&#176;</title>";
         if (ellipse_px_per_m > 0 && std::isfinite(ellipse.semi_major_m) &&
             std::isfinite(ellipse.semi_minor_m) && std::isfinite(ellipse.azimuth_deg)) {
             out << "<ellipse class=\"ellipse\" cx=\"" << fixed(x, 1) << "\" cy=\"" << fixed(y, 1)
@@ -1094,7 +1094,7 @@ void write_precision_table(std::ostream& out, const char* title, std::size_t cou
         }
         cell(line, defined(p.ellipse.semi_major_m * mm_per_m, 2));
         cell(line, defined(p.ellipse.semi_minor_m * mm_per_m, 2));
-        cell(line, defined(p.ellipse.azimuth_deg, 1));
+        cell(line, defined(axis_azimuth_shown(p.ellipse.azimuth_deg, 1), 1));
         line += "</tr>\n";
         out << line;
     }

@@ -665,7 +665,8 @@ template <typename Row> std::vector<column<Row>> precision_columns()
             {"sU (m)", 4, [](r x) { return precision_of(x).sigma_enu_m(2); }},
             {"major (m)", 4, [](r x) { return precision_of(x).ellipse.semi_major_m; }},
             {"minor (m)", 4, [](r x) { return precision_of(x).ellipse.semi_minor_m; }},
-            {"azimuth (deg)", 1, [](r x) { return precision_of(x).ellipse.azimuth_deg; }}};
+            {"azimuth (deg)", 1,
+             [](r x) { return axis_azimuth_shown(precision_of(x).ellipse.azimuth_deg, 1); }}};
 }
 
 // The heading of a table of carried precision.

@@ -240,6 +240,12 @@ def with_columns(points, columns, others=None):
                     + b"\n" for i, line in enumerate(points.splitlines(), 1))
 
 
+def network_points(name):
+    """The point lines of the example network's file `name`, comments left out."""
+    text = open(os.path.join(EXAMPLES, name), "rb").read()
+    return b"\n".join(line for line in text.splitlines() if line and not line.startswith(b"#"))
+
+
 # Point files with precisions: standard deviations in both systems and a
 # covariance for the test points.
 PRECISION_FILES = {**FILES,
@@ -425,9 +431,19 @@ CASES = [
     # Precisions of both systems, and of the test points, with --src-sigma
     # for source points that give none: each run writes its report.
     case("report_precisions_accepted", "report_precision",
-         SIGMA_FILES + ["--test-file", "test-q.txt", "--variance-components", "--output",
-                        "r.txt"], files=PRECISION_FILES,
+         SIGMA_FILES + ["--test-file", "test-q.txt", "--output", "r.txt"], files=PRECISION_FILES,
          results={"cwd:r.txt": Contains([b"Summary"])}),
+    # Precisions of different shapes in the two systems: their factors can be
+    # told apart, and the report is that of the refit.
+    case("report_variance_components_accepted", "report_precision",
+         ["--src-file", "src-v.txt", "--des-file", "des-v.txt", "--variance-components",
+          "--json", "-"],
+         files={**PRECISION_FILES,
+                "cwd:src-v.txt": with_columns(network_points("network-src.txt"),
+                                              b"0.003 0.003 0.003"),
+                "cwd:des-v.txt": with_columns(network_points("network-des.txt"),
+                                              b"0.004 0.004 0.002")},
+         stdout=Contains([b'"variance_components": {', b'"source_factor": '])),
     case("report_src_sigma_accepted", "report_precision",
          ["--src-file", "src.txt", "--des-file", "des-s.txt", "--test-file", "test.txt",
           "--src-sigma", "0.01", "--robust", "danish", "--json", "-"],

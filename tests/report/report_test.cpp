@@ -92,6 +92,9 @@ TEST(NumberFormat, Texts)
     EXPECT_EQ(std::string(buffer, format_fixed(buffer, 10.5, 1)), "10.5");
     EXPECT_EQ(text(append_json_number, 42.0), "42.0");
     EXPECT_EQ(text(append_json_number, std::numeric_limits<double>::quiet_NaN()), "null");
+    // Fault pinned: an axis at 179.96 degrees was shown as "180.0", outside [0, 180).
+    EXPECT_EQ(axis_azimuth_shown(179.96, 1), 0.0);
+    EXPECT_EQ(axis_azimuth_shown(179.94, 1), 179.94);
 }
 
 quality_report sample_report()
