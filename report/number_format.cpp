@@ -54,20 +54,25 @@ void append_shortest(std::string& out, double value)
     }
 }
 
-void append_json_number(std::string& out, double value)
+char* put_json_number(char* out, double value)
 {
     if (!std::isfinite(value)) {
-        out += "null";
-        return;
+        std::memcpy(out, "null", 4);
+        return out + 4;
     }
-    char buffer[32]; // the shortest form of any double is at most 24 bytes
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer - 2, value);
-    char* end = result.ptr;
-    if (std::find_if(buffer, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+    // The shortest form of any double is at most 24 bytes.
+    char* end = std::to_chars(out, out + json_number_capacity - 2, value).ptr;
+    if (std::find_if(out, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
         *end++ = '.';
         *end++ = '0';
     }
-    out.append(buffer, end);
+    return end;
+}
+
+void append_json_number(std::string& out, double value)
+{
+    char buffer[json_number_capacity];
+    out.append(buffer, put_json_number(buffer, value));
 }
 
 char* format_fixed_before(char* end, double value, int decimals)

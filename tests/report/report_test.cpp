@@ -92,6 +92,17 @@ TEST(NumberFormat, Texts)
     EXPECT_EQ(std::string(buffer, format_fixed(buffer, 10.5, 1)), "10.5");
     EXPECT_EQ(text(append_json_number, 42.0), "42.0");
     EXPECT_EQ(text(append_json_number, std::numeric_limits<double>::quiet_NaN()), "null");
+    // The widest texts fit put_json_number's room: the longest shortest
+    // form, an integral value with its ".0", a non-finite value.
+    for (const auto& [value, expected] :
+         std::vector<std::pair<double, std::string>>{
+             {-2.2250738585072014e-308, "-2.2250738585072014e-308"},
+             {-9007199254740991.0, "-9007199254740991.0"},
+             {-std::numeric_limits<double>::infinity(), "null"},
+             {1e22, "1e+22"}}) {
+        char room[json_number_capacity];
+        EXPECT_EQ(std::string(room, put_json_number(room, value)), expected);
+    }
 }
 
 quality_report sample_report()
