@@ -519,10 +519,9 @@ bool file_output_buffer::written(std::size_t size)
     }
     // The window before: on the disk once this returns. A write error found
     // here is the file's, and fsync would not report it again.
-    if (waited_ < sent_ &&
-        sync_file_range(fd, waited_, sent_ - waited_,
-                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                            SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+    if (waited_ < sent_ && sync_file_range(fd, waited_, sent_ - waited_,
+                                           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                               SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
         return false;
     }
     waited_ = sent_;

@@ -149,10 +149,10 @@ private:
     bool written(std::size_t size);
     std::FILE* file_;
     std::vector<char> buffer_;
-    std::size_t unsent_ = 0;     // bytes written since the last write-back
-    long long sent_ = 0;         // the file's bytes before this offset are on their way
-    long long waited_ = 0;       // and those before this one are on the disk
-    bool write_back_ = true;     // false where the file takes none
+    std::size_t unsent_ = 0; // bytes written since the last write-back
+    long long sent_ = 0;     // the file's bytes before this offset are on their way
+    long long waited_ = 0;   // and those before this one are on the disk
+    bool write_back_ = true; // false where the file takes none
 };
 
 // Where a write of a path lands, so that two outputs that would write one
