@@ -1,5 +1,6 @@
 #include "numlist/result_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -517,15 +518,18 @@ bool file_output_buffer::written(std::size_t size)
         }
         return false;
     }
-    // The window before: on the disk once this returns. A write error found
-    // here is the file's, and fsync would not report it again.
-    if (waited_ < sent_ && sync_file_range(fd, waited_, sent_ - waited_,
-                                           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                               SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+    sent_ = end;
+    // The bytes four windows back, which have had the time of three to get
+    // there: on the disk once this returns (waiting for the window just
+    // before held the run up). A write error found here is the file's, and
+    // fsync would not report it again.
+    const long long wait_to = end - static_cast<long long>(4 * write_back_window);
+    if (wait_to > waited_ && sync_file_range(fd, waited_, wait_to - waited_,
+                                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                                 SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
         return false;
     }
-    waited_ = sent_;
-    sent_ = end;
+    waited_ = std::max(waited_, wait_to);
 #else
     (void)size;
 #endif
