@@ -317,23 +317,25 @@ std::string read_point_file_text(const std::string& path)
     if (!stream) {
         cannot_read();
     }
-    std::string text;
-    if (std::fseek(stream.get(), 0, SEEK_END) == 0) {
-        // Only a hint: a directory, for one, reports a size it does not hold.
-        const long size = std::ftell(stream.get());
-        if (size > 0 && static_cast<unsigned long>(size) < text.max_size() / 2) {
-            try {
-                text.reserve(static_cast<std::size_t>(size));
-            } catch (const std::bad_alloc&) {
-            }
-        }
-        std::rewind(stream.get());
-    }
     // Reads on until the end, whatever the size said (a pipe has none), or
     // until the line being read is longer than any line may be: /dev/zero,
     // say, has neither an end nor a line end. The parser then refuses that
     // line, or an earlier one.
     constexpr std::size_t chunk = 1 << 20;
+    std::string text;
+    if (std::fseek(stream.get(), 0, SEEK_END) == 0) {
+        // Only a hint: a directory, for one, reports a size it does not hold.
+        // The room of a chunk more takes the last read, which finds the end,
+        // without moving the whole text (that doubled its memory a moment).
+        const long size = std::ftell(stream.get());
+        if (size > 0 && static_cast<unsigned long>(size) < text.max_size() / 2) {
+            try {
+                text.reserve(static_cast<std::size_t>(size) + chunk);
+            } catch (const std::bad_alloc&) {
+            }
+        }
+        std::rewind(stream.get());
+    }
     std::size_t line_length = 0; // bytes read since the last line end
     for (;;) {
         const std::size_t old = text.size();

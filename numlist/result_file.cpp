@@ -1,5 +1,6 @@
 #include "numlist/result_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -492,9 +493,63 @@ file_output_buffer::file_output_buffer(std::FILE* file) : file_(file), buffer_(1
 bool file_output_buffer::drain()
 {
     const auto size = static_cast<std::size_t>(pptr() - pbase());
-    const bool written = std::fwrite(pbase(), 1, size, file_) == size;
+    const bool whole = std::fwrite(pbase(), 1, size, file_) == size;
     setp(buffer_.data(), buffer_.data() + buffer_.size());
-    return written;
+    return whole && written(size);
+}
+
+bool file_output_buffer::written(std::size_t size)
+{
+#ifdef __linux__
+    unsent_ += size;
+    if (!write_back_ || unsent_ < write_back_window) {
+        return true;
+    }
+    unsent_ = 0;
+    if (std::fflush(file_) != 0) {
+        return false;
+    }
+    const int fd = fileno(file_);
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    if (end < 0 || sync_file_range(fd, sent_, end - sent_, SYNC_FILE_RANGE_WRITE) != 0) {
+        if (end < 0 || errno == ESPIPE || errno == EINVAL) {
+            write_back_ = false; // a pipe or a device: nothing to hand over
+            return true;
+        }
+        return false;
+    }
+    sent_ = end;
+    // The bytes four windows back, which have had the time of three to get
+    // there: on the disk once this returns (waiting for the window just
+    // before held the run up). A write error found here is the file's, and
+    // fsync would not report it again.
+    const long long wait_to = end - static_cast<long long>(4 * write_back_window);
+    if (wait_to > waited_ && sync_file_range(fd, waited_, wait_to - waited_,
+                                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                                 SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+        return false;
+    }
+    waited_ = std::max(waited_, wait_to);
+#else
+    (void)size;
+#endif
+    return true;
+}
+
+std::streamsize file_output_buffer::xsputn(const char* s, std::streamsize n)
+{
+    if (n < static_cast<std::streamsize>(buffer_.size())) {
+        return std::streambuf::xsputn(s, n);
+    }
+    if (!drain()) {
+        return 0;
+    }
+    const auto size = static_cast<std::size_t>(n);
+    const std::size_t put = std::fwrite(s, 1, size, file_);
+    if (put != size || !written(size)) {
+        return static_cast<std::streamsize>(put == size ? 0 : put);
+    }
+    return n;
 }
 
 file_output_buffer::int_type file_output_buffer::overflow(int_type c)

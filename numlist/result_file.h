@@ -122,20 +122,37 @@ void discard_staged_file(staged_file& staged);
 
 // A stream buffer that writes to a C stream it does not own, for writers
 // that take a std::ostream, through a buffer of its own: flush the
-// std::ostream before finish_staged_file. A failed write sets the stream's
-// badbit.
+// std::ostream before finish_staged_file. A write of a buffer's size or more
+// goes to the C stream as it is, without a copy. A failed write sets the
+// stream's badbit.
+//
+// On Linux, a regular file's content is handed to the disk while it is
+// written: every write_back_window bytes, the window just written starts
+// its write to the disk (sync_file_range) and the run waits for the bytes
+// four windows back, so that the fsync of finish_staged_file has little
+// left to do and the written pages do not pile up in memory. A write error of the disk
+// found there fails the stream (errno set), as it would fail the fsync.
+// Something that is no regular file (a pipe, a device) is written as before.
 class file_output_buffer : public std::streambuf {
 public:
     explicit file_output_buffer(std::FILE* file);
 
+    static constexpr std::size_t write_back_window = std::size_t{8} << 20;
+
 protected:
     int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* s, std::streamsize n) override;
     int sync() override;
 
 private:
     bool drain();
+    bool written(std::size_t size);
     std::FILE* file_;
     std::vector<char> buffer_;
+    std::size_t unsent_ = 0; // bytes written since the last write-back
+    long long sent_ = 0;     // the file's bytes before this offset are on their way
+    long long waited_ = 0;   // and those before this one are on the disk
+    bool write_back_ = true; // false where the file takes none
 };
 
 // Where a write of a path lands, so that two outputs that would write one

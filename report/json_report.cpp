@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <ostream>
 
@@ -254,6 +255,21 @@ void write_head(json_writer& w, const quality_report& report, const std::string&
     write_stochastic(w, report);
 }
 
+// Row members go through a small buffer and one append each: the residual
+// array holds millions of them. A key longer than key_room takes the plain
+// way.
+constexpr std::size_t key_room = 24;
+
+// Puts `"key": ` at `o` (key_room + 4 bytes at most); returns its end.
+char* put_key(char* o, const char* name, std::size_t length)
+{
+    *o++ = '"';
+    std::memcpy(o, name, length);
+    o += length;
+    std::memcpy(o, "\": ", 3);
+    return o + 3;
+}
+
 // Appends `"key": ` to a row.
 void key(std::string& line, const char* name)
 {
@@ -264,19 +280,36 @@ void key(std::string& line, const char* name)
 
 void number(std::string& line, const char* name, double value)
 {
-    key(line, name);
-    append_json_number(line, value);
-    line += ", ";
+    const std::size_t length = std::strlen(name);
+    if (length > key_room) {
+        key(line, name);
+        append_json_number(line, value);
+        line += ", ";
+        return;
+    }
+    char buffer[key_room + 4 + json_number_capacity + 2];
+    char* o = put_json_number(put_key(buffer, name, length), value);
+    std::memcpy(o, ", ", 2);
+    line.append(buffer, o + 2);
 }
 
 void triple(std::string& line, const char* name, const Eigen::Vector3d& v)
 {
-    key(line, name);
-    line += '[';
-    for (int k = 0; k < 3; ++k) {
-        append_json_number(line, v(k));
-        line += k < 2 ? "," : "], ";
+    const std::size_t length = std::strlen(name);
+    char buffer[key_room + 4 + 1 + 3 * (json_number_capacity + 1) + 2];
+    char* o = buffer;
+    if (length > key_room) {
+        key(line, name);
+    } else {
+        o = put_key(o, name, length);
     }
+    *o++ = '[';
+    for (int k = 0; k < 3; ++k) {
+        o = put_json_number(o, v(k));
+        *o++ = ',';
+    }
+    std::memcpy(o - 1, "], ", 3);
+    line.append(buffer, o + 2);
 }
 
 // The members of a carried precision, after a ", ", none after them.

@@ -16,6 +16,13 @@ void append_shortest(std::string& out, double value);
 // it reads back as a floating-point number; a non-finite value is "null".
 void append_json_number(std::string& out, double value);
 
+// The most bytes put_json_number writes.
+inline constexpr std::size_t json_number_capacity = 26;
+
+// append_json_number into `out`, which has room for json_number_capacity
+// bytes; returns the end of the text. For rows built in a buffer of their own.
+char* put_json_number(char* out, double value);
+
 // format_fixed's largest output.
 inline constexpr std::size_t fixed_capacity = 400;
 
