@@ -15,33 +15,12 @@ namespace {
 
 const rotation_model both_models[] = {rotation_model::linearised, rotation_model::exact};
 
-synthetic::transformation truth_of(rotation_model model)
-{
-    synthetic::transformation truth;
-    truth.model = model;
-    if (model == rotation_model::exact)
-        truth.angles_rad = {0.3, -0.2, 0.5}; // far from linear
-    return truth;
-}
-
-// A covariance of coordinates of about sigma_m (m), correlated, different
-// for each draw.
-Eigen::Matrix3d random_covariance(std::mt19937_64& random, double sigma_m)
-{
-    std::uniform_real_distribution<double> entry(-1, 1);
-    Eigen::Matrix3d a;
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            a(r, c) = entry(random);
-    return sigma_m * sigma_m * (0.5 * a * a.transpose() + 0.3 * Eigen::Matrix3d::Identity());
-}
-
 std::vector<Eigen::Matrix3d> random_covariances(std::mt19937_64& random, long points,
                                                 double sigma_m)
 {
     std::vector<Eigen::Matrix3d> c;
     for (long i = 0; i < points; ++i)
-        c.push_back(random_covariance(random, sigma_m));
+        c.push_back(synthetic::random_covariance(random, sigma_m));
     return c;
 }
 
@@ -79,7 +58,7 @@ parameter_vector dense_weighted_fit(const point_matrix& source, const point_matr
 TEST(GaussHelmert, TargetErrorsOnlyIsWeightedLeastSquares)
 {
     for (const rotation_model model : both_models) {
-        synthetic::network net = synthetic::make_network(7, 5, 0.01, truth_of(model));
+        synthetic::network net = synthetic::make_network(7, 5, 0.01, synthetic::truth_of(model));
         std::mt19937_64 random(11);
         const std::vector<Eigen::Matrix3d> st = random_covariances(random, 7, 0.01);
         cofactor_matrix q;
@@ -103,7 +82,8 @@ TEST(GaussHelmert, TargetErrorsOnlyIsWeightedLeastSquares)
 TEST(GaussHelmert, IdentityTargetCovarianceIsTheUnitWeightFit)
 {
     for (const rotation_model model : both_models) {
-        const synthetic::network net = synthetic::make_network(12, 3, 0.02, truth_of(model));
+        const synthetic::network net =
+            synthetic::make_network(12, 3, 0.02, synthetic::truth_of(model));
         const adjustment_result plain = estimate_similarity(net.source.xyz, net.target.xyz, model);
         for (const bool given : {true, false}) {
             const std::vector<Eigen::Matrix3d> identity(given ? 12 : 0,
@@ -131,7 +111,8 @@ TEST(GaussHelmert, IdentityTargetCovarianceIsTheUnitWeightFit)
 TEST(GaussHelmert, EqualPrecisionsInBothSystemsHalveTheVarianceFactor)
 {
     for (const rotation_model model : both_models) {
-        const synthetic::network net = synthetic::make_network(15, 8, 0.02, truth_of(model));
+        const synthetic::network net =
+            synthetic::make_network(15, 8, 0.02, synthetic::truth_of(model));
         const std::vector<Eigen::Matrix3d> c(15, 4e-4 * Eigen::Matrix3d::Identity());
         const gauss_helmert_result target_only =
             adjust_gauss_helmert(net.source.xyz, net.target.xyz, {}, c, {}, model);

@@ -56,6 +56,29 @@ inline network make_network(long points, unsigned seed, double noise_m,
     return net;
 }
 
+// The truth the tests of both rotation models take: the exact model's far
+// from linear.
+inline transformation truth_of(rotation_model model)
+{
+    transformation truth;
+    truth.model = model;
+    if (model == rotation_model::exact)
+        truth.angles_rad = {0.3, -0.2, 0.5};
+    return truth;
+}
+
+// A correlated covariance of about sigma_m (m) per coordinate, different for
+// each draw.
+inline Eigen::Matrix3d random_covariance(std::mt19937_64& random, double sigma_m)
+{
+    std::uniform_real_distribution<double> entry(-1, 1);
+    Eigen::Matrix3d a;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            a(r, c) = entry(random);
+    return sigma_m * sigma_m * (0.5 * a * a.transpose() + 0.3 * Eigen::Matrix3d::Identity());
+}
+
 } // namespace sevenparam::synthetic
 
 #endif

@@ -17,26 +17,6 @@ namespace {
 
 const rotation_model both_models[] = {rotation_model::linearised, rotation_model::exact};
 
-synthetic::transformation truth_of(rotation_model model)
-{
-    synthetic::transformation truth;
-    truth.model = model;
-    if (model == rotation_model::exact)
-        truth.angles_rad = {0.3, -0.2, 0.5};
-    return truth;
-}
-
-// A correlated covariance of about sigma_m per coordinate, different per draw.
-Eigen::Matrix3d random_covariance(std::mt19937_64& random, double sigma_m)
-{
-    std::uniform_real_distribution<double> entry(-1, 1);
-    Eigen::Matrix3d a;
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            a(r, c) = entry(random);
-    return sigma_m * sigma_m * (0.5 * a * a.transpose() + 0.3 * Eigen::Matrix3d::Identity());
-}
-
 Eigen::RowVector3d draw(std::mt19937_64& random, const Eigen::Matrix3d& c)
 {
     std::normal_distribution<double> normal;
@@ -54,8 +34,8 @@ synthetic::network precise_network(long points, unsigned seed, double source_m, 
     synthetic::network net = synthetic::make_network(points, seed, 0.0, truth);
     std::mt19937_64 random(seed + 1000);
     for (long i = 0; i < points; ++i) {
-        net.source.covariance.push_back(random_covariance(random, source_m));
-        net.target.covariance.push_back(random_covariance(random, target_m));
+        net.source.covariance.push_back(synthetic::random_covariance(random, source_m));
+        net.target.covariance.push_back(synthetic::random_covariance(random, target_m));
         net.source.xyz.row(i) += draw(random, scale_source * net.source.covariance.back());
         net.target.xyz.row(i) += draw(random, scale_target * net.target.covariance.back());
     }
@@ -69,7 +49,8 @@ synthetic::network precise_network(long points, unsigned seed, double source_m, 
 TEST(WeightedReport, RedundancyNumbersSumToTheRedundancy)
 {
     for (const rotation_model model : both_models) {
-        const synthetic::network net = precise_network(10, 3, 0.01, 0.02, truth_of(model));
+        const synthetic::network net =
+            precise_network(10, 3, 0.01, 0.02, synthetic::truth_of(model));
         report_settings settings;
         settings.model = model;
         settings.exclude = {"P4"};
@@ -110,7 +91,7 @@ TEST(WeightedReport, RedundancyNumbersSumToTheRedundancy)
 TEST(WeightedReport, IdentityPrecisionIsTheUnitWeightReportWithSigmaOne)
 {
     for (const rotation_model model : both_models) {
-        synthetic::network net = synthetic::make_network(9, 6, 0.3, truth_of(model));
+        synthetic::network net = synthetic::make_network(9, 6, 0.3, synthetic::truth_of(model));
         net.target.xyz(4, 1) += 10.0; // a blunder, so that something is flagged
         report_settings unit;
         unit.model = model;
@@ -156,7 +137,7 @@ TEST(WeightedReport, MonteCarloMatchesThePropagatedPrecision)
     constexpr int runs = 1000;
     for (const rotation_model model : both_models) {
         const synthetic::network truth =
-            precise_network(points, 21, 0.01, 0.02, truth_of(model), 0, 0);
+            precise_network(points, 21, 0.01, 0.02, synthetic::truth_of(model), 0, 0);
         named_points test;
         test.names = {"T"};
         const point_row test_point(4030000.0, 310000.0, 4918000.0);
@@ -206,7 +187,7 @@ TEST(WeightedReport, VarianceComponentsRecoverPlantedFactors)
 {
     for (const rotation_model model : both_models) {
         const synthetic::network net =
-            precise_network(3000, 8, 0.02, 0.01, truth_of(model), 4, 0.25);
+            precise_network(3000, 8, 0.02, 0.01, synthetic::truth_of(model), 4, 0.25);
         report_settings settings;
         settings.model = model;
         settings.variance_components = true;
