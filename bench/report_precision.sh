@@ -27,18 +27,7 @@ while [ $# -gt 0 ]; do
 done
 binary=$(realpath "$build/report/sevenparam-report")
 bench=$(realpath bench)
-python=python3
-if ! "$python" -c 'import numpy' 2>/dev/null; then
-    python=/usr/bin/python3
-fi
-if [ -n "${SEVENPARAM_BENCH_DATA:-}" ]; then
-    data=$SEVENPARAM_BENCH_DATA
-    mkdir -p "$data"
-else
-    data=$(mktemp -d)
-fi
-out=$(mktemp -d)
-trap 'rm -rf "$out"; [ -z "${SEVENPARAM_BENCH_DATA:-}" ] && rm -rf "$data"' EXIT
+. "$bench/scale_setup.sh"
 
 "$python" "$bench/make_points.py" --sigmas "$data" "$points" 0.002 0
 "$python" "$bench/make_points.py" "$data" "$points" 0.002 0

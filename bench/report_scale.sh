@@ -62,20 +62,7 @@ for arg in "$@"; do
 done
 binary=$(realpath "$build/report/sevenparam-report")
 bench=$(realpath bench)
-# The Python with numpy: python3 on the PATH, else Debian's own.
-python=python3
-if ! "$python" -c 'import numpy' 2>/dev/null; then
-    python=/usr/bin/python3
-fi
-if [ -n "${SEVENPARAM_BENCH_DATA:-}" ]; then
-    data=$SEVENPARAM_BENCH_DATA
-    mkdir -p "$data"
-else
-    data=$(mktemp -d)
-    trap 'rm -rf "$data"' EXIT
-fi
-out=$(mktemp -d)
-trap 'rm -rf "$out"; [ -z "${SEVENPARAM_BENCH_DATA:-}" ] && rm -rf "$data"' EXIT
+. "$bench/scale_setup.sh"
 
 "$python" "$bench/make_points.py" "$data" 1000000 0.002 0
 "$python" "$bench/make_points.py" "$data" 1000000 0.002 5 0.1
