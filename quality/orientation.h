@@ -16,6 +16,8 @@
 
 #include "estimation/seven_parameters.h"
 
+#include <vector>
+
 namespace sevenparam {
 
 // True when the target is mirrored against the source: the best orthogonal
@@ -25,7 +27,11 @@ namespace sevenparam {
 //   - gain > 1e-12 sum |t_i|^2: above rounding, so that points in a plane,
 //     whose mirror image is also a rotation, are never mirrored.
 // False for fewer than 3 points or different counts. Never throws.
+// With `kept` (one flag per row), only the rows flagged count; the points
+// are read where they are, never copied.
 bool target_mirrored(const point_matrix& source, const point_matrix& target);
+bool target_mirrored(const point_matrix& source, const point_matrix& target,
+                     const std::vector<char>& kept);
 
 } // namespace sevenparam
 

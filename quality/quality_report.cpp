@@ -669,8 +669,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
     fill_estimate(a, settings.model, report);
     fill_tests(a, settings, report);
     fill_residuals(a, source, target, removed, settings.model, settings.threads, report);
-    report.mirrored = target_mirrored(kept_rows(source.xyz, kept, a.index.size()),
-                                      kept_rows(target.xyz, kept, a.index.size()));
+    report.mirrored = target_mirrored(source.xyz, target.xyz, kept);
     fill_weighted(a, source, target, settings, report);
     report.robust = a.robust;
 

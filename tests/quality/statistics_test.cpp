@@ -277,6 +277,13 @@ TEST(Orientation, MirroredTargetsAreFoundAndRotatedOnesAreNot)
             target.row(i) = q.transpose();
         }
         EXPECT_EQ(target_mirrored(source, target), c.mirrored) << c.what;
+        // A point left out by its flag counts for nothing: here a wild one.
+        point_matrix more_source(c.points + 1, 3), more_target(c.points + 1, 3);
+        more_source << source, Eigen::RowVector3d(1e6, -2e6, 3e6);
+        more_target << target, Eigen::RowVector3d(-5e6, 4e6, 1e6);
+        std::vector<char> kept(static_cast<std::size_t>(c.points) + 1, 1);
+        kept.back() = 0;
+        EXPECT_EQ(target_mirrored(more_source, more_target, kept), c.mirrored) << c.what;
     }
 }
 
