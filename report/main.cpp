@@ -1,6 +1,7 @@
 // sevenparam-report: the quality report of a seven-parameter estimation.
 #include "driver/platform.h"
 #include "report/app.h"
+#include "report/platform.h"
 #include "report/report_options.h"
 
 #include <iostream>
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
     sevenparam::ignore_broken_pipe_signal();
     // The report may run to millions of lines; the C streams are not used.
     std::ios::sync_with_stdio(false);
+    sevenparam::tune_allocator_for_large_runs();
     try {
         return sevenparam::run_report(argc, argv, std::cout, std::cerr);
     } catch (const std::bad_alloc&) {

@@ -3,6 +3,10 @@
 #include <cerrno>
 #include <string>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #ifdef _WIN32
 #include <io.h>
 #include <stdio.h>
@@ -94,6 +98,14 @@ bool standard_error_is_terminal()
     return _isatty(_fileno(stderr)) != 0;
 #else
     return isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+void tune_allocator_for_large_runs()
+{
+#ifdef __GLIBC__
+    constexpr int separately_mapped_bytes = 128 * 1024;
+    mallopt(M_MMAP_THRESHOLD, separately_mapped_bytes);
 #endif
 }
 
