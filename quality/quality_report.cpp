@@ -615,12 +615,12 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
 // the final transformation (its own source covariance, as adjusted, with
 // that of the parameters).
 // The adjusted points move into the report (the fit's tests are done).
-void fill_weighted(adjustment& a, const named_points& source, const named_points& target,
+void fill_weighted(adjustment& a, const named_points& source, bool target_precision,
                    const report_settings& settings, quality_report& report)
 {
     report.stochastic.weighted = a.weighted;
     report.stochastic.source_precision = !source.covariance.empty();
-    report.stochastic.target_precision = !target.covariance.empty();
+    report.stochastic.target_precision = target_precision;
     if (!a.weighted)
         return;
     report.variance_components = a.components;
@@ -676,8 +676,11 @@ test_level test_level_of(const report_settings& settings, std::size_t points, bo
     return level;
 }
 
-quality_report build_quality_report(const named_points& source, const named_points& target,
-                                    const named_points& test, const report_settings& settings)
+// build_quality_report, freeing *target_covariance (the target's own, when
+// given) once the adjustment no longer needs it.
+static quality_report build_report(const named_points& source, const named_points& target,
+                                   const named_points& test, const report_settings& settings,
+                                   std::vector<Eigen::Matrix3d>* target_covariance)
 {
     require_consistent(source, "source");
     require_consistent(target, "target");
@@ -694,6 +697,9 @@ quality_report build_quality_report(const named_points& source, const named_poin
     std::vector<std::size_t> removed; // input rows in the order of removal
     apply_exclusions(settings, source, kept, removed, report);
     adjustment a = adjust_with_snooping(source, target, settings, kept, removed, report);
+    const bool target_precision = !target.covariance.empty();
+    if (target_covariance)
+        *target_covariance = std::vector<Eigen::Matrix3d>();
     fill_estimate(a, settings.model, report);
     fill_tests(a, settings, report);
     fill_residuals(a, source, target, removed, settings.model, settings.threads, report);
@@ -705,7 +711,7 @@ quality_report build_quality_report(const named_points& source, const named_poin
     // the carried precisions are formed (at a million points each is large).
     a.result.residuals = Eigen::VectorXd();
     a.weighted_fit.misclosure_covariance = std::vector<Eigen::Matrix3d>();
-    fill_weighted(a, source, target, settings, report);
+    fill_weighted(a, source, target_precision, settings, report);
     report.robust = a.robust;
 
     // The parameters' covariance in the terms of correction_design_block.
@@ -733,6 +739,19 @@ quality_report build_quality_report(const named_points& source, const named_poin
         require_finite_prediction(report.predictions[i], i);
     }
     return report;
+}
+
+quality_report build_quality_report(const named_points& source, const named_points& target,
+                                    const named_points& test, const report_settings& settings)
+{
+    return build_report(source, target, test, settings, nullptr);
+}
+
+quality_report build_quality_report_freeing(const named_points& source, named_points& target,
+                                            const named_points& test,
+                                            const report_settings& settings)
+{
+    return build_report(source, target, test, settings, &target.covariance);
 }
 
 } // namespace sevenparam
