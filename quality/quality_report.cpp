@@ -676,11 +676,18 @@ test_level test_level_of(const report_settings& settings, std::size_t points, bo
     return level;
 }
 
-// build_quality_report, freeing *target_covariance (the target's own, when
-// given) once the adjustment no longer needs it.
+// The covariances of the common points that build_report frees once it no
+// longer needs them (none where null).
+struct covariances_to_free {
+    std::vector<Eigen::Matrix3d>* source = nullptr;
+    std::vector<Eigen::Matrix3d>* target = nullptr;
+};
+
+// build_quality_report, freeing `to_free` on the way: the target's after
+// the adjustment, the source's after the carried precisions.
 static quality_report build_report(const named_points& source, const named_points& target,
                                    const named_points& test, const report_settings& settings,
-                                   std::vector<Eigen::Matrix3d>* target_covariance)
+                                   covariances_to_free to_free)
 {
     require_consistent(source, "source");
     require_consistent(target, "target");
@@ -698,8 +705,8 @@ static quality_report build_report(const named_points& source, const named_point
     apply_exclusions(settings, source, kept, removed, report);
     adjustment a = adjust_with_snooping(source, target, settings, kept, removed, report);
     const bool target_precision = !target.covariance.empty();
-    if (target_covariance)
-        *target_covariance = std::vector<Eigen::Matrix3d>();
+    if (to_free.target)
+        *to_free.target = std::vector<Eigen::Matrix3d>();
     fill_estimate(a, settings.model, report);
     fill_tests(a, settings, report);
     fill_residuals(a, source, target, removed, settings.model, settings.threads, report);
@@ -712,6 +719,8 @@ static quality_report build_report(const named_points& source, const named_point
     a.result.residuals = Eigen::VectorXd();
     a.weighted_fit.misclosure_covariance = std::vector<Eigen::Matrix3d>();
     fill_weighted(a, source, target_precision, settings, report);
+    if (to_free.source)
+        *to_free.source = std::vector<Eigen::Matrix3d>();
     report.robust = a.robust;
 
     // The parameters' covariance in the terms of correction_design_block.
@@ -744,14 +753,14 @@ static quality_report build_report(const named_points& source, const named_point
 quality_report build_quality_report(const named_points& source, const named_points& target,
                                     const named_points& test, const report_settings& settings)
 {
-    return build_report(source, target, test, settings, nullptr);
+    return build_report(source, target, test, settings, {});
 }
 
-quality_report build_quality_report_freeing(const named_points& source, named_points& target,
+quality_report build_quality_report_freeing(named_points& source, named_points& target,
                                             const named_points& test,
                                             const report_settings& settings)
 {
-    return build_report(source, target, test, settings, &target.covariance);
+    return build_report(source, target, test, settings, {&source.covariance, &target.covariance});
 }
 
 } // namespace sevenparam
