@@ -22,7 +22,7 @@ error_ellipse horizontal_ellipse(const Eigen::Matrix2d& east_north_m2)
     const double mean = 0.5 * (ee + nn);
     const double half_difference = 0.5 * (nn - ee);
     const double radius = std::hypot(half_difference, en);
-    const double scale = ellipse_scale();
+    static const double scale = ellipse_scale(); // a constant: once, not per point
     error_ellipse e;
     e.semi_major_m = scale * std::sqrt(std::max(0.0, mean + radius));
     e.semi_minor_m = scale * std::sqrt(std::max(0.0, mean - radius));

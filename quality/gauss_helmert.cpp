@@ -24,29 +24,90 @@ estimation_error bad_covariance(const char* role, std::size_t row, const char* w
                             std::to_string(row + 1) + " is " + what);
 }
 
+// The determinant of a symmetric 3 x 3 matrix, from its lower triangle.
+double lower_determinant(const Eigen::Matrix3d& c)
+{
+    return c(0, 0) * (c(1, 1) * c(2, 2) - c(2, 1) * c(2, 1)) -
+           c(1, 0) * (c(1, 0) * c(2, 2) - c(2, 1) * c(2, 0)) +
+           c(2, 0) * (c(1, 0) * c(2, 1) - c(1, 1) * c(2, 0));
+}
+
+// A quick sufficient test, on the lower triangle of a symmetric 3 x 3
+// matrix, that its smallest eigenvalue exceeds `ratio` times its largest:
+// true only where the eigenvalues the solver computes (to within a few
+// rounding errors of the matrix's norm) would say so too, so that the
+// solver is needed only where this says no. A diagonal matrix is judged
+// by its diagonal; any other is positive definite by its leading minors,
+// kept well clear of their rounding errors, and then its smallest
+// eigenvalue is at least det / |c|_F^2.
+bool surely_definite(const Eigen::Matrix3d& c, double ratio)
+{
+    if (c(1, 0) == 0 && c(2, 0) == 0 && c(2, 1) == 0) {
+        const double least = std::min({c(0, 0), c(1, 1), c(2, 2)});
+        const double most = std::max({c(0, 0), c(1, 1), c(2, 2)});
+        return ratio == 0 ? least >= 0 : least > 2 * ratio * most;
+    }
+    constexpr double margin = 1e-10; // far above the minors' rounding errors
+    const double norm2 = c(0, 0) * c(0, 0) + c(1, 1) * c(1, 1) + c(2, 2) * c(2, 2) +
+                         2 * (c(1, 0) * c(1, 0) + c(2, 0) * c(2, 0) + c(2, 1) * c(2, 1));
+    const double norm = std::sqrt(norm2);
+    const double minor2 = c(0, 0) * c(1, 1) - c(1, 0) * c(1, 0);
+    return c(0, 0) > 0 && minor2 > margin * norm2 &&
+           lower_determinant(c) > std::max(margin, 2 * ratio) * norm2 * norm;
+}
+
+// Why covariance `c` is refused, or null when it is not.
+const char* covariance_fault(const Eigen::Matrix3d& c)
+{
+    if (!c.allFinite())
+        return "not finite";
+    const double largest = c.cwiseAbs().maxCoeff();
+    if ((c - c.transpose()).cwiseAbs().maxCoeff() > symmetry_tolerance * largest)
+        return "not symmetric";
+    // A zero variance (an error-free coordinate or direction) is allowed; a
+    // negative one is not.
+    if (surely_definite(c, 0))
+        return nullptr;
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(c, Eigen::EigenvaluesOnly);
+    if (eigen.eigenvalues()(0) < -symmetry_tolerance * largest)
+        return "not positive semi-definite";
+    return nullptr;
+}
+
+// The first point, in order, for which fault(i) is true, or `points` when
+// none: judged by the fixed chunks on `threads` threads.
+template <typename fault_of>
+std::size_t first_fault(std::size_t points, unsigned threads, const fault_of& fault)
+{
+    std::vector<std::size_t> first(std::max<std::size_t>(1, chunk_count(points)), points);
+    for_each_chunk(points, threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            if (fault(i)) {
+                first[chunk] = i;
+                return;
+            }
+    });
+    for (const std::size_t i : first)
+        if (i < points)
+            return i;
+    return points;
+}
+
 } // namespace
 
 void require_covariances(const std::vector<Eigen::Matrix3d>& covariance, Eigen::Index points,
-                         const char* role)
+                         const char* role, unsigned threads)
 {
     if (covariance.empty())
         return;
     if (covariance.size() != static_cast<std::size_t>(points))
         throw estimation_error(std::to_string(covariance.size()) + " " + role +
                                " covariances for " + std::to_string(points) + " points");
-    for (std::size_t i = 0; i < covariance.size(); ++i) {
-        const Eigen::Matrix3d& c = covariance[i];
-        if (!c.allFinite())
-            throw bad_covariance(role, i, "not finite");
-        if ((c - c.transpose()).cwiseAbs().maxCoeff() >
-            symmetry_tolerance * c.cwiseAbs().maxCoeff())
-            throw bad_covariance(role, i, "not symmetric");
-        // A zero variance (an error-free coordinate or direction) is
-        // allowed; a negative one is not.
-        const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(c, Eigen::EigenvaluesOnly);
-        if (eigen.eigenvalues()(0) < -symmetry_tolerance * c.cwiseAbs().maxCoeff())
-            throw bad_covariance(role, i, "not positive semi-definite");
-    }
+    const std::size_t bad = first_fault(covariance.size(), threads, [&](std::size_t i) {
+        return covariance_fault(covariance[i]) != nullptr;
+    });
+    if (bad < covariance.size())
+        throw bad_covariance(role, bad, covariance_fault(covariance[bad]));
 }
 
 namespace {
@@ -217,8 +278,8 @@ gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const poin
                                           const std::vector<double>& point_weight,
                                           rotation_model model, unsigned threads)
 {
-    require_covariances(source_covariance, source.rows(), "source");
-    require_covariances(target_covariance, target.rows(), "target");
+    require_covariances(source_covariance, source.rows(), "source", threads);
+    require_covariances(target_covariance, target.rows(), "target", threads);
     require_weights(point_weight, source.rows());
     // The start, and the input checks and centroids of the unit-weight fit.
     const adjustment_result start = estimate_similarity(source, target, model, {}, threads);
@@ -239,13 +300,17 @@ gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const poin
     // Each misclosure needs a variance in every direction.
     const Eigen::Matrix3d start_jacobian =
         (1 + start.args(6)) * rotation_matrix(model, start.args(3), start.args(4), start.args(5));
-    for (Eigen::Index i = 0; i < source.rows(); ++i) {
-        const Eigen::Matrix3d c = p.misclosure_cofactor(i, start_jacobian);
+    const std::size_t without_error = first_fault(points, threads, [&](std::size_t k) {
+        const Eigen::Matrix3d c =
+            p.misclosure_cofactor(static_cast<Eigen::Index>(k), start_jacobian);
+        if (surely_definite(c, symmetry_tolerance))
+            return false;
         const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(c, Eigen::EigenvaluesOnly);
-        if (!(eigen.eigenvalues()(0) > symmetry_tolerance * eigen.eigenvalues()(2)))
-            throw estimation_error("the covariances of point " + std::to_string(i + 1) +
-                                   " leave a direction without error in both systems");
-    }
+        return !(eigen.eigenvalues()(0) > symmetry_tolerance * eigen.eigenvalues()(2));
+    });
+    if (without_error < points)
+        throw estimation_error("the covariances of point " + std::to_string(without_error + 1) +
+                               " leave a direction without error in both systems");
     std::vector<Eigen::Vector3d> adjusted_source(points);
     for (std::size_t k = 0; k < points; ++k)
         adjusted_source[k] = p.source.row(static_cast<Eigen::Index>(k)).transpose();

@@ -86,9 +86,10 @@ gauss_helmert_result adjust_gauss_helmert(const point_matrix& source, const poin
 // "source" or "target"), for callers that adjust a subset of the points and
 // want the message to name the row of the whole set: empty, or `points`
 // finite, symmetric, positive semi-definite matrices (a zero variance is an
-// error-free coordinate).
+// error-free coordinate). Judged on `threads` threads by the fixed chunks of
+// estimation/chunks.h; the point named is the first faulty one in order.
 void require_covariances(const std::vector<Eigen::Matrix3d>& covariance, Eigen::Index points,
-                         const char* role);
+                         const char* role, unsigned threads = 1);
 
 // Q_ee,i = S_i - B_i Q B_i' (m^2): the covariance of point i's misclosure as
 // the adjustment estimates it (quality/statistics.h), with S_i the

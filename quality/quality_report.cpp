@@ -197,8 +197,9 @@ struct adjustment {
     double variance_factor = 0;
 
     // With precisions: the adjustment with errors in both systems, the
-    // source covariances of its points as adjusted (scaled by the variance
-    // components, when estimated) and the components.
+    // source covariances of its points as adjusted when they differ from the
+    // input's (scaled by the variance components, or of a subset; empty
+    // otherwise: own_source_covariance) and the components.
     bool weighted = false;
     gauss_helmert_result weighted_fit;
     std::vector<Eigen::Matrix3d> source_covariance;
@@ -212,6 +213,16 @@ struct adjustment {
     Eigen::Vector3d residual(std::size_t k) const
     {
         return result.residuals.segment<3>(3 * static_cast<Eigen::Index>(k));
+    }
+    // The source covariance of the k-th adjusted point as adjusted (zero
+    // without source precisions).
+    Eigen::Matrix3d own_source_covariance(const named_points& source, std::size_t k) const
+    {
+        if (!source_covariance.empty())
+            return source_covariance[k];
+        if (source.covariance.empty())
+            return Eigen::Matrix3d::Zero();
+        return source.covariance[index[k]];
     }
     // R_k of the k-th adjusted point.
     Eigen::Matrix3d residual_cofactor(const point_matrix& source, std::size_t k) const
@@ -243,22 +254,37 @@ void adjust_weighted(const named_points& source, const named_points& target,
                      const report_settings& settings, adjustment& a)
 {
     a.weighted = true;
-    const point_matrix kept_source = kept_rows(source.xyz, kept, count);
-    const point_matrix kept_target = kept_rows(target.xyz, kept, count);
-    const std::vector<Eigen::Matrix3d> ss = kept_covariances(source.covariance, kept, count);
-    const std::vector<Eigen::Matrix3d> st = kept_covariances(target.covariance, kept, count);
+    // With every point kept, the inputs as they are; else copies of the
+    // kept rows (the only copies: at a million points each is large).
+    const bool all = count == kept.size();
+    point_matrix kept_source, kept_target;
+    std::vector<Eigen::Matrix3d> ss, st;
+    if (!all) {
+        kept_source = kept_rows(source.xyz, kept, count);
+        kept_target = kept_rows(target.xyz, kept, count);
+        ss = kept_covariances(source.covariance, kept, count);
+        st = kept_covariances(target.covariance, kept, count);
+    }
+    const point_matrix& xs = all ? source.xyz : kept_source;
+    const point_matrix& xt = all ? target.xyz : kept_target;
+    const std::vector<Eigen::Matrix3d>& cs = all ? source.covariance : ss;
+    const std::vector<Eigen::Matrix3d>& ct = all ? target.covariance : st;
     if (settings.variance_components) {
-        variance_component_fit fit = estimate_variance_components(
-            kept_source, kept_target, ss, st, settings.model, settings.threads);
+        variance_component_fit fit =
+            estimate_variance_components(xs, xt, cs, ct, settings.model, settings.threads);
         a.weighted_fit = std::move(fit.adjustment);
         a.source_covariance = std::move(fit.source_covariance);
         a.components = fit.estimate;
     } else {
-        a.weighted_fit = adjust_gauss_helmert(kept_source, kept_target, ss, st, {},
-                                              settings.model, settings.threads);
-        a.source_covariance = ss;
+        a.weighted_fit = adjust_gauss_helmert(xs, xt, cs, ct, {}, settings.model, settings.threads);
+        a.source_covariance = std::move(ss);
     }
+    // The misclosures move to the report's adjustment; the fit keeps the
+    // rest, which the tests take.
+    Eigen::VectorXd residuals = std::move(a.weighted_fit.result.residuals);
+    a.weighted_fit.result.residuals = Eigen::VectorXd();
     a.result = a.weighted_fit.result;
+    a.result.residuals = std::move(residuals);
     a.design = design_by_axis(settings.model, a.result.args, design_terms::corrections);
     a.sigma0 = std::sqrt(a.weighted_fit.vpv /
                          static_cast<double>(redundancy_of(static_cast<long>(count))));
@@ -588,16 +614,18 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
 // variance components and the precision of every common point carried by
 // the final transformation (its own source covariance, as adjusted, with
 // that of the parameters).
-void fill_weighted(const adjustment& a, const named_points& source, const named_points& target,
+// The adjusted points move into the report (the fit's tests are done).
+void fill_weighted(adjustment& a, const named_points& source, bool target_precision,
                    const report_settings& settings, quality_report& report)
 {
     report.stochastic.weighted = a.weighted;
     report.stochastic.source_precision = !source.covariance.empty();
-    report.stochastic.target_precision = !target.covariance.empty();
+    report.stochastic.target_precision = target_precision;
     if (!a.weighted)
         return;
     report.variance_components = a.components;
-    report.adjusted = a.weighted_fit.adjusted;
+    report.adjusted = std::move(a.weighted_fit.adjusted);
+    a.weighted_fit.adjusted = std::vector<adjusted_point>();
     const double source_factor = a.components ? a.components->source_factor : 1.0;
     report.common_precision.resize(report.residuals.size());
     for_each_chunk(report.residuals.size(), settings.threads,
@@ -606,7 +634,7 @@ void fill_weighted(const adjustment& a, const named_points& source, const named_
                            const std::size_t row = report.residuals[k].index;
                            Eigen::Matrix3d own = Eigen::Matrix3d::Zero();
                            if (!source.covariance.empty())
-                               own = k < a.index.size() ? a.source_covariance[k]
+                               own = k < a.index.size() ? a.own_source_covariance(source, k)
                                                         : source_factor * source.covariance[row];
                            report.common_precision[k] = carry_precision(
                                a.result, settings.model,
@@ -648,8 +676,18 @@ test_level test_level_of(const report_settings& settings, std::size_t points, bo
     return level;
 }
 
-quality_report build_quality_report(const named_points& source, const named_points& target,
-                                    const named_points& test, const report_settings& settings)
+// The covariances of the common points that build_report frees once it no
+// longer needs them (none where null).
+struct covariances_to_free {
+    std::vector<Eigen::Matrix3d>* source = nullptr;
+    std::vector<Eigen::Matrix3d>* target = nullptr;
+};
+
+// build_quality_report, freeing `to_free` on the way: the target's after
+// the adjustment, the source's after the carried precisions.
+static quality_report build_report(const named_points& source, const named_points& target,
+                                   const named_points& test, const report_settings& settings,
+                                   covariances_to_free to_free)
 {
     require_consistent(source, "source");
     require_consistent(target, "target");
@@ -665,12 +703,21 @@ quality_report build_quality_report(const named_points& source, const named_poin
     std::vector<char> kept(source.names.size(), 1);
     std::vector<std::size_t> removed; // input rows in the order of removal
     apply_exclusions(settings, source, kept, removed, report);
-    const adjustment a = adjust_with_snooping(source, target, settings, kept, removed, report);
+    adjustment a = adjust_with_snooping(source, target, settings, kept, removed, report);
+    const bool target_precision = !target.covariance.empty();
+    if (to_free.target)
+        *to_free.target = std::vector<Eigen::Matrix3d>();
     fill_estimate(a, settings.model, report);
     fill_tests(a, settings, report);
     fill_residuals(a, source, target, removed, settings.model, settings.threads, report);
     report.mirrored = target_mirrored(source.xyz, target.xyz, kept);
-    fill_weighted(a, source, target, settings, report);
+    // The tests are done: the per-point figures they took are freed before
+    // the carried precisions are formed (at a million points each is large).
+    a.result.residuals = Eigen::VectorXd();
+    a.weighted_fit.misclosure_covariance = std::vector<Eigen::Matrix3d>();
+    fill_weighted(a, source, target_precision, settings, report);
+    if (to_free.source)
+        *to_free.source = std::vector<Eigen::Matrix3d>();
     report.robust = a.robust;
 
     // The parameters' covariance in the terms of correction_design_block.
@@ -698,6 +745,19 @@ quality_report build_quality_report(const named_points& source, const named_poin
         require_finite_prediction(report.predictions[i], i);
     }
     return report;
+}
+
+quality_report build_quality_report(const named_points& source, const named_points& target,
+                                    const named_points& test, const report_settings& settings)
+{
+    return build_report(source, target, test, settings, {});
+}
+
+quality_report build_quality_report_freeing(named_points& source, named_points& target,
+                                            const named_points& test,
+                                            const report_settings& settings)
+{
+    return build_report(source, target, test, settings, {&source.covariance, &target.covariance});
 }
 
 } // namespace sevenparam

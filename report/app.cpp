@@ -581,16 +581,18 @@ int run_report(int argc, const char* const* argv, std::ostream& out, std::ostrea
         if (in_crs) {
             crs = open_crs_run(line.crs);
         }
-        const report_inputs inputs = in_crs ? gather_crs_inputs(line.inputs, crs, program_path)
-                                            : gather_inputs(line.inputs, program_path);
+        report_inputs inputs = in_crs ? gather_crs_inputs(line.inputs, crs, program_path)
+                                      : gather_inputs(line.inputs, program_path);
 #else
-        const report_inputs inputs = gather_inputs(line.inputs, program_path);
+        report_inputs inputs = gather_inputs(line.inputs, program_path);
 #endif
         progress("estimating and testing " + std::to_string(inputs.source.names.size()) +
                  " common points");
         quality_report report;
         try {
-            report = build_quality_report(inputs.source, inputs.target, inputs.test, settings);
+            // The outputs take no covariance of the target points: freed on the way.
+            report =
+                build_quality_report_freeing(inputs.source, inputs.target, inputs.test, settings);
         } catch (const estimation_error& e) {
             // The estimation's message names the problem; the input goes first.
             throw estimation_error(inputs.common_origin + ": " + e.what());

@@ -191,6 +191,68 @@ TEST(GaussHelmert, VarianceComponentsSettleWhereHelmertOvershoots)
     EXPECT_NEAR(fit.estimate.target_factor, 0.13, 0.03);
 }
 
+// The checks' verdicts at their edges, on matrices turned off the axes (so
+// that no diagonal shortcut decides), with eigenvalues (1, 1, e): a
+// covariance may have e down to -1e-12 of its largest entry, a misclosure's
+// e must exceed 1e-12. The first faulty point in order is named, whatever
+// the chunk or thread that finds it.
+TEST(GaussHelmert, CovarianceChecksAtTheirEdges)
+{
+    const Eigen::Matrix3d turn =
+        (Eigen::AngleAxisd(0.7, Eigen::Vector3d(1, 2, 3).normalized())).toRotationMatrix();
+    const auto turned = [&](double e) {
+        return Eigen::Matrix3d(turn * Eigen::Vector3d(1, 1, e).asDiagonal() * turn.transpose());
+    };
+    const struct {
+        double e;
+        const char* covariance_fault; // of require_covariances, or null
+        bool without_error;           // as the only covariance of a misclosure
+    } cases[] = {
+        {1e-11, nullptr, false},
+        {5e-13, nullptr, true},
+        {0, nullptr, true},
+        {-5e-14, nullptr, true},
+        {-1e-9, "not positive semi-definite", true},
+    };
+    const synthetic::network net = synthetic::make_network(5, 2, 0.01);
+    for (const auto& c : cases) {
+        std::vector<Eigen::Matrix3d> covariance(5, Eigen::Matrix3d::Identity());
+        covariance[1] = turned(c.e);
+        const std::string faulty =
+            c.covariance_fault
+                ? std::string("the covariance of target point 2 is ") + c.covariance_fault
+            : c.without_error ? "the covariances of point 2 leave a direction "
+                                "without error in both systems"
+                              : "";
+        try {
+            adjust_gauss_helmert(net.source.xyz, net.target.xyz, {}, covariance, {},
+                                 rotation_model::linearised);
+            EXPECT_EQ(faulty, "") << c.e;
+        } catch (const estimation_error& e) {
+            // An accepted point may still weigh too much for the normal
+            // matrix: any other error then, but none of the checks'.
+            if (faulty.empty())
+                EXPECT_EQ(std::string(e.what()).find("covariance"), std::string::npos) << c.e;
+            else
+                EXPECT_EQ(std::string(e.what()), faulty) << c.e;
+        }
+    }
+    const std::size_t points = 3 * chunk_points;
+    std::vector<Eigen::Matrix3d> many(points, turned(0.5));
+    many[2 * chunk_points + 3] = turned(-1e-9);
+    many[chunk_points + 7] = turned(-1e-9);
+    for (const unsigned threads : {1u, 2u, 3u}) {
+        try {
+            require_covariances(many, static_cast<Eigen::Index>(points), "source", threads);
+            ADD_FAILURE() << "no error on " << threads << " threads";
+        } catch (const estimation_error& e) {
+            EXPECT_EQ(std::string(e.what()), "the covariance of source point " +
+                                                 std::to_string(chunk_points + 8) +
+                                                 " is not positive semi-definite");
+        }
+    }
+}
+
 // Covariances and weights that cannot be used are refused, naming the point;
 // variance components of precisions of one shape in both systems too.
 TEST(GaussHelmert, RefusesUnusablePrecisions)
