@@ -142,7 +142,7 @@ void append_significant(std::string& out, double value, int digits)
 
 double axis_azimuth_shown(double degrees, int decimals)
 {
-    const double half_unit = 0.5 * std::pow(10.0, -decimals);
+    const double half_unit = 0.5 / powers_of_ten[decimals];
     return degrees >= 180 - half_unit ? 0.0 : degrees;
 }
 

@@ -44,7 +44,7 @@ void append_fixed(std::string& out, double value, int decimals);
 // and exponent form ("0.00123", "1.23e-09").
 void append_significant(std::string& out, double value, int digits);
 
-// An azimuth of an axis in [0, 180) degrees as shown to `decimals` decimals:
+// An azimuth of an axis in [0, 180) degrees as shown to `decimals` (0 to 9) decimals:
 // one that rounds up to 180 is shown as 0, the same axis.
 double axis_azimuth_shown(double degrees, int decimals);
 
