@@ -18,32 +18,27 @@
 # their final fsync is short; the rest (the centroids, the 7x7 solves, the
 # renames, which free the previous run's files) is serial.
 #
-# Figures of 2026-12-08, on the 2-core development machine while other
-# builds ran on it (load 2.3-7, CPU pressure 50-90 %: wall times move by
-# 0.1-1.2 s between runs of one command, so compare within one run only).
-# One hyperfine run (5 runs each, 1 warm-up) put the program before and
-# after these changes beside the numpy script:
-#                          before                  after
-#   text, 1 thread         1.47 s (user 0.97 s)    1.32 s (user 1.00 s)
-#   text, 2 threads        1.33 s (user 1.15 s)    1.76 s (user 1.15 s)
-#   text+JSON, 1 thread    4.87 s (user 2.50 s)    3.97 s (user 2.11 s)
-#   text+JSON, 2 threads   3.49 s (user 2.64 s)    3.56 s (user 2.38 s)
-#   numpy script           7.99 s (about 2.2 times the text+JSON run)
-#   peak memory            460 MB                  460 MB (at the end of the
-#                          estimation, in quality/: target 400 MB missed)
-# Paired runs (before, after, alternating, 6 each) put the text run at 1.98
-# and 1.91 s; the user time of the text+JSON run falls by 0.3-0.4 s in every
-# pairing (JSON numbers by an exact path of their own, rows appended once).
-# What strace -T shows more steadily: the final fsyncs took 0.4-0.5 s
-# (text 0.11-0.12 s, JSON 0.31-0.39 s) and now take 0.01-0.03 s, with some
-# 0.06 s of waits for the disk spread over the run; replacing the previous
-# run's outputs takes 0.2-0.4 s of renames (freeing 786 MB). The reading
-# of a point file no longer moves its text at the end (page faults 194,000
-# -> 172,000). A run's CPU time at 1 thread, text and JSON: some 28 % in
-# the shortest numbers (std::to_chars then; the exact path is ~18 % faster),
-# 11 % page-cache copies, 11 % page faults, 12 % the estimation, 5 % the
-# parsing. Leftovers of earlier runs in the page cache (10 GB of outputs)
-# doubled the system time of these runs: clear them before timing.
+# Figures of 2026-12-08 evening, on the 2-core development machine with
+# nothing else running (one hyperfine run, 5 runs each, 1 warm-up):
+#   text, 2 threads        1.36 s (1 thread 1.76 s)    target < 1.0 s: missed
+#   text+JSON, 2 threads   2.15 s (1 thread 3.83 s)    target < 1.5 s: missed
+#   numpy script           6.60 s: 3.1 times the text+JSON run (target 4)
+#   peak memory            357 MB (text and JSON)      target < 400 MB: met
+#   snooping, 5 blunders   1.76 s, exactly the 5       target < 5 s: met
+# Earlier the same day, under the load of other builds, text+JSON took
+# 3.5-4.0 s and the peak was 460 MB. Since then: the staged files go to the
+# disk while they are written (the final fsyncs took 0.4-0.5 s, now 0.01-
+# 0.03 s); JSON rows are put together in small buffers and appended once;
+# a point file's text is no longer moved at the end of its reading; the
+# mirror test sums in place instead of copying the point sets four times
+# (96 MB); large blocks are mapped apart and given back when freed (glibc's
+# rising mmap threshold kept 47 MB of freed blocks in the heap). A hand-
+# written shortest-number path some 18 % faster than std::to_chars was
+# tried and left out: too little for what it repeats of the library.
+# Where a 1-thread text and JSON run's CPU goes: some 28 % the shortest
+# numbers, 11 % page-cache copies, 11 % page faults, 12 % the estimation,
+# 5 % the parsing. Leftovers of earlier runs in the page cache (10 GB of
+# outputs) doubled the system time of runs: clear them before timing.
 #
 #   bench/report_scale.sh [BUILD_DIR] [--ten-million]     (default: build)
 #
