@@ -10,6 +10,17 @@
 #   - peak memory (GNU time -v, maximum resident set size) on 2 threads.
 # Each figure is printed beside its target: under 3 s and 700 MB.
 #
+# Figures of 2026-12-08 evening, 2-core development machine, nothing else
+# running (hyperfine, 4 runs each): with precisions 3.71 s on 2 threads
+# (4.48 s on 1), the same points without precisions 1.80 s; peak 632 MB.
+# Target under 3 s: missed. The text report is 501 MB (207 MB without
+# precisions: the tables of both systems and of the carried precision come
+# on top). With --progress: reading 0.7 s, estimating and testing 1.4 s
+# (the adjustment with its covariance checks about 0.5 s, the residual rows
+# 0.25 s, the carried precisions 0.23 s), writing 1.9 s. CPU: user 3.8 s and
+# system 1.3 s (page faults of the report's fresh vectors, page-cache
+# copies), so even two fully busy cores need 2.6 s.
+#
 #   bench/report_precision.sh [BUILD_DIR] [--points N]   (default: build, 1000000)
 #
 # The point files go to $SEVENPARAM_BENCH_DATA (kept), else to a temporary
