@@ -91,12 +91,20 @@ char* format_fixed_before(char* end, double value, int decimals)
     }
     const auto units = static_cast<std::int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
     std::uint64_t magnitude = static_cast<std::uint64_t>(units < 0 ? -units : units);
-    // From the end: the decimals, the point, then the integer digits two at a
-    // time, at least one.
+    // From the end: the decimals and then the integer digits two at a time
+    // (an odd decimal first), the point between them, at least one integer
+    // digit.
     char* p = end;
-    for (int i = 0; i < decimals; ++i) {
+    int left = decimals;
+    if (left % 2 != 0) {
         *--p = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
+        --left;
+    }
+    for (; left > 0; left -= 2) {
+        p -= 2;
+        std::memcpy(p, digit_pairs.text + 2 * (magnitude % 100), 2);
+        magnitude /= 100;
     }
     if (decimals > 0) {
         *--p = '.';

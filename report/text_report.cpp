@@ -64,6 +64,18 @@ std::string_view shown_name(const std::string& name, std::string& storage)
     return storage;
 }
 
+// Whether a name is printable ASCII only: shown as it is, a column a byte.
+// Most names are, and the tables of a large network look at every row's.
+bool plain_name(std::string_view name)
+{
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) - 0x20u > 0x7Eu - 0x20u) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string shown_name(const std::string& name)
 {
     std::string storage;
@@ -456,9 +468,10 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
             const Row& r = rows[i];
             // The widest name up to the limit; a wider one stands on a line
             // of its own, so that one long name does not widen every row.
-            e.name_width = std::max(
-                e.name_width,
-                std::min(display_width(shown_name(r.name, storage)), name_column_width));
+            const std::size_t width = plain_name(r.name)
+                                          ? r.name.size()
+                                          : display_width(shown_name(r.name, storage));
+            e.name_width = std::max(e.name_width, std::min(width, name_column_width));
             for (std::size_t k = 0; k < columns.size(); ++k) {
                 const double v = value_of(columns[k], r, i);
                 if (std::isfinite(v)) {
@@ -532,10 +545,11 @@ void write_long_table(std::ostream& out, const std::vector<Row>& rows,
         std::string storage;
         for (std::size_t i = begin; i < end; ++i) {
             const Row& r = rows[i];
-            const std::string_view name = shown_name(r.name, storage);
+            const bool plain = plain_name(r.name);
+            const std::string_view name = plain ? r.name : shown_name(r.name, storage);
             put(indent, std::size(indent) - 1);
             put(name.data(), name.size());
-            const std::size_t name_shown_width = display_width(name);
+            const std::size_t name_shown_width = plain ? name.size() : display_width(name);
             if (name_shown_width > name_width) {
                 *o++ = '\n';
                 put(indent, std::size(indent) - 1);
