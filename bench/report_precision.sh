@@ -11,15 +11,19 @@
 # Each figure is printed beside its target: under 3 s and 700 MB.
 #
 # Figures of 2026-12-08 evening, 2-core development machine, nothing else
-# running (hyperfine, 4 runs each): with precisions 3.71 s on 2 threads
-# (4.48 s on 1), the same points without precisions 1.80 s; peak 632 MB.
-# Target under 3 s: missed. The text report is 501 MB (207 MB without
-# precisions: the tables of both systems and of the carried precision come
-# on top). With --progress: reading 0.7 s, estimating and testing 1.4 s
-# (the adjustment with its covariance checks about 0.5 s, the residual rows
-# 0.25 s, the carried precisions 0.23 s), writing 1.9 s. CPU: user 3.8 s and
-# system 1.3 s (page faults of the report's fresh vectors, page-cache
-# copies), so even two fully busy cores need 2.6 s.
+# of ours running (hyperfine, 4-5 runs each), four runs of this script:
+#   with precisions, 2 threads   3.71, 2.91, 2.69, 2.90 s   (1 thread 3.2-4.5 s)
+#   without precisions           1.80, 1.27, 1.32, 1.34 s
+# The first run came at a slower moment of the machine (the run without
+# precisions 40 % slower too); the last three came after the text tables'
+# decimals were written two digits at a time. Target under 3 s: met in
+# the last three, narrowly. Peak 632 MB (target 700 MB). The text report is
+# 501 MB (207 MB without precisions: the tables of both systems and of the
+# carried precision come on top). With --progress: reading 0.7 s,
+# estimating and testing 1.4 s (the adjustment with its covariance checks
+# about 0.5 s, the residual rows 0.25 s, the carried precisions 0.23 s),
+# writing 1.9 s, on a slow moment. CPU: user about 3.3 s and system 1.1 s
+# (page faults of the report's fresh vectors, page-cache copies).
 #
 #   bench/report_precision.sh [BUILD_DIR] [--points N]   (default: build, 1000000)
 #

@@ -19,12 +19,13 @@
 # renames, which free the previous run's files) is serial.
 #
 # Figures of 2026-12-08 evening, on the 2-core development machine with
-# nothing else running (one hyperfine run, 5 runs each, 1 warm-up):
-#   text, 2 threads        1.36 s (1 thread 1.76 s)    target < 1.0 s: missed
-#   text+JSON, 2 threads   2.15 s (1 thread 3.83 s)    target < 1.5 s: missed
-#   numpy script           6.60 s: 3.1 times the text+JSON run (target 4)
-#   peak memory            357 MB (text and JSON)      target < 400 MB: met
-#   snooping, 5 blunders   1.76 s, exactly the 5       target < 5 s: met
+# nothing else of ours running (two runs of this script, hyperfine, 5 runs
+# each, 1 warm-up):
+#   text, 2 threads        1.36, 1.28 s (1 thread 1.76, 1.56 s)  target < 1.0 s: missed
+#   text+JSON, 2 threads   2.15, 2.59 s (1 thread 3.83, 4.11 s)  target < 1.5 s: missed
+#   numpy script           6.60, 6.21 s: 3.1 and 2.4 times the text+JSON run (target 4)
+#   peak memory            357 MB (text and JSON)                target < 400 MB: met
+#   snooping, 5 blunders   1.76, 1.49 s, exactly the 5           target < 5 s: met
 # Earlier the same day, under the load of other builds, text+JSON took
 # 3.5-4.0 s and the peak was 460 MB. Since then: the staged files go to the
 # disk while they are written (the final fsyncs took 0.4-0.5 s, now 0.01-
