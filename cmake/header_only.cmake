@@ -2,6 +2,7 @@
 #   sevenparam_boost_math   Boost.Math (quantiles of the statistical tests)
 #   sevenparam_json         nlohmann/json
 #   sevenparam_cli11        CLI11 (command lines)
+#   sevenparam_fmt          libfmt, header-only (its Dragonbox digit search)
 # Each comes from its Debian package. A Windows cross build must not see the
 # host's /usr/include as a whole (its C and C++ headers are Linux's), so
 # there each library's own folder is linked into a folder of the build and
@@ -25,3 +26,5 @@ endfunction()
 sevenparam_header_only(sevenparam_boost_math boost)
 sevenparam_header_only(sevenparam_json nlohmann)
 sevenparam_header_only(sevenparam_cli11 CLI)
+sevenparam_header_only(sevenparam_fmt fmt)
+target_compile_definitions(sevenparam_fmt INTERFACE FMT_HEADER_ONLY)

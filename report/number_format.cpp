@@ -7,6 +7,11 @@
 #include <cstring>
 #include <system_error>
 
+// libfmt's Dragonbox: the shortest decimal digits of a double, the same
+// digits std::to_chars finds, in less than half its time. Only the digit
+// search is taken from it; the layout below is std::to_chars's own.
+#include <fmt/format.h>
+
 namespace sevenparam {
 
 namespace {
@@ -45,12 +50,162 @@ constexpr digit_pair_table digit_pairs;
 
 constexpr double powers_of_ten[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
+// Eight decimal digits of `n` < 10^8 at `out`, leading zeros kept: four
+// pairs worked out independently of one another.
+void put_eight_digits(char* out, std::uint32_t n)
+{
+    const std::uint32_t high = n / 10000;
+    const std::uint32_t low = n % 10000;
+    std::memcpy(out, digit_pairs.text + 2 * (high / 100), 2);
+    std::memcpy(out + 2, digit_pairs.text + 2 * (high % 100), 2);
+    std::memcpy(out + 4, digit_pairs.text + 2 * (low / 100), 2);
+    std::memcpy(out + 6, digit_pairs.text + 2 * (low % 100), 2);
+}
+
+// The decimal digits of `n` ending just before `end`; returns where they
+// begin.
+char* put_digits_before(char* end, std::uint64_t n)
+{
+    while (n >= 100000000) {
+        end -= 8;
+        put_eight_digits(end, static_cast<std::uint32_t>(n % 100000000));
+        n /= 100000000;
+    }
+    auto m = static_cast<std::uint32_t>(n);
+    while (m >= 100) {
+        end -= 2;
+        std::memcpy(end, digit_pairs.text + 2 * (m % 100), 2);
+        m /= 100;
+    }
+    if (m >= 10) {
+        end -= 2;
+        std::memcpy(end, digit_pairs.text + 2 * m, 2);
+    } else {
+        *--end = static_cast<char>('0' + m);
+    }
+    return end;
+}
+
+constexpr std::uint64_t powers_of_ten_64[] = {1ULL,
+                                              10ULL,
+                                              100ULL,
+                                              1000ULL,
+                                              10000ULL,
+                                              100000ULL,
+                                              1000000ULL,
+                                              10000000ULL,
+                                              100000000ULL,
+                                              1000000000ULL,
+                                              10000000000ULL,
+                                              100000000000ULL,
+                                              1000000000000ULL,
+                                              10000000000000ULL,
+                                              100000000000000ULL,
+                                              1000000000000000ULL,
+                                              10000000000000000ULL,
+                                              100000000000000000ULL,
+                                              1000000000000000000ULL,
+                                              10000000000000000000ULL};
+
+// The number of decimal digits of `n` > 0.
+int digit_count(std::uint64_t n)
+{
+    const int bits = 64 - __builtin_clzll(n);
+    const int guess = (bits * 1233) >> 12; // bits * log10(2), at most one short
+    return guess + (n >= powers_of_ten_64[guess] ? 1 : 0);
+}
+
+// `n` < 10^width with exactly `width` (1 to 17) digits, leading zeros
+// kept, ending just before `end`.
+void put_padded_before(char* end, std::uint64_t n, int width)
+{
+    std::memset(end - width, '0', static_cast<std::size_t>(width));
+    if (n != 0) {
+        put_digits_before(end, n);
+    }
+}
+
+// The shortest text of a finite `value` as std::to_chars(first, last, value)
+// writes it, at `out` (room for json_number_room bytes); returns its end and
+// sets `integral` when the text has neither a point nor an exponent. The
+// digits d (n of them, at most 17) stand for d * 10^e; the text is the
+// shorter of the fixed form and the exponent form d.ddde+XX (at least two
+// exponent digits), the fixed one where both are as long. The digits are
+// written once, in their places: reading back what was just written would
+// stall the processor.
+char* put_shortest(char* out, double value, bool& integral)
+{
+    integral = false;
+    if (std::signbit(value)) {
+        *out++ = '-';
+        value = -value;
+    }
+    if (value == 0) {
+        *out++ = '0';
+        integral = true;
+        return out;
+    }
+    const auto decimal = fmt::detail::dragonbox::to_decimal(value);
+    const std::uint64_t d = decimal.significand;
+    const int n = digit_count(d);
+    const int e = decimal.exponent;
+    const int point = e + n; // digits before the decimal point
+    const int magnitude = std::abs(point - 1);
+    const int scientific_length = n + (n > 1 ? 1 : 0) + (magnitude >= 100 ? 5 : 4);
+    const int fixed_length = e >= 0 ? point : (point > 0 ? n + 1 : n + 2 - point);
+    if (fixed_length <= scientific_length) {
+        if (e > 0 && value >= 0x1p53) {
+            // An integer above 2^53 with fewer digits than places: the
+            // standard library writes its exact value, not zeros.
+            integral = true;
+            return std::to_chars(out, out + json_number_room - 1, value).ptr;
+        }
+        if (e >= 0) {
+            put_digits_before(out + n, d);
+            std::memset(out + n, '0', static_cast<std::size_t>(e)); // at most 5
+            integral = true;
+            return out + point;
+        }
+        if (point > 0) {
+            const int decimals = n - point;
+            const std::uint64_t scale = powers_of_ten_64[decimals];
+            put_digits_before(out + point, d / scale);
+            out[point] = '.';
+            put_padded_before(out + n + 1, d % scale, decimals);
+            return out + n + 1;
+        }
+        // "0." and at most 3 zeros (more would make the exponent form shorter).
+        std::memcpy(out, "0.000", 5);
+        put_digits_before(out + n + 2 - point, d);
+        return out + n + 2 - point;
+    }
+    if (n > 1) {
+        const std::uint64_t scale = powers_of_ten_64[n - 1];
+        out[0] = static_cast<char>('0' + d / scale);
+        out[1] = '.';
+        put_padded_before(out + n + 1, d % scale, n - 1);
+        out += n + 1;
+    } else {
+        *out++ = static_cast<char>('0' + d);
+    }
+    out[0] = 'e';
+    out[1] = point - 1 < 0 ? '-' : '+';
+    out += 2;
+    if (magnitude >= 100) {
+        *out++ = static_cast<char>('0' + magnitude / 100);
+    }
+    std::memcpy(out, digit_pairs.text + 2 * (magnitude % 100), 2);
+    return out + 2;
+}
+
 } // namespace
 
 void append_shortest(std::string& out, double value)
 {
     if (!append_non_finite(out, value)) {
-        append_to_chars(out, value);
+        char buffer[json_number_room];
+        bool integral = false;
+        out.append(buffer, put_shortest(buffer, value, integral));
     }
 }
 
@@ -60,9 +215,9 @@ char* put_json_number(char* out, double value)
         std::memcpy(out, "null", 4);
         return out + 4;
     }
-    // The shortest form of any double is at most 24 bytes.
-    char* end = std::to_chars(out, out + json_number_capacity - 2, value).ptr;
-    if (std::find_if(out, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+    bool integral = false;
+    char* end = put_shortest(out, value, integral);
+    if (integral) {
         *end++ = '.';
         *end++ = '0';
     }
@@ -71,7 +226,7 @@ char* put_json_number(char* out, double value)
 
 void append_json_number(std::string& out, double value)
 {
-    char buffer[json_number_capacity];
+    char buffer[json_number_room];
     out.append(buffer, put_json_number(buffer, value));
 }
 

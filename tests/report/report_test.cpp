@@ -11,9 +11,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace sevenparam {
@@ -103,8 +107,45 @@ TEST(NumberFormat, Texts)
              {-9007199254740991.0, "-9007199254740991.0"},
              {-std::numeric_limits<double>::infinity(), "null"},
              {1e22, "1e+22"}}) {
-        char room[json_number_capacity];
+        char room[json_number_room];
         EXPECT_EQ(std::string(room, put_json_number(room, value)), expected);
+    }
+}
+
+// The shortest texts take their digits from libfmt's Dragonbox and lay them
+// out as std::to_chars does: every kind of double reads the same as the
+// standard library writes it (the tie of fixed and exponent form, the
+// zeros of large integers, the widths of exponents, subnormals, -0).
+TEST(NumberFormat, ShortestIsToChars)
+{
+    std::vector<double> values = {0.0, -0.0, 1.0, 10000.0, 100000.0, 0.001, 0.0001, 0.00012,
+                                  1e15, 1e16, 1e17, 123456789012345680.0, 9007199254740993.0,
+                                  1.2345678901234567e21, 5e-324, -2.2250738585072014e-308,
+                                  1.7976931348623157e308, 1e-5, 1e-100, 1e100};
+    for (int p = -325; p <= 308; ++p) {
+        values.push_back(std::pow(10.0, p));
+        values.push_back(-3 * std::pow(10.0, p - 1));
+    }
+    std::mt19937_64 random(17);
+    for (int i = 0; i < 300000; ++i) {
+        const std::uint64_t bits = random();
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (std::isfinite(d)) {
+            values.push_back(d);
+        }
+        values.push_back(std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 120) - 60));
+        values.push_back(static_cast<double>(random() >> (random() % 64)));
+    }
+    for (const double v : values) {
+        char expected[64];
+        const std::string standard(expected, std::to_chars(expected, expected + sizeof expected, v).ptr);
+        std::string shortest;
+        append_shortest(shortest, v);
+        ASSERT_EQ(shortest, standard);
+        const bool integral = standard.find_first_of(".e") == std::string::npos;
+        char room[json_number_room];
+        ASSERT_EQ(std::string(room, put_json_number(room, v)), standard + (integral ? ".0" : ""));
     }
 }
 
