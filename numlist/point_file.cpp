@@ -553,7 +553,7 @@ std::vector<std::string> numbered_names(std::size_t count)
     return numbers;
 }
 
-std::vector<std::string> pair_point_names(const point_file& source, const point_file& target)
+std::vector<std::string> pair_point_names(point_file& source, point_file& target)
 {
     if (source.size() != target.size()) {
         throw point_file_error(
@@ -573,7 +573,11 @@ std::vector<std::string> pair_point_names(const point_file& source, const point_
             }
         }
     }
-    return point_names(source.names.empty() ? target : source);
+    point_file& named = source.names.empty() ? target : source;
+    if (named.names.empty()) {
+        return numbered_names(named.size());
+    }
+    return std::move(named.names);
 }
 
 } // namespace sevenparam

@@ -188,8 +188,10 @@ std::vector<std::string> numbered_names(std::size_t count);
 // the names of the file that names its points, those of `source` when both
 // do, else "1", "2", .... Raises point_file_error when the two hold different
 // numbers of points, or when both name their points and a pair disagrees
-// (the message names the first such pair, its lines and both names).
-std::vector<std::string> pair_point_names(const point_file& source, const point_file& target);
+// (the message names the first such pair, its lines and both names). The
+// names are moved out of the file they come from, which is left without
+// names: a million of them are not copied.
+std::vector<std::string> pair_point_names(point_file& source, point_file& target);
 
 } // namespace sevenparam
 

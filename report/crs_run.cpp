@@ -356,7 +356,10 @@ report_inputs gather_crs_inputs(const input_options& options, crs_run& run,
     } catch (const point_file_error& e) {
         bad_data(e.what());
     }
-    inputs.target.names = inputs.source.names;
+    // Where both files name their points (the same names), each side takes
+    // its own file's.
+    inputs.target.names =
+        target.file.names.empty() ? inputs.source.names : std::move(target.file.names);
     inputs.source.xyz = as_points(source.geocentric);
     inputs.target.xyz = as_points(target.geocentric);
     own_precisions given;

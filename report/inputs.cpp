@@ -175,6 +175,19 @@ point_file read_file(const std::string& path)
     }
 }
 
+// A point file with its points as a matrix, converted on the thread that read it.
+struct read_points {
+    point_file file;
+    point_matrix xyz;
+};
+
+read_points read_with_matrix(const std::string& path)
+{
+    read_points points{read_file(path), {}};
+    points.xyz = to_matrix(points.file.xyz);
+    return points;
+}
+
 report_inputs from_files(const input_options& options)
 {
     for (const auto& [path, option] : {std::pair{&options.src_file, report_option::src_file},
@@ -197,24 +210,29 @@ report_inputs from_files(const input_options& options)
         // most of the time a large network takes. The source's error, if
         // any, is reported first all the same.
         auto pending_target =
-            std::async(std::launch::async, read_file, std::cref(*options.des_file));
-        point_file source;
+            std::async(std::launch::async, read_with_matrix, std::cref(*options.des_file));
+        read_points source_points;
         try {
-            source = read_file(*options.src_file);
+            source_points = read_with_matrix(*options.src_file);
         } catch (...) {
             pending_target.wait();
             throw;
         }
-        point_file target = pending_target.get();
+        read_points target_points = pending_target.get();
+        point_file& source = source_points.file;
+        point_file& target = target_points.file;
         check_common_counts(source.size(), src_shown, target.size(), des_shown);
         try {
             inputs.source.names = pair_point_names(source, target);
         } catch (const point_file_error& e) {
             bad_data(e.what());
         }
-        inputs.target.names = inputs.source.names;
-        inputs.source.xyz = to_matrix(source.xyz);
-        inputs.target.xyz = to_matrix(target.xyz);
+        // Where both files name their points (the same names), each side
+        // takes its own file's.
+        inputs.target.names =
+            target.names.empty() ? inputs.source.names : std::move(target.names);
+        inputs.source.xyz = std::move(source_points.xyz);
+        inputs.target.xyz = std::move(target_points.xyz);
         given.source = source.precision != point_precision::none ? src_shown : "";
         given.target = target.precision != point_precision::none ? des_shown : "";
         check_precisions(options, given, false);

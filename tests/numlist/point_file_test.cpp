@@ -259,11 +259,23 @@ TEST(PointFile, NamesPairByOrder)
 {
     const point_file named = parse("A 1 2 3\nB 4 5 6\nC 7 8 9\n", "s.txt");
     const point_file unnamed = parse("1 2 3\n4 5 6\n\n7 8 9\n", "d.txt");
-    EXPECT_EQ(pair_point_names(named, named), (std::vector<std::string>{"A", "B", "C"}));
-    EXPECT_EQ(pair_point_names(unnamed, named), (std::vector<std::string>{"A", "B", "C"}));
-    EXPECT_EQ(pair_point_names(unnamed, unnamed), (std::vector<std::string>{"1", "2", "3"}));
-
+    // The names move out of the file that gives them (the source where both
+    // do, and the target then keeps its own).
+    const std::vector<std::string> letters{"A", "B", "C"};
     const struct {
+        point_file source, target;
+        std::vector<std::string> names;
+        std::size_t target_names_left;
+    } pairs[] = {{named, named, letters, 3},
+                 {unnamed, named, letters, 0},
+                 {unnamed, unnamed, {"1", "2", "3"}, 0}};
+    for (auto p : pairs) {
+        EXPECT_EQ(pair_point_names(p.source, p.target), p.names);
+        EXPECT_TRUE(p.source.names.empty());
+        EXPECT_EQ(p.target.names.size(), p.target_names_left);
+    }
+
+    struct {
         point_file source, target;
         std::string message;
     } errors[] = {
@@ -276,7 +288,7 @@ TEST(PointFile, NamesPairByOrder)
          "d.txt holds 1 point, s.txt holds 3: common points pair by order, so the counts must "
          "agree"},
     };
-    for (const auto& e : errors) {
+    for (auto& e : errors) {
         try {
             pair_point_names(e.source, e.target);
             ADD_FAILURE() << "paired: " << e.message;
