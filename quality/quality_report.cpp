@@ -545,7 +545,7 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
                     unsigned threads, quality_report& report)
 {
     const adjustment_result& r = a.result;
-    report.residuals.reserve(a.index.size() + removed.size());
+    reserve_on_threads(report.residuals, a.index.size() + removed.size(), threads);
     report.residuals.resize(a.index.size());
     const Eigen::Matrix3d linearisation = linearisation_difference(r.args);
     // Each chunk of points on a thread of its own, each with its largest
