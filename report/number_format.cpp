@@ -136,10 +136,11 @@ void put_padded_before(char* end, std::uint64_t n, int width)
 char* put_shortest(char* out, double value, bool& integral)
 {
     integral = false;
-    if (std::signbit(value)) {
-        *out++ = '-';
-        value = -value;
-    }
+    // Without a branch: residuals are as often negative as not, and a
+    // branch on the sign would be mispredicted every other time.
+    *out = '-';
+    out += std::signbit(value) ? 1 : 0;
+    value = std::fabs(value);
     if (value == 0) {
         *out++ = '0';
         integral = true;
