@@ -12,6 +12,9 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace sevenparam {
 
@@ -269,43 +272,80 @@ void read_point_line(const point_fields& fields, line_shape shape, const std::st
 
 } // namespace
 
-point_file parse_point_text(const char* text, std::size_t size, const std::string& file)
-{
+namespace {
+
+// A point file parsed block by block: what the blocks so far gave, and the
+// line reached.
+struct point_parse {
     point_file points;
-    points.file = file;
     line_shape shape;
     std::size_t first_line = 0; // line of the first point, which decides `shape`
+    std::size_t line = 0;       // the last line read
+    bool started = false;       // a block was parsed: no byte order mark to skip
+};
 
-    point_lines reader = start_point_lines(text, size, file);
+// Parses the lines of the next block; `size_hint` is the size of the whole
+// text, or a guess of it.
+void parse_point_block(point_parse& parse, const char* text, std::size_t size,
+                       std::size_t size_hint)
+{
+    point_file& points = parse.points;
+    const std::string& file = points.file;
+    point_lines reader = parse.started ? point_lines{text, text + size, &file, parse.line}
+                                       : start_point_lines(text, size, file);
+    parse.started = true;
     point_fields fields;
     std::size_t count = 0;
     while (next_point_line(reader, fields, count)) {
         const std::size_t line = reader.line;
-        if (const std::string wrong = wrong_fields(fields, count, shape, first_line);
+        if (const std::string wrong = wrong_fields(fields, count, parse.shape, parse.first_line);
             !wrong.empty()) {
             fail(file, line, wrong);
         }
-        if (first_line == 0) {
-            first_line = line;
-            shape = *shape_of(count);
-            points.precision = shape.precision;
+        if (parse.first_line == 0) {
+            parse.first_line = line;
+            parse.shape = *shape_of(count);
+            points.precision = parse.shape.precision;
             // A rough guess (about 40 bytes of name and coordinates a point,
             // 7 a precision number) spares most reallocations.
-            const std::size_t numbers = precision_numbers(shape.precision);
-            const std::size_t guess = size / (40 + 7 * numbers);
+            const std::size_t numbers = precision_numbers(parse.shape.precision);
+            const std::size_t guess = size_hint / (40 + 7 * numbers);
             points.xyz.reserve(guess * 3);
             points.lines.reserve(guess);
             points.precision_values.reserve(guess * numbers);
-            if (shape.named) {
+            if (parse.shape.named) {
                 points.names.reserve(guess);
             }
         }
-        read_point_line(fields, shape, file, line, points);
+        read_point_line(fields, parse.shape, file, line, points);
     }
-    return points;
+    parse.line = reader.line;
 }
 
-std::string read_point_file_text(const std::string& path)
+} // namespace
+
+point_file parse_point_text(const char* text, std::size_t size, const std::string& file)
+{
+    point_parse parse;
+    parse.points.file = file;
+    parse_point_block(parse, text, size, size);
+    return std::move(parse.points);
+}
+
+point_file read_point_file(const std::string& path)
+{
+    point_parse parse;
+    parse.points.file = path;
+    read_point_file_blocks(path, [&parse](const char* text, std::size_t size,
+                                          std::size_t size_hint) {
+        parse_point_block(parse, text, size, size_hint);
+    });
+    return std::move(parse.points);
+}
+
+void read_point_file_blocks(
+    const std::string& path,
+    const std::function<void(const char* text, std::size_t size, std::size_t size_hint)>& take)
 {
     const auto cannot_read = [&path] {
         throw point_file_error(escape_control_bytes(path) +
@@ -317,43 +357,66 @@ std::string read_point_file_text(const std::string& path)
     if (!stream) {
         cannot_read();
     }
+    // Only a regular file's size is taken as a hint: a directory, for one,
+    // reports a size it does not hold, and a disk device its whole size.
+    std::size_t size_hint = 0;
+    struct stat status {};
+    if (fstat(fileno(stream.get()), &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size > 0) {
+        size_hint = static_cast<std::size_t>(status.st_size);
+    }
     // Reads on until the end, whatever the size said (a pipe has none), or
     // until the line being read is longer than any line may be: /dev/zero,
     // say, has neither an end nor a line end. The parser then refuses that
     // line, or an earlier one.
     constexpr std::size_t chunk = 1 << 20;
+    std::vector<char> buffer(chunk);
+    std::size_t held = 0; // bytes read and not yet handed over: part of a line
+    for (;;) {
+        if (buffer.size() < held + chunk) {
+            buffer.resize(held + chunk);
+        }
+        const std::size_t got = std::fread(buffer.data() + held, 1, chunk, stream.get());
+        if (std::ferror(stream.get())) {
+            cannot_read();
+        }
+        held += got;
+        if (got < chunk) {
+            if (held > 0) {
+                take(buffer.data(), held, size_hint);
+            }
+            return;
+        }
+        std::size_t whole = held; // up to the last line end
+        while (whole > 0 && buffer[whole - 1] != '\n') {
+            --whole;
+        }
+        if (whole > 0) {
+            take(buffer.data(), whole, size_hint);
+            std::memmove(buffer.data(), buffer.data() + whole, held - whole);
+            held -= whole;
+        }
+        if (held > point_line_limit + 1) {
+            take(buffer.data(), held, size_hint);
+            return;
+        }
+    }
+}
+
+std::string read_point_file_text(const std::string& path)
+{
     std::string text;
-    if (std::fseek(stream.get(), 0, SEEK_END) == 0) {
-        // Only a hint: a directory, for one, reports a size it does not hold.
-        // The room of a chunk more takes the last read, which finds the end,
-        // without moving the whole text (that doubled its memory a moment).
-        const long size = std::ftell(stream.get());
-        if (size > 0 && static_cast<unsigned long>(size) < text.max_size() / 2) {
+    read_point_file_blocks(path, [&text](const char* block, std::size_t size,
+                                         std::size_t size_hint) {
+        if (text.empty() && size_hint > 0 && size_hint < text.max_size() / 2) {
+            // The room of the whole file, so that the text is not moved as it grows.
             try {
-                text.reserve(static_cast<std::size_t>(size) + chunk);
+                text.reserve(size_hint);
             } catch (const std::bad_alloc&) {
             }
         }
-        std::rewind(stream.get());
-    }
-    std::size_t line_length = 0; // bytes read since the last line end
-    for (;;) {
-        const std::size_t old = text.size();
-        text.resize(old + chunk);
-        const std::size_t got = std::fread(&text[old], 1, chunk, stream.get());
-        text.resize(old + got);
-        std::size_t k = got;
-        while (k > 0 && text[old + k - 1] != '\n') {
-            --k;
-        }
-        line_length = k > 0 ? got - k : line_length + got;
-        if (got < chunk || line_length > point_line_limit + 1) {
-            break;
-        }
-    }
-    if (std::ferror(stream.get())) {
-        cannot_read();
-    }
+        text.append(block, size);
+    });
     return text;
 }
 
@@ -530,12 +593,6 @@ void point_line_error(const std::string& file, std::size_t line, const std::stri
 {
     throw point_file_error(escape_control_bytes(file) + " line " + std::to_string(line) + ": " +
                            what);
-}
-
-point_file read_point_file(const std::string& path)
-{
-    const std::string text = read_point_file_text(path);
-    return parse_point_text(text.data(), text.size(), path);
 }
 
 std::vector<std::string> point_names(const point_file& points)

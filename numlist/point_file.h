@@ -56,6 +56,7 @@
 
 #include <cstddef>
 #include <stdexcept>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,11 +107,14 @@ struct point_file {
 // file; `file` names it in messages. Raises point_file_error.
 point_file parse_point_text(const char* text, std::size_t size, const std::string& file);
 
-// Reads the whole file at `path` in one go and parses it; `path` names the
-// file in messages. Reading stops early at a line longer than
-// point_line_limit, which is refused. Raises point_file_error, also when the
-// file cannot be opened or read ("pts.txt: cannot read: No such file or
-// directory"), and std::bad_alloc when the file does not fit in memory.
+// Reads the file at `path` and parses it as it goes, block by block
+// (read_point_file_blocks below), so that a large file is never held whole;
+// `path` names the file in messages. The result and the messages are those
+// of parse_point_text on the whole text. Reading stops early at a line
+// longer than point_line_limit, which is refused, and at the first line in
+// error. Raises point_file_error, also when the file cannot be opened or
+// read ("pts.txt: cannot read: No such file or directory"), and
+// std::bad_alloc when the points do not fit in memory.
 point_file read_point_file(const std::string& path);
 
 // The reading and line rules above, for every file of points (this header's
@@ -122,6 +126,16 @@ point_file read_point_file(const std::string& path);
 // be opened or read ("pts.txt: cannot read: No such file or directory"), and
 // std::bad_alloc when it does not fit in memory.
 std::string read_point_file_text(const std::string& path);
+
+// The same content handed over in order, in blocks that end at a line end
+// (the last one may end without one, as may a block cut at a line longer
+// than point_line_limit, which is then the last): take(text, size,
+// size_hint) for each block, size_hint being the file's size as its
+// directory says (0 when it says none), for reserving room. A block is about
+// a mebibyte, and no longer than a mebibyte and the longest line.
+void read_point_file_blocks(
+    const std::string& path,
+    const std::function<void(const char* text, std::size_t size, std::size_t size_hint)>& take);
 
 // The lines of a file's text, one after another: the byte order mark
 // skipped, LF or CR LF line ends, "#" comments cut off, and each line split

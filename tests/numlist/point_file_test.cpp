@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -240,6 +243,46 @@ TEST(PointFile, AFileWithoutLineEndsIsNotReadWithoutBound)
     }
 }
 #endif
+
+// A file is read and parsed in blocks of about a mebibyte: lines, CR LF
+// ends and the byte order mark cut across a block's end read as in one
+// text, and a message names the same line.
+TEST(PointFile, ReadInBlocksAsParsedWhole)
+{
+    const std::size_t block = std::size_t{1} << 20;
+    std::string points = "# points\r\n";
+    for (int i = 0; points.size() < 3 * block; ++i) {
+        points += "P" + std::to_string(i) + " " + std::to_string(i * 0.37) + " 2.5e3 -" +
+                  std::to_string(i) + (i % 7 == 0 ? "  # note\r\n" : "\r\n");
+    }
+    // A CR LF split across the first block's end: the CR is its last byte.
+    const std::string split = "# " + std::string(block - 3, 'x') + "\r\n" + "A 1 2 3\r\n";
+    const std::string at_bound = "# " + std::string(point_line_limit - 2, 'x');
+    const std::string cases[] = {
+        "\xEF\xBB\xBF" + points,
+        split + points,
+        points + "B 1 2\n" + points,                  // refused past the first block
+        points + at_bound + "x\n1 2 3\n",            // a line over the bound
+        points + at_bound + "\r\n" + points,          // a line at the bound
+    };
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / "sevenparam-blocks-test.txt";
+    for (const std::string& text : cases) {
+        std::ofstream(path, std::ios::binary) << text;
+        const auto outcome = [&](const auto& read) {
+            try {
+                const point_file p = read();
+                return std::to_string(p.size()) + " " + p.names.back() + " " +
+                       std::to_string(p.xyz.back()) + " " + std::to_string(p.lines.back());
+            } catch (const point_file_error& e) {
+                return std::string(e.what());
+            }
+        };
+        EXPECT_EQ(outcome([&] { return read_point_file(path.string()); }),
+                  outcome([&] { return parse(text, path.string()); }));
+    }
+    std::filesystem::remove(path);
+}
 
 TEST(PointFile, ReadingWhatIsNoFile)
 {
