@@ -65,13 +65,38 @@ bench=$(realpath bench)
 src="$data/src-1000000.txt"
 des="$data/des-1000000.txt"
 
-# Mean wall time (s) of each command of one hyperfine run, in order.
+# Mean wall time (s) and standard deviation of each command, in order: the
+# commands run in turn, round after round (RUNS rounds, 5 unless set, after
+# one round not counted), so that the machine's changing load weighs on each
+# alike. Each run starts without the outputs of the run before (the peer's
+# as well), removed and synced before its clock starts: replacing a file
+# frees its blocks in the rename, and on this machine's disk (ext4 mounted
+# with online discard) replacing the 578 MB JSON took 0.08-0.14 s of the
+# run, which is the cost of deleting the old report, not of writing the new
+# one. Arguments: pairs of a name and a command.
 means() {
-    hyperfine --warmup 1 --runs "${RUNS:-5}" --style basic --export-json "$out/h.json" "$@" \
-        >&2
-    "$python" -c 'import json, sys
-for r in json.load(open(sys.argv[1]))["results"]:
-    print("%.3f %.3f" % (r["mean"], r["stddev"]))' "$out/h.json"
+    "$python" - "${RUNS:-5}" "$out" "$@" <<'PY'
+import os, shlex, statistics, subprocess, sys, time
+runs, out, pairs = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
+names, commands = pairs[0::2], pairs[1::2]
+times = [[] for _ in commands]
+for round_ in range(runs + 1):
+    for k, command in enumerate(commands):
+        for name in ("r.txt", "r.json", "peer.json", "snoop.txt"):
+            try:
+                os.remove(os.path.join(out, name))
+            except FileNotFoundError:
+                pass
+        os.sync()
+        start = time.perf_counter()
+        subprocess.run(shlex.split(command), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True)
+        if round_ > 0:
+            times[k].append(time.perf_counter() - start)
+for name, t in zip(names, times):
+    print("%-22s %s" % (name, " ".join("%.3f" % x for x in t)), file=sys.stderr)
+    print("%.3f %.3f" % (statistics.mean(t), statistics.stdev(t) if len(t) > 1 else 0))
+PY
 }
 
 verdict() { # figure target: "met" when figure < target
@@ -80,13 +105,13 @@ verdict() { # figure target: "met" when figure < target
 
 echo "=== 1,000,000 common points, beside the numpy script (mean of ${RUNS:-5} runs each)"
 mapfile -t figures < <(means \
-    -n "text, 1 thread" "$binary --src-file $src --des-file $des --output $out/r.txt --threads 1" \
-    -n "text, 2 threads" "$binary --src-file $src --des-file $des --output $out/r.txt --threads 2" \
-    -n "text+JSON, 1 thread" \
+    "text, 1 thread" "$binary --src-file $src --des-file $des --output $out/r.txt --threads 1" \
+    "text, 2 threads" "$binary --src-file $src --des-file $des --output $out/r.txt --threads 2" \
+    "text+JSON, 1 thread" \
     "$binary --src-file $src --des-file $des --output $out/r.txt --json $out/r.json --threads 1" \
-    -n "text+JSON, 2 threads" \
+    "text+JSON, 2 threads" \
     "$binary --src-file $src --des-file $des --output $out/r.txt --json $out/r.json --threads 2" \
-    -n "numpy script" "$python $bench/numpy_peer.py $src $des $out/peer.json")
+    "numpy script" "$python $bench/numpy_peer.py $src $des $out/peer.json")
 read -r text1 _ <<<"${figures[0]}"
 read -r text2 _ <<<"${figures[1]}"
 read -r json1 _ <<<"${figures[2]}"
@@ -115,7 +140,7 @@ print(" ".join(sorted(e["name"] for e in json.load(open(sys.argv[1]))["excluded"
 expected="P1 P15839 P23758 P31677 P7920"
 printf '%-34s %s  (planted: %s): %s\n' "removed" "$removed" "$expected" \
     "$([ "$removed" = "$expected" ] && echo met || echo MISSED)"
-mapfile -t figures < <(RUNS=3 means -n "snooping, 2 threads" \
+mapfile -t figures < <(RUNS=3 means "snooping, 2 threads" \
     "$binary $snoop_args --output $out/snoop.txt --threads 2")
 read -r snoop _ <<<"${figures[0]}"
 printf '%-34s %8s s  target < 5 s: %s\n' "snooping run" "$snoop" "$(verdict "$snoop" 5)"
