@@ -524,12 +524,19 @@ bool file_output_buffer::written(std::size_t size)
     // before held the run up). A write error found here is the file's, and
     // fsync would not report it again.
     const long long wait_to = end - static_cast<long long>(4 * write_back_window);
-    if (wait_to > waited_ && sync_file_range(fd, waited_, wait_to - waited_,
-                                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                                 SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+    if (wait_to <= waited_) {
+        return true;
+    }
+    if (sync_file_range(fd, waited_, wait_to - waited_,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                            SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
         return false;
     }
-    waited_ = std::max(waited_, wait_to);
+    // On the disk, those bytes leave the page cache, so that a report of
+    // gigabytes does not push everything else out of memory (this is a
+    // hint; its failure changes nothing written).
+    posix_fadvise(fd, waited_, wait_to - waited_, POSIX_FADV_DONTNEED);
+    waited_ = wait_to;
 #else
     (void)size;
 #endif

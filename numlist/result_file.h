@@ -130,8 +130,11 @@ void discard_staged_file(staged_file& staged);
 // written: every write_back_window bytes, the window just written starts
 // its write to the disk (sync_file_range) and the run waits for the bytes
 // four windows back, so that the fsync of finish_staged_file has little
-// left to do and the written pages do not pile up in memory. A write error of the disk
-// found there fails the stream (errno set), as it would fail the fsync.
+// left to do and the written pages do not pile up in memory: once on the
+// disk they leave the page cache (a hint to the system), so that a report
+// of gigabytes neither pushes the rest of the cache out nor takes fresh
+// memory for every page. A write error of the disk found there fails the
+// stream (errno set), as it would fail the fsync.
 // Something that is no regular file (a pipe, a device) is written as before.
 class file_output_buffer : public std::streambuf {
 public:
