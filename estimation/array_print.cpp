@@ -1,5 +1,7 @@
 #include "estimation/array_print.h"
 
+#include "estimation/decimal_digits.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,29 +24,6 @@ constexpr std::size_t slow_text_max = 320;
 // and may overwrite up to this many bytes before `end` (its text included).
 constexpr std::size_t fast_write_reach = 40;
 
-// ASCII digits of x < 10^4, most significant first in memory, made in
-// parallel lanes of one word: x -> (x / 100, x % 100) in 16-bit lanes ->
-// one digit per byte. x * 103 >> 10 is x / 10 for x < 179.
-std::uint32_t four_digits(std::uint32_t x)
-{
-    std::uint32_t v = (x / 100) | ((x % 100) << 16);
-    const std::uint32_t tens = ((v * 103) >> 10) & 0x000F000Fu;
-    v = ((v - tens * 10) << 8) | tens;
-    return v + 0x30303030u;
-}
-
-// ASCII digits of x < 10^8 in the same way, one split further:
-// x * 10486 >> 20 is x / 100 for x < 43699.
-std::uint64_t eight_digits(std::uint32_t x)
-{
-    std::uint64_t v = (x / 10000) | (static_cast<std::uint64_t>(x % 10000) << 32);
-    const std::uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007FULL;
-    v = ((v - hundreds * 100) << 16) | hundreds;
-    const std::uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000FULL;
-    v = ((v - tens * 10) << 8) | tens;
-    return v + 0x3030303030303030ULL;
-}
-
 // Little-endian words hold their first byte lowest; on a big-endian machine
 // the digit words would need their bytes reversed.
 void store(char* dest, std::uint64_t word)
@@ -54,18 +33,6 @@ void store(char* dest, std::uint64_t word)
 void store(char* dest, std::uint32_t word)
 {
     std::memcpy(dest, &word, sizeof word);
-}
-
-int count_leading_zeros(std::uint64_t x) // x != 0
-{
-#if defined(__GNUC__)
-    return __builtin_clzll(x);
-#else
-    int zeros = 0;
-    for (std::uint64_t bit = std::uint64_t{1} << 63; (x & bit) == 0; bit >>= 1)
-        ++zeros;
-    return zeros;
-#endif
 }
 
 char* place_before(char* end, const char* text, std::size_t length)
@@ -140,28 +107,7 @@ char* write_fixed4_before(char* end, double v)
         store(end - 13, eight_digits(static_cast<std::uint32_t>(whole % 100000000)));
         store(end - 21, eight_digits(static_cast<std::uint32_t>(whole / 100000000)));
     }
-    // Number of integer digits (at least one): from the bit length b of x,
-    // t = b * 1233 / 4096 (1233 / 4096 being just above log10 2) is the
-    // digit count of x or one more, which one comparison settles.
-    static const std::uint64_t powers_of_ten[] = {1ULL,
-                                                  10ULL,
-                                                  100ULL,
-                                                  1000ULL,
-                                                  10000ULL,
-                                                  100000ULL,
-                                                  1000000ULL,
-                                                  10000000ULL,
-                                                  100000000ULL,
-                                                  1000000000ULL,
-                                                  10000000000ULL,
-                                                  100000000000ULL,
-                                                  1000000000000ULL,
-                                                  10000000000000ULL,
-                                                  100000000000000ULL,
-                                                  1000000000000000ULL};
-    const std::uint64_t nonzero = whole | 1;
-    const int estimate = ((64 - count_leading_zeros(nonzero)) * 1233) >> 12;
-    const int whole_digits = estimate + (nonzero < powers_of_ten[estimate] ? 0 : 1);
+    const int whole_digits = decimal_digit_count(whole); // at least one
     char* const first_digit = end - 5 - whole_digits;
     std::memcpy(first_digit - 16, "                ", 16);
     first_digit[-1] = negative ? '-' : ' ';

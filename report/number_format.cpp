@@ -1,5 +1,7 @@
 #include "report/number_format.h"
 
+#include "estimation/decimal_digits.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -50,25 +52,14 @@ constexpr digit_pair_table digit_pairs;
 
 constexpr double powers_of_ten[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
-// Eight decimal digits of `n` < 10^8 at `out`, leading zeros kept: four
-// pairs worked out independently of one another.
-void put_eight_digits(char* out, std::uint32_t n)
-{
-    const std::uint32_t high = n / 10000;
-    const std::uint32_t low = n % 10000;
-    std::memcpy(out, digit_pairs.text + 2 * (high / 100), 2);
-    std::memcpy(out + 2, digit_pairs.text + 2 * (high % 100), 2);
-    std::memcpy(out + 4, digit_pairs.text + 2 * (low / 100), 2);
-    std::memcpy(out + 6, digit_pairs.text + 2 * (low % 100), 2);
-}
-
 // The decimal digits of `n` ending just before `end`; returns where they
 // begin.
 char* put_digits_before(char* end, std::uint64_t n)
 {
     while (n >= 100000000) {
         end -= 8;
-        put_eight_digits(end, static_cast<std::uint32_t>(n % 100000000));
+        const std::uint64_t digits = eight_digits(static_cast<std::uint32_t>(n % 100000000));
+        std::memcpy(end, &digits, 8);
         n /= 100000000;
     }
     auto m = static_cast<std::uint32_t>(n);
@@ -84,35 +75,6 @@ char* put_digits_before(char* end, std::uint64_t n)
         *--end = static_cast<char>('0' + m);
     }
     return end;
-}
-
-constexpr std::uint64_t powers_of_ten_64[] = {1ULL,
-                                              10ULL,
-                                              100ULL,
-                                              1000ULL,
-                                              10000ULL,
-                                              100000ULL,
-                                              1000000ULL,
-                                              10000000ULL,
-                                              100000000ULL,
-                                              1000000000ULL,
-                                              10000000000ULL,
-                                              100000000000ULL,
-                                              1000000000000ULL,
-                                              10000000000000ULL,
-                                              100000000000000ULL,
-                                              1000000000000000ULL,
-                                              10000000000000000ULL,
-                                              100000000000000000ULL,
-                                              1000000000000000000ULL,
-                                              10000000000000000000ULL};
-
-// The number of decimal digits of `n` > 0.
-int digit_count(std::uint64_t n)
-{
-    const int bits = 64 - __builtin_clzll(n);
-    const int guess = (bits * 1233) >> 12; // bits * log10(2), at most one short
-    return guess + (n >= powers_of_ten_64[guess] ? 1 : 0);
 }
 
 // `n` < 10^width with exactly `width` (1 to 17) digits, leading zeros
@@ -148,7 +110,7 @@ char* put_shortest(char* out, double value, bool& integral)
     }
     const auto decimal = fmt::detail::dragonbox::to_decimal(value);
     const std::uint64_t d = decimal.significand;
-    const int n = digit_count(d);
+    const int n = decimal_digit_count(d);
     const int e = decimal.exponent;
     const int point = e + n; // digits before the decimal point
     const int magnitude = std::abs(point - 1);
@@ -169,7 +131,7 @@ char* put_shortest(char* out, double value, bool& integral)
         }
         if (point > 0) {
             const int decimals = n - point;
-            const std::uint64_t scale = powers_of_ten_64[decimals];
+            const std::uint64_t scale = powers_of_ten_u64[decimals];
             put_digits_before(out + point, d / scale);
             out[point] = '.';
             put_padded_before(out + n + 1, d % scale, decimals);
@@ -181,7 +143,7 @@ char* put_shortest(char* out, double value, bool& integral)
         return out + n + 2 - point;
     }
     if (n > 1) {
-        const std::uint64_t scale = powers_of_ten_64[n - 1];
+        const std::uint64_t scale = powers_of_ten_u64[n - 1];
         out[0] = static_cast<char>('0' + d / scale);
         out[1] = '.';
         put_padded_before(out + n + 1, d % scale, n - 1);
@@ -265,17 +227,7 @@ char* format_fixed_before(char* end, double value, int decimals)
     if (decimals > 0) {
         *--p = '.';
     }
-    while (magnitude >= 100) {
-        p -= 2;
-        std::memcpy(p, digit_pairs.text + 2 * (magnitude % 100), 2);
-        magnitude /= 100;
-    }
-    if (magnitude >= 10) {
-        p -= 2;
-        std::memcpy(p, digit_pairs.text + 2 * magnitude, 2);
-    } else {
-        *--p = static_cast<char>('0' + magnitude);
-    }
+    p = put_digits_before(p, magnitude);
     if (units < 0) {
         *--p = '-';
     }
