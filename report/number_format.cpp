@@ -227,7 +227,12 @@ char* format_fixed_before(char* end, double value, int decimals)
     if (decimals > 0) {
         *--p = '.';
     }
-    p = put_digits_before(p, magnitude);
+    // Most figures of the tables have one integer digit.
+    if (magnitude < 10) {
+        *--p = static_cast<char>('0' + magnitude);
+    } else {
+        p = put_digits_before(p, magnitude);
+    }
     if (units < 0) {
         *--p = '-';
     }
