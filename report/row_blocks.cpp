@@ -44,6 +44,28 @@ void write_row_blocks(std::ostream& out, std::size_t count, unsigned threads,
     bool stop = false;
     std::exception_ptr failure;
 
+    // Formats a claimed block into its slot; false (and everything to stop)
+    // when `format` threw.
+    const auto format_block = [&](std::size_t block) {
+        slot& s = ring[block % slots];
+        try {
+            s.text.clear();
+            const auto [begin, end] = rows_of(block);
+            format(begin, end, s.text);
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (!failure) {
+                failure = std::current_exception();
+            }
+            stop = true;
+            changed.notify_all();
+            return false;
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        s.ready = true;
+        changed.notify_all();
+        return true;
+    };
     const auto formatter = [&] {
         for (;;) {
             std::size_t block = 0;
@@ -55,39 +77,41 @@ void write_row_blocks(std::ostream& out, std::size_t count, unsigned threads,
                 }
                 block = next++;
             }
-            slot& s = ring[block % slots];
-            try {
-                s.text.clear();
-                const auto [begin, end] = rows_of(block);
-                format(begin, end, s.text);
-            } catch (...) {
-                const std::lock_guard<std::mutex> lock(mutex);
-                if (!failure) {
-                    failure = std::current_exception();
-                }
-                stop = true;
-                changed.notify_all();
+            if (!format_block(block)) {
                 return;
             }
-            const std::lock_guard<std::mutex> lock(mutex);
-            s.ready = true;
-            changed.notify_all();
         }
     };
+    // The calling thread formats too whenever the block it is to write next
+    // is not ready: `threads` threads in all, the writing among them.
     std::vector<std::thread> workers;
-    const std::size_t worker_count = std::min<std::size_t>(threads, blocks);
+    const std::size_t worker_count = std::min<std::size_t>(threads - 1, blocks);
     workers.reserve(worker_count);
     for (std::size_t t = 0; t < worker_count; ++t) {
         workers.emplace_back(formatter);
     }
     for (std::size_t block = 0; block < blocks; ++block) {
         slot& s = ring[block % slots];
-        {
+        bool stopped = false;
+        for (;;) {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return stop || s.ready; });
             if (stop) {
+                stopped = true;
                 break;
             }
+            if (s.ready) {
+                break;
+            }
+            if (next < blocks && next < written + slots) {
+                const std::size_t claimed = next++;
+                lock.unlock();
+                format_block(claimed);
+                continue;
+            }
+            changed.wait(lock);
+        }
+        if (stopped) {
+            break;
         }
         out.write(s.text.data(), static_cast<std::streamsize>(s.text.size()));
         const std::lock_guard<std::mutex> lock(mutex);

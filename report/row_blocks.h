@@ -3,8 +3,9 @@
 // The rows 0 .. count-1 are cut into blocks of row_block_size rows; the cut
 // depends on count alone. format(begin, end, text) appends the text of rows
 // begin .. end-1 to `text`; the blocks are formatted on up to `threads`
-// threads, a few blocks ahead, while the calling thread writes the finished
-// ones to `out` in order. The bytes written are those of formatting every
+// threads, a few blocks ahead, the calling thread among them: it writes the
+// finished ones to `out` in order, and formats one itself whenever the next
+// to write is not ready. The bytes written are those of formatting every
 // row in order on one thread, whatever the number of threads; at most
 // 2 * threads blocks are held at a time.
 #ifndef SEVENPARAM_REPORT_ROW_BLOCKS_H

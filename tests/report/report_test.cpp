@@ -4,6 +4,7 @@
 #include "report/json_report.h"
 #include "report/number_format.h"
 #include "report/report_options.h"
+#include "report/row_blocks.h"
 #include "report/text_encoding.h"
 #include "report/text_report.h"
 #include "report/warnings.h"
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 
 namespace sevenparam {
 namespace {
@@ -146,6 +148,40 @@ TEST(NumberFormat, ShortestIsToChars)
         const bool integral = standard.find_first_of(".e") == std::string::npos;
         char room[json_number_room];
         ASSERT_EQ(std::string(room, put_json_number(room, v)), standard + (integral ? ".0" : ""));
+    }
+}
+
+// Blocks of rows formatted on several threads, the writing thread among
+// them, come out as formatted in order on one; a block that fails stops
+// the writing and its exception comes out once every thread has stopped.
+TEST(RowBlocks, SameBytesOnAnyThreadsAndFailuresRaised)
+{
+    const auto format = [](std::size_t begin, std::size_t end, std::string& text) {
+        for (std::size_t i = begin; i < end; ++i) {
+            text += std::to_string(i * i % 977) + (i % 3 == 0 ? "\n" : ",");
+        }
+    };
+    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, row_block_size,
+                                    row_block_size + 1, 9 * row_block_size + 5}) {
+        std::string expected;
+        format(0, count, expected);
+        for (const unsigned threads : {1u, 2u, 3u, 7u}) {
+            std::ostringstream out;
+            write_row_blocks(out, count, threads, format);
+            EXPECT_EQ(out.str(), expected) << count << " rows, " << threads << " threads";
+        }
+    }
+    for (const unsigned threads : {1u, 2u, 7u}) {
+        std::ostringstream out;
+        EXPECT_THROW(write_row_blocks(out, 9 * row_block_size, threads,
+                                      [&](std::size_t begin, std::size_t end, std::string& text) {
+                                          if (begin == 4 * row_block_size) {
+                                              throw std::runtime_error("block 4");
+                                          }
+                                          format(begin, end, text);
+                                      }),
+                     std::runtime_error)
+            << threads << " threads";
     }
 }
 
