@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # sevenparam-report at scale, beside a plain numpy script (bench/numpy_peer.py)
-# in the same hyperfine run, so that the machine's load weighs on both alike:
+# taken in turn with it, round after round (means() below), so that the
+# machine's load weighs on both alike:
 #   - 1,000,000 common points (2 mm noise): the text report alone, and the
 #     text and JSON reports, each on 1 and 2 threads; the peer's whole run;
 #     peak memory (GNU time) of the text and JSON run;
@@ -10,42 +11,49 @@
 #   - with --ten-million: 10,000,000 points, text report on 2 threads, time
 #     and peak memory against ten times the 1,000,000-point run.
 # Each figure is printed beside its target. The work divides so: the two
-# point files are read one on each of two threads; the estimation's passes,
-# snooping's passes and the residual tests run by chunks of 32,768 points
-# on --threads threads; the report rows are formatted in blocks of 4,096 on
-# --threads threads while the main thread writes; the staged files go to the
-# disk while they are written (8 MiB windows, numlist/result_file.h), so that
-# their final fsync is short; the rest (the centroids, the 7x7 solves, the
-# renames, which free the previous run's files) is serial.
+# point files are read and parsed one on each of two threads, block by
+# block; the estimation's passes, snooping's passes and the residual tests
+# run by chunks of 32,768 points on --threads threads (the calling one among
+# them), and the report rows' memory is first touched there too; the rows
+# of the long tables are formatted in blocks of 4,096 on --threads threads,
+# the writing thread among them; the staged files go to the disk while they
+# are written (8 MiB windows, numlist/result_file.h), so that their final
+# fsync is short, and leave the page cache once there; the rest (the name
+# pairing, the centroids, the 7x7 solves, freeing the report at the end) is
+# serial, some 0.15 s of a 1.4 s run.
 #
-# Figures of 2026-12-08 evening, on the 2-core development machine with
-# nothing else of ours running (two runs of this script, hyperfine, 5 runs
-# each, 1 warm-up):
-#   text, 2 threads        1.36, 1.28 s (1 thread 1.76, 1.56 s)  target < 1.0 s: missed
-#   text+JSON, 2 threads   2.15, 2.59 s (1 thread 3.83, 4.11 s)  target < 1.5 s: missed
-#   numpy script           6.60, 6.21 s: 3.1 and 2.4 times the text+JSON run (target 4)
-#   peak memory            357 MB (text and JSON)                target < 400 MB: met
-#   snooping, 5 blunders   1.76, 1.49 s, exactly the 5           target < 5 s: met
-# Earlier the same day, under the load of other builds, text+JSON took
-# 3.5-4.0 s and the peak was 460 MB. Since then: the staged files go to the
-# disk while they are written (the final fsyncs took 0.4-0.5 s, now 0.01-
-# 0.03 s); JSON rows are put together in small buffers and appended once;
-# a point file's text is no longer moved at the end of its reading; the
-# mirror test sums in place instead of copying the point sets four times
-# (96 MB); large blocks are mapped apart and given back when freed (glibc's
-# rising mmap threshold kept 47 MB of freed blocks in the heap). A hand-
-# written shortest-number path some 18 % faster than std::to_chars was
-# tried and left out: too little for what it repeats of the library.
-# Where a 1-thread text and JSON run's CPU goes: some 28 % the shortest
-# numbers, 11 % page-cache copies, 11 % page faults, 12 % the estimation,
-# 5 % the parsing. Leftovers of earlier runs in the page cache (10 GB of
-# outputs) doubled the system time of runs: clear them before timing.
+# Figures of 2026-12-08, 20:14 and 20:19, on the 2-core development machine
+# with nothing else running (two runs of this script, 7 rounds each; the
+# machine was busier than in the morning: the peer took 6.8 s, not 5.6 s):
+#   text, 2 threads        0.868, 0.936 s (1 thread 1.24, 1.34 s)  target < 1.0 s: met
+#   text+JSON, 2 threads   1.565, 1.708 s (1 thread 2.23, 2.24 s)  target < 1.5 s: missed
+#   numpy script           6.820, 6.841 s: 4.36 and 4.01 times the text+JSON run (target 4)
+#   peak memory            357 MB (text and JSON)                  target < 400 MB: met
+#   snooping, 5 blunders   1.15, 1.33 s, exactly the 5             target < 5 s: met
+# In a quieter hour (5 rounds, means) the text and JSON run took 1.343 s
+# and the peer 5.653 s (4.21 times); the text report 0.761 s. The same
+# binary's text and JSON run ranges from 1.3 s to 2.1 s with the host's load.
+# At 10,000,000 points (by hand, 2 threads): the text report 8.6-10.7 s,
+# the text and JSON reports 16.1 s, peak memory 3.54 GB either way (target
+# 4 GB); fresh memory on this virtual machine costs more the first time
+# the host backs it, which makes the large runs 10-20 % slower than ten
+# times the small one.
+# Since the figures of the evening before (text and JSON 2.15-2.59 s): the
+# shortest numbers take their digits from libfmt's Dragonbox and write them
+# in place (std::to_chars took a third of the JSON); the point files are
+# parsed block by block instead of being read whole first; names are moved,
+# not copied; the report rows' memory is faulted in on the threads; the
+# writing thread formats rows too; decimal digits come eight at a time from
+# shared digit words. Where a 1-thread text and JSON run's CPU goes now: 25 %
+# the shortest numbers, 9 % page faults, 8 % copies into the page cache,
+# 9 % fixed-point digits, 8 % the parsing, 5 % the local frames of the
+# residuals.
 #
 #   bench/report_scale.sh [BUILD_DIR] [--ten-million]     (default: build)
 #
 # The point files go to $SEVENPARAM_BENCH_DATA (kept, as 10,000,000 points
-# take minutes to write), else to a temporary folder. Needs hyperfine, GNU
-# time and numpy: scripts/install-deps --bench
+# take minutes to write), else to a temporary folder. Needs GNU time and
+# numpy: scripts/install-deps --bench
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build
@@ -65,10 +73,12 @@ bench=$(realpath bench)
 src="$data/src-1000000.txt"
 des="$data/des-1000000.txt"
 
-# Mean wall time (s) and standard deviation of each command, in order: the
+# Median wall time (s), mean and standard deviation of each command, in order: the
 # commands run in turn, round after round (RUNS rounds, 5 unless set, after
 # one round not counted), so that the machine's changing load weighs on each
-# alike. Each run starts without the outputs of the run before (the peer's
+# alike. The load comes in bursts (one round of the numpy script took 5.3 s,
+# the next 8.8 s), so each command's median is its figure; the mean and the
+# standard deviation are printed beside it. Each run starts without the outputs of the run before (the peer's
 # as well), removed and synced before its clock starts: replacing a file
 # frees its blocks in the rename, and on this machine's disk (ext4 mounted
 # with online discard) replacing the 578 MB JSON took 0.08-0.14 s of the
@@ -95,7 +105,8 @@ for round_ in range(runs + 1):
             times[k].append(time.perf_counter() - start)
 for name, t in zip(names, times):
     print("%-22s %s" % (name, " ".join("%.3f" % x for x in t)), file=sys.stderr)
-    print("%.3f %.3f" % (statistics.mean(t), statistics.stdev(t) if len(t) > 1 else 0))
+    print("%.3f %.3f %.3f" % (statistics.median(t), statistics.mean(t),
+                              statistics.stdev(t) if len(t) > 1 else 0))
 PY
 }
 
@@ -103,7 +114,7 @@ verdict() { # figure target: "met" when figure < target
     awk -v f="$1" -v t="$2" 'BEGIN { print (f < t ? "met" : "MISSED") }'
 }
 
-echo "=== 1,000,000 common points, beside the numpy script (mean of ${RUNS:-5} runs each)"
+echo "=== 1,000,000 common points, beside the numpy script (${RUNS:-5} rounds)"
 mapfile -t figures < <(means \
     "text, 1 thread" "$binary --src-file $src --des-file $des --output $out/r.txt --threads 1" \
     "text, 2 threads" "$binary --src-file $src --des-file $des --output $out/r.txt --threads 2" \
@@ -113,15 +124,16 @@ mapfile -t figures < <(means \
     "$binary --src-file $src --des-file $des --output $out/r.txt --json $out/r.json --threads 2" \
     "numpy script" "$python $bench/numpy_peer.py $src $des $out/peer.json")
 read -r text1 _ <<<"${figures[0]}"
-read -r text2 _ <<<"${figures[1]}"
+read -r text2 text2_mean _ <<<"${figures[1]}"
 read -r json1 _ <<<"${figures[2]}"
-read -r json2 _ <<<"${figures[3]}"
-read -r peer _ <<<"${figures[4]}"
-printf '%-34s %8s s (1 thread %s s)  target < 1.0 s: %s\n' "text report" "$text2" "$text1" \
-    "$(verdict "$text2" 1.0)"
-printf '%-34s %8s s (1 thread %s s)  target < 1.5 s: %s\n' "text and JSON reports" "$json2" \
-    "$json1" "$(verdict "$json2" 1.5)"
-printf '%-34s %8s s\n' "numpy script" "$peer"
+read -r json2 json2_mean _ <<<"${figures[3]}"
+read -r peer peer_mean _ <<<"${figures[4]}"
+echo "medians (means):"
+printf '%-34s %8s s (mean %s s; 1 thread %s s)  target < 1.0 s: %s\n' "text report" "$text2" \
+    "$text2_mean" "$text1" "$(verdict "$text2" 1.0)"
+printf '%-34s %8s s (mean %s s; 1 thread %s s)  target < 1.5 s: %s\n' "text and JSON reports" \
+    "$json2" "$json2_mean" "$json1" "$(verdict "$json2" 1.5)"
+printf '%-34s %8s s (mean %s s)\n' "numpy script" "$peer" "$peer_mean"
 speedup=$(awk -v p="$peer" -v r="$json2" 'BEGIN { printf "%.2f", p / r }')
 printf '%-34s %8s x  target >= 4: %s\n' "numpy script / text and JSON" "$speedup" \
     "$(awk -v s="$speedup" 'BEGIN { print (s >= 4 ? "met" : "MISSED") }')"
