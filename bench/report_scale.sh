@@ -22,21 +22,22 @@
 # pairing, the centroids, the 7x7 solves, freeing the report at the end) is
 # serial, some 0.15 s of a 1.4 s run.
 #
-# Figures of 2026-12-08, 20:14 and 20:19, on the 2-core development machine
-# with nothing else running (two runs of this script, 7 rounds each; the
-# machine was busier than in the morning: the peer took 6.8 s, not 5.6 s):
-#   text, 2 threads        0.868, 0.936 s (1 thread 1.24, 1.34 s)  target < 1.0 s: met
-#   text+JSON, 2 threads   1.565, 1.708 s (1 thread 2.23, 2.24 s)  target < 1.5 s: missed
-#   numpy script           6.820, 6.841 s: 4.36 and 4.01 times the text+JSON run (target 4)
-#   peak memory            357 MB (text and JSON)                  target < 400 MB: met
-#   snooping, 5 blunders   1.15, 1.33 s, exactly the 5             target < 5 s: met
+# Figures of 2026-12-08, 20:14, 20:19 and 20:42, on the 2-core development
+# machine with nothing else running (three runs of this script, 7 rounds
+# each; the host was busier than an hour before, when the peer took 5.6 s):
+#   text, 2 threads        0.868, 0.936, 0.898 s (1 thread 1.24-1.34 s)  target < 1.0 s: met
+#   text+JSON, 2 threads   1.565, 1.708, 1.523 s (1 thread 2.23-2.25 s)  target < 1.5 s: missed
+#   numpy script           6.820, 6.841, 6.336 s: 4.36, 4.01 and 4.16 times the
+#                          text+JSON run                                 target >= 4: met
+#   peak memory            357 MB (text and JSON)                        target < 400 MB: met
+#   snooping, 5 blunders   1.15, 1.33, 1.47 s, exactly the 5             target < 5 s: met
 # In a quieter hour (5 rounds, means) the text and JSON run took 1.343 s
 # and the peer 5.653 s (4.21 times); the text report 0.761 s. The same
 # binary's text and JSON run ranges from 1.3 s to 2.1 s with the host's load.
 # At 10,000,000 points (by hand, 2 threads): the text report 8.6-10.7 s,
 # the text and JSON reports 16.1 s, peak memory 3.54 GB either way (target
 # 4 GB); fresh memory on this virtual machine costs more the first time
-# the host backs it, which makes the large runs 10-20 % slower than ten
+# the host backs it, which makes the large runs up to 20 % slower than ten
 # times the small one.
 # Since the figures of the evening before (text and JSON 2.15-2.59 s): the
 # shortest numbers take their digits from libfmt's Dragonbox and write them
