@@ -287,7 +287,7 @@ void number(std::string& line, const char* name, double value)
         line += ", ";
         return;
     }
-    char buffer[key_room + 4 + json_number_room + 2];
+    char buffer[key_room + 4 + json_number_capacity + 2];
     char* o = put_json_number(put_key(buffer, name, length), value);
     std::memcpy(o, ", ", 2);
     line.append(buffer, o + 2);
@@ -296,7 +296,7 @@ void number(std::string& line, const char* name, double value)
 void triple(std::string& line, const char* name, const Eigen::Vector3d& v)
 {
     const std::size_t length = std::strlen(name);
-    char buffer[key_room + 4 + 1 + 2 * (json_number_capacity + 1) + json_number_room + 2];
+    char buffer[key_room + 4 + 1 + 3 * (json_number_capacity + 1) + 2];
     char* o = buffer;
     if (length > key_room) {
         key(line, name);

@@ -88,7 +88,7 @@ void put_padded_before(char* end, std::uint64_t n, int width)
 }
 
 // The shortest text of a finite `value` as std::to_chars(first, last, value)
-// writes it, at `out` (room for json_number_room bytes); returns its end and
+// writes it, at `out` (room for json_number_capacity bytes); returns its end and
 // sets `integral` when the text has neither a point nor an exponent. The
 // digits d (n of them, at most 17) stand for d * 10^e; the text is the
 // shorter of the fixed form and the exponent form d.ddde+XX (at least two
@@ -97,6 +97,7 @@ void put_padded_before(char* end, std::uint64_t n, int width)
 // stall the processor.
 char* put_shortest(char* out, double value, bool& integral)
 {
+    char* const first = out;
     integral = false;
     // Without a branch: residuals are as often negative as not, and a
     // branch on the sign would be mispredicted every other time.
@@ -121,7 +122,7 @@ char* put_shortest(char* out, double value, bool& integral)
             // An integer above 2^53 with fewer digits than places: the
             // standard library writes its exact value, not zeros.
             integral = true;
-            return std::to_chars(out, out + json_number_room - 1, value).ptr;
+            return std::to_chars(out, first + json_number_capacity - 2, value).ptr;
         }
         if (e >= 0) {
             put_digits_before(out + n, d);
@@ -138,7 +139,8 @@ char* put_shortest(char* out, double value, bool& integral)
             return out + n + 1;
         }
         // "0." and at most 3 zeros (more would make the exponent form shorter).
-        std::memcpy(out, "0.000", 5);
+        std::memcpy(out, "0.", 2);
+        std::memset(out + 2, '0', static_cast<std::size_t>(-point));
         put_digits_before(out + n + 2 - point, d);
         return out + n + 2 - point;
     }
@@ -166,7 +168,7 @@ char* put_shortest(char* out, double value, bool& integral)
 void append_shortest(std::string& out, double value)
 {
     if (!append_non_finite(out, value)) {
-        char buffer[json_number_room];
+        char buffer[json_number_capacity];
         bool integral = false;
         out.append(buffer, put_shortest(buffer, value, integral));
     }
@@ -189,7 +191,7 @@ char* put_json_number(char* out, double value)
 
 void append_json_number(std::string& out, double value)
 {
-    char buffer[json_number_room];
+    char buffer[json_number_capacity];
     out.append(buffer, put_json_number(buffer, value));
 }
 

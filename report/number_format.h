@@ -16,14 +16,12 @@ void append_shortest(std::string& out, double value);
 // it reads back as a floating-point number; a non-finite value is "null".
 void append_json_number(std::string& out, double value);
 
-// The longest text put_json_number writes ("-2.2250738585072014e-308",
-// "-9007199254740991.0"), and the room it needs at `out`: it may write
-// scratch bytes after the text's end, within the room.
+// The most bytes put_json_number writes ("-2.2250738585072014e-308",
+// "-9007199254740991.0").
 inline constexpr std::size_t json_number_capacity = 26;
-inline constexpr std::size_t json_number_room = 48;
 
-// append_json_number at `out`, which has room for json_number_room bytes;
-// returns the end of the text. For rows built in a buffer of their own.
+// append_json_number into `out`, which has room for json_number_capacity
+// bytes; returns the end of the text. For rows built in a buffer of their own.
 char* put_json_number(char* out, double value);
 
 // format_fixed's largest output.

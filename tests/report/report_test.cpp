@@ -109,7 +109,7 @@ TEST(NumberFormat, Texts)
              {-9007199254740991.0, "-9007199254740991.0"},
              {-std::numeric_limits<double>::infinity(), "null"},
              {1e22, "1e+22"}}) {
-        char room[json_number_room];
+        char room[json_number_capacity];
         EXPECT_EQ(std::string(room, put_json_number(room, value)), expected);
     }
 }
@@ -146,7 +146,7 @@ TEST(NumberFormat, ShortestIsToChars)
         append_shortest(shortest, v);
         ASSERT_EQ(shortest, standard);
         const bool integral = standard.find_first_of(".e") == std::string::npos;
-        char room[json_number_room];
+        char room[json_number_capacity];
         ASSERT_EQ(std::string(room, put_json_number(room, v)), standard + (integral ? ".0" : ""));
     }
 }
