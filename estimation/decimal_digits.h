@@ -1,6 +1,8 @@
 // Decimal digits of unsigned integers for the number printers of both
 // programs (estimation/array_print.cpp, report/number_format.cpp), which
-// format millions of values and so do it without the C library.
+// format millions of values and so do it without the C library, and the
+// exact powers of ten that the printers and the number reader
+// (numlist/number_list.cpp) scale by.
 //
 // Digit words: four_digits and eight_digits give the ASCII digits of x,
 // leading zeros kept, as the bytes of a word from its lowest byte up, which
@@ -38,6 +40,12 @@ inline constexpr std::uint64_t powers_of_ten_u64[] = {1ULL,
                                                       100000000000000000ULL,
                                                       1000000000000000000ULL,
                                                       10000000000000000000ULL};
+
+// 10^k for k = 0 .. 22 as doubles, every one of them exact (5^22 < 2^53):
+// a product or quotient with one is rounded once.
+inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The number of decimal digits of x (1 for 0): from the bit length b of x,
 // t = b * 1233 / 4096 (1233 / 4096 being just above log10 2) is the digit

@@ -50,8 +50,6 @@ struct digit_pair_table {
 };
 constexpr digit_pair_table digit_pairs;
 
-constexpr double powers_of_ten[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-
 // The decimal digits of `n` ending just before `end`; returns where they
 // begin.
 char* put_digits_before(char* end, std::uint64_t n)
@@ -197,7 +195,7 @@ void append_json_number(std::string& out, double value)
 
 char* format_fixed_before(char* end, double value, int decimals)
 {
-    const double scaled = value * powers_of_ten[decimals];
+    const double scaled = value * exact_powers_of_ten[decimals];
     // Residual tables hold millions of numbers: integer digits are much faster
     // than a general conversion. The product's rounding error is far below the
     // last digit shown; large and non-finite values take the general path.
@@ -265,7 +263,7 @@ void append_significant(std::string& out, double value, int digits)
 
 double axis_azimuth_shown(double degrees, int decimals)
 {
-    const double half_unit = 0.5 / powers_of_ten[decimals];
+    const double half_unit = 0.5 / exact_powers_of_ten[decimals];
     return degrees >= 180 - half_unit ? 0.0 : degrees;
 }
 
