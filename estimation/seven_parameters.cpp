@@ -452,6 +452,22 @@ void adjust_model(const point_matrix& source, const point_matrix& target, Loop s
     result.residuals = std::move(misclosure);
 }
 
+// points - centroid, row by row, on `threads` threads: the same values as
+// points.rowwise() - centroid, with the fresh matrix's pages first touched
+// in parallel.
+point_matrix centred(const point_matrix& points, const point_row& centroid, unsigned threads)
+{
+    point_matrix result(points.rows(), 3);
+    for_each_chunk(static_cast<std::size_t>(points.rows()), threads,
+                   [&](std::size_t, std::size_t begin, std::size_t end) {
+                       const auto first = static_cast<Eigen::Index>(begin);
+                       const auto rows = static_cast<Eigen::Index>(end - begin);
+                       result.middleRows(first, rows) =
+                           points.middleRows(first, rows).rowwise() - centroid;
+                   });
+    return result;
+}
+
 } // namespace
 
 cofactor_matrix invert_normal_matrix(const Eigen::Matrix<double, 7, 7>& normal,
@@ -629,8 +645,8 @@ adjustment_result estimate_similarity(const point_matrix& source, const point_ma
     adjustment_result result;
     result.ave_src = source.colwise().mean();
     result.ave_tar = target.colwise().mean();
-    const point_matrix source_centred = source.rowwise() - result.ave_src;
-    const point_matrix target_centred = target.rowwise() - result.ave_tar;
+    const point_matrix source_centred = centred(source, result.ave_src, threads);
+    const point_matrix target_centred = centred(target, result.ave_tar, threads);
 
     std::ostream no_listing(nullptr);
     if (model == rotation_model::linearised) {
