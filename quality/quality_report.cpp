@@ -526,15 +526,15 @@ void fill_tests(const adjustment& a, const report_settings& settings, quality_re
 }
 
 // The target system's image of a source point under the final transformation.
-residual_row residual_of(const std::string& name, const Eigen::Vector3d& v,
-                         const point_row& target_point)
+// The residual v of the point `name` at `target_point` into `row`: its
+// name and v in X, Y, Z and in the local frame.
+void fill_residual(residual_row& row, const std::string& name, const Eigen::Vector3d& v,
+                   const point_row& target_point)
 {
-    residual_row row;
     row.name = name;
     row.xyz_m = v;
     row.enu_m = enu_rotation(ecef_to_geodetic_trig(target_point.transpose())) * v;
     row.length_m = v.norm();
-    return row;
 }
 
 // Residuals with their tests for the adjusted points, in input order, then
@@ -561,8 +561,10 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
         chunk_largest& c = largest[chunk];
         for (std::size_t k = begin; k < end; ++k) {
             const Eigen::Index i = static_cast<Eigen::Index>(a.index[k]);
-            const Eigen::Vector3d v = a.residual(k);
-            residual_row row = residual_of(source.names[a.index[k]], v, target.xyz.row(i));
+            // Filled in its place: a row is some 200 bytes, and a million of
+            // them are not worth copying once more.
+            residual_row& row = report.residuals[k];
+            fill_residual(row, source.names[a.index[k]], a.residual(k), target.xyz.row(i));
             row.index = a.index[k];
             const point_statistics s = a.statistics(source.xyz, k);
             row.redundancy = s.redundancy;
@@ -573,7 +575,6 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
             row.check_m = s.check_m;
             if (k == begin || row.length_m > report.residuals[c.residual].length_m)
                 c.residual = k;
-            report.residuals[k] = std::move(row);
             const Eigen::Vector3d centred = (source.xyz.row(i) - r.ave_src).transpose();
             c.squared_linearisation =
                 std::max(c.squared_linearisation, (linearisation * centred).squaredNorm());
@@ -603,7 +604,8 @@ void fill_residuals(const adjustment& a, const named_points& source, const named
         const Eigen::Index row_index = static_cast<Eigen::Index>(i);
         const Eigen::Vector3d v = target.xyz.row(row_index).transpose() -
                                   carry_point(r, source.xyz.row(row_index), model).transpose();
-        residual_row row = residual_of(source.names[i], v, target.xyz.row(row_index));
+        residual_row row;
+        fill_residual(row, source.names[i], v, target.xyz.row(row_index));
         row.index = i;
         row.removed = true;
         report.residuals.push_back(std::move(row));
