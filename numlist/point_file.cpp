@@ -22,11 +22,6 @@ namespace {
 
 constexpr const char* axis_names[] = {"X", "Y", "Z"};
 
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 } // namespace
 
 namespace {
@@ -198,13 +193,28 @@ std::string wrong_fields(const point_fields& fields, std::size_t count, line_sha
 // Splits one line (comment and line end already cut off) into its fields.
 // Returns the number of fields found, at most point_fields_kept stored;
 // raises on an empty field.
+// The bytes that end a field, by value: 1 for a blank, 2 for a comma.
+// A table lookup a byte instead of three comparisons: a million-point file
+// has some 40 million bytes to split.
+struct separator_table {
+    unsigned char kind[256];
+    constexpr separator_table() : kind()
+    {
+        kind[static_cast<unsigned char>(' ')] = 1;
+        kind[static_cast<unsigned char>('\t')] = 1;
+        kind[static_cast<unsigned char>(',')] = 2;
+    }
+};
+constexpr separator_table separators;
+
 std::size_t split_fields(const char* p, const char* end, point_fields& fields,
                          const std::string& file, std::size_t line)
 {
+    const auto kind = [](const char* c) { return separators.kind[static_cast<unsigned char>(*c)]; };
     std::size_t count = 0;
     bool after_comma = false;
     for (;;) {
-        while (p != end && is_blank(*p)) {
+        while (p != end && kind(p) == 1) {
             ++p;
         }
         if (p == end || *p == ',') {
@@ -219,7 +229,7 @@ std::size_t split_fields(const char* p, const char* end, point_fields& fields,
             continue;
         }
         const char* start = p;
-        while (p != end && !is_blank(*p) && *p != ',') {
+        while (p != end && kind(p) == 0) {
             ++p;
         }
         if (count < point_fields_kept) {
