@@ -14,7 +14,6 @@
 #define SEVENPARAM_ESTIMATION_CHUNKS_H
 
 #include <cstddef>
-#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -39,11 +38,17 @@ void for_each_chunk(std::size_t count, unsigned threads,
                     const std::function<void(std::size_t chunk, std::size_t begin,
                                              std::size_t end)>& work);
 
-// v.reserve(capacity) for an empty `v`, with the new memory first written
-// on up to `threads` threads, chunk by chunk: the page faults of a large
-// fresh block (a million report rows take hundreds of megabytes) are then
-// taken in parallel, not one by one by the thread that fills it. Only raw
-// storage is written; no element is constructed.
+// Has the memory pages of `bytes` bytes from `first` mapped in for
+// writing, as a write to each would, without changing what they hold where
+// the system can (Linux: one madvise call, a quarter cheaper than a fault a
+// page); elsewhere the bytes are written with zeros.
+void prefault(char* first, std::size_t bytes);
+
+// v.reserve(capacity) for an empty `v`, with the new memory prefaulted on
+// up to `threads` threads, chunk by chunk: the page faults of a large fresh
+// block (a million report rows take hundreds of megabytes) are then taken
+// in parallel, not one by one by the thread that fills it. Only raw storage
+// is touched; no element is constructed.
 template <typename T>
 void reserve_on_threads(std::vector<T>& v, std::size_t capacity, unsigned threads)
 {
@@ -53,7 +58,7 @@ void reserve_on_threads(std::vector<T>& v, std::size_t capacity, unsigned thread
     }
     char* const storage = reinterpret_cast<char*>(v.data());
     for_each_chunk(capacity, threads, [storage](std::size_t, std::size_t begin, std::size_t end) {
-        std::memset(storage + begin * sizeof(T), 0, (end - begin) * sizeof(T));
+        prefault(storage + begin * sizeof(T), (end - begin) * sizeof(T));
     });
 }
 
