@@ -14,7 +14,8 @@
 # point files are read and parsed one on each of two threads, block by
 # block; the estimation's passes, snooping's passes and the residual tests
 # run by chunks of 32,768 points on --threads threads (the calling one among
-# them), and the report rows' memory is first touched there too; the rows
+# them), and so are the centred coordinates formed and the report rows'
+# memory prefaulted; the rows
 # of the long tables are formatted in blocks of 4,096 on --threads threads,
 # the writing thread among them; the staged files go to the disk while they
 # are written (8 MiB windows, numlist/result_file.h), so that their final
@@ -22,33 +23,36 @@
 # pairing, the centroids, the 7x7 solves, freeing the report at the end) is
 # serial, some 0.15 s of a 1.4 s run.
 #
-# Figures of 2026-12-08, 20:14, 20:19 and 20:42, on the 2-core development
-# machine with nothing else running (three runs of this script, 7 rounds
-# each; the host was busier than an hour before, when the peer took 5.6 s):
-#   text, 2 threads        0.868, 0.936, 0.898 s (1 thread 1.24-1.34 s)  target < 1.0 s: met
-#   text+JSON, 2 threads   1.565, 1.708, 1.523 s (1 thread 2.23-2.25 s)  target < 1.5 s: missed
-#   numpy script           6.820, 6.841, 6.336 s: 4.36, 4.01 and 4.16 times the
+# Figures of 2026-12-08, 22:13, 22:22 and 22:28, on the 2-core development
+# machine with nothing else running (three runs of this script, 5, 5 and 7
+# rounds; the host's load decides the absolute times: the numpy peer took
+# 8.7 s in the first run and 5.7-5.9 s in the others, 4.3 s on a quiet host):
+#   text, 2 threads        1.106, 0.795, 0.791 s (1 thread 1.08-1.51 s) target < 1.0 s
+#   text+JSON, 2 threads   1.776, 1.401, 1.338 s (1 thread 2.08-2.78 s) target < 1.5 s
+#   numpy script           8.651, 5.726, 5.902 s: 4.87, 4.09 and 4.41 times the
 #                          text+JSON run                                 target >= 4: met
 #   peak memory            357 MB (text and JSON)                        target < 400 MB: met
-#   snooping, 5 blunders   1.15, 1.33, 1.47 s, exactly the 5             target < 5 s: met
-# In a quieter hour (5 rounds, means) the text and JSON run took 1.343 s
-# and the peer 5.653 s (4.21 times); the text report 0.761 s. The same
-# binary's text and JSON run ranges from 1.3 s to 2.1 s with the host's load.
-# At 10,000,000 points (by hand, 2 threads): the text report 8.6-10.7 s,
-# the text and JSON reports 16.1 s, peak memory 3.54 GB either way (target
-# 4 GB); fresh memory on this virtual machine costs more the first time
-# the host backs it, which makes the large runs up to 20 % slower than ten
-# times the small one.
+#   snooping, 5 blunders   1.32, 1.03, 1.31 s, exactly the 5             target < 5 s: met
+# The absolute targets were met in the second and third runs and missed in
+# the first, when the peer too took twice its quiet time; the ratio to the
+# peer was met in all three. At 10,000,000 points (by hand, 2 threads, in
+# the same hour): the text report 10.4-12.1 s against 0.9-1.5 s for
+# 1,000,000, peak memory 3.54 GB (target 4 GB); the text and JSON reports
+# took 16.1 s earlier that day. Fresh memory on this virtual machine
+# costs more the first time the host backs it, which makes the large runs
+# up to 20 % slower than ten times the small one.
 # Since the figures of the evening before (text and JSON 2.15-2.59 s): the
 # shortest numbers take their digits from libfmt's Dragonbox and write them
 # in place (std::to_chars took a third of the JSON); the point files are
-# parsed block by block instead of being read whole first; names are moved,
-# not copied; the report rows' memory is faulted in on the threads; the
-# writing thread formats rows too; decimal digits come eight at a time from
-# shared digit words. Where a 1-thread text and JSON run's CPU goes now: 25 %
-# the shortest numbers, 9 % page faults, 8 % copies into the page cache,
-# 9 % fixed-point digits, 8 % the parsing, 5 % the local frames of the
-# residuals.
+# parsed block by block instead of being read whole first, plain decimals
+# without from_chars and fields split by a table; names are moved, not
+# copied; the report rows' memory is prefaulted on the threads; the
+# writing thread formats rows too; decimal digits come eight at a time
+# from shared digit words. Where a 1-thread text and JSON run's CPU goes
+# now: a third the JSON's shortest numbers (Dragonbox half of it), a
+# quarter the kernel (page faults, copies into the page cache, write-back),
+# a tenth the text's fixed-point digits, 5 % the parsing, 5 % the local
+# frames of the residuals.
 #
 #   bench/report_scale.sh [BUILD_DIR] [--ten-million]     (default: build)
 #
