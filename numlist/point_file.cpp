@@ -190,9 +190,6 @@ std::string wrong_fields(const point_fields& fields, std::size_t count, line_sha
                : "a point without a name, where line " + first_text + " names its point";
 }
 
-// Splits one line (comment and line end already cut off) into its fields.
-// Returns the number of fields found, at most point_fields_kept stored;
-// raises on an empty field.
 // The bytes that end a field, by value: 1 for a blank, 2 for a comma.
 // A table lookup a byte instead of three comparisons: a million-point file
 // has some 40 million bytes to split.
@@ -207,6 +204,9 @@ struct separator_table {
 };
 constexpr separator_table separators;
 
+// Splits one line (comment and line end already cut off) into its fields.
+// Returns the number of fields found, at most point_fields_kept stored;
+// raises on an empty field.
 std::size_t split_fields(const char* p, const char* end, point_fields& fields,
                          const std::string& file, std::size_t line)
 {

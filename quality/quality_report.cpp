@@ -525,7 +525,6 @@ void fill_tests(const adjustment& a, const report_settings& settings, quality_re
     }
 }
 
-// The target system's image of a source point under the final transformation.
 // The residual v of the point `name` at `target_point` into `row`: its
 // name and v in X, Y, Z and in the local frame.
 void fill_residual(residual_row& row, const std::string& name, const Eigen::Vector3d& v,
