@@ -55,8 +55,8 @@
 #define SEVENPARAM_NUMLIST_POINT_FILE_H
 
 #include <cstddef>
-#include <stdexcept>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
